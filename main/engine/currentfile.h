@@ -1,0 +1,52 @@
+#pragma once
+// The single file handle of a run: bound to a path without opening it; every open is of an existing
+// regular file for reading and writing, with an exclusive advisory lock held while it is open, so
+// other holders may read the file meanwhile but a second writer of ours is refused. A file whose
+// owner-write bit is clear counts as read-only and is never opened for writing, even by root.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace veltrane {
+
+class CurrentFileHandle {
+public:
+    CurrentFileHandle() = default;
+    ~CurrentFileHandle();
+    CurrentFileHandle(const CurrentFileHandle&) = delete;
+    CurrentFileHandle& operator=(const CurrentFileHandle&) = delete;
+
+    // Names the file without opening it; closes the handle if it is open.
+    void Bind(std::string path);
+    const std::string& path() const { return Path; }
+
+    // Opens the bound file (closing it first if open). False when it cannot be opened for reading
+    // and writing; openError() then says why in plain words.
+    bool Open();
+    void Close() noexcept;
+    bool isOpen() const { return Fd >= 0; }
+    const std::string& openError() const { return OpenErrorText; }
+
+    // These need an open handle and throw EngineError naming the file and the system's reason.
+    std::int64_t Size() const;
+    void SeekTo(std::int64_t offset);
+    std::int64_t Position() const;
+    // Reads up to buffer.size() bytes; fewer only at the end of the file (0 there).
+    std::size_t Read(std::span<std::uint8_t> buffer);
+    // Writes all of `data` at the current position.
+    void Write(std::span<const std::uint8_t> data);
+    void Truncate(std::int64_t length);
+    // Makes sure `length` bytes past the current end can be written later without running out of
+    // space (a reservation that does not change the size). False, with reason(), when they cannot.
+    bool ReserveAfterEnd(std::int64_t length, std::string& reason);
+
+    int fd() const { return Fd; }
+
+private:
+    std::string Path;
+    std::string OpenErrorText;
+    int Fd = -1;
+};
+
+} // namespace veltrane

@@ -1,0 +1,33 @@
+#pragma once
+// The keyed byte stream of the file format: an RC4-family generator with its own key schedule
+// (255-padded key table, ten mixing passes, fifty warm-up steps) and a caller-supplied step index.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace veltrane {
+
+class KeystreamGenerator {
+public:
+    // Re-initialises StateTable, KeyTable and j from the key (at most its first 256 bytes count).
+    void ScheduleKey(std::span<const std::uint8_t> keyText);
+
+    // One output step with `index` as the step index i; changes StateTable and j.
+    std::uint8_t NextKeyByte(std::uint8_t index);
+
+    // XORs the stream over `block`, whose first byte takes step index 0: exactly
+    // block[c] ^= NextKeyByte(c % 256) for c = 0, 1, ... in order, j carrying on afterwards.
+    void XorBlock(std::span<std::uint8_t> block);
+
+    const std::array<std::uint8_t, 256>& stateTable() const { return StateTable; }
+    const std::array<std::uint8_t, 256>& keyTable() const { return KeyTable; }
+    std::uint8_t j() const { return J; }
+
+private:
+    std::array<std::uint8_t, 256> StateTable{};
+    std::array<std::uint8_t, 256> KeyTable{};
+    std::uint8_t J = 0;
+};
+
+} // namespace veltrane
