@@ -1,0 +1,338 @@
+#include "gauge/tgauge.h"
+
+#include "gauge/einvalidoperation.h"
+#include "gauge/tbltbitmap.h"
+
+#include <QFontMetrics>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPen>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+namespace veltrane {
+
+namespace {
+
+// A rectangle in the drawing convention of the gauge's geometry: right and bottom are exclusive.
+struct Box {
+    int left;
+    int top;
+    int right;
+    int bottom;
+};
+
+// The gauge's figures round exact halves to the even neighbour (the default FE_TONEAREST mode).
+int roundHalfEven(double value) {
+    return static_cast<int>(std::nearbyint(value));
+}
+
+std::string rangeMessage(std::int64_t low, std::int64_t high) {
+    return "Value must be between " + std::to_string(low) + " and " + std::to_string(high);
+}
+
+void fillBox(QPainter& painter, const Box& box, const QColor& color) {
+    if (box.right > box.left && box.bottom > box.top)
+        painter.fillRect(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top), color);
+}
+
+// An aliased 1-pixel outline of a QRect covers its width + 1 columns, so the exclusive box loses
+// one pixel on the right and bottom to cover exactly the columns left .. right - 1.
+QRect outlineRect(const Box& box) {
+    return QRect(box.left, box.top, box.right - box.left - 1, box.bottom - box.top - 1);
+}
+
+// The pie slice of the ellipse inscribed in `box`, bounded by the radials from its centre towards
+// `from` and `to` and by the arc running counterclockwise (on screen) from `from` to `to`. The
+// points need not lie on the ellipse; only their directions count. The painter's angles are
+// parametric (a circle's angles stretched with the ellipse), so each direction is turned into the
+// parameter of the point where its ray meets the ellipse: divide by the radii, then take the angle.
+void drawPieTowards(QPainter& painter, const Box& box, QPoint from, QPoint to) {
+    const QRect rect = outlineRect(box);
+    if (from == to) {
+        painter.drawEllipse(rect);
+        return;
+    }
+    // Pixel coordinates of the centre: the outline covers columns left .. right - 1.
+    const double centreX = (box.left + box.right - 1) / 2.0;
+    const double centreY = (box.top + box.bottom - 1) / 2.0;
+    const double radiusX = (box.right - box.left - 1) / 2.0;
+    const double radiusY = (box.bottom - box.top - 1) / 2.0;
+    const auto parameterDegrees = [&](QPoint point) {
+        double dx = point.x() - centreX;
+        double dy = centreY - point.y(); // screen y grows downwards; angles count upwards
+        if (radiusX > 0)
+            dx /= radiusX;
+        if (radiusY > 0)
+            dy /= radiusY;
+        return std::atan2(dy, dx) * 180.0 / std::numbers::pi;
+    };
+    const double start = parameterDegrees(from);
+    double span = parameterDegrees(to) - start;
+    // Counterclockwise from `from` to `to`: a span in (0, 360]; two points on one ray make the whole ellipse.
+    while (span <= 0)
+        span += 360.0;
+    while (span > 360.0)
+        span -= 360.0;
+    const int start16 = static_cast<int>(std::lround(start * 16));
+    const int span16 = static_cast<int>(std::lround(span * 16));
+    if (span16 >= 360 * 16)
+        painter.drawEllipse(rect);
+    else
+        painter.drawPie(rect, start16, span16);
+}
+
+struct KindPainter {
+    QPainter& painter;
+    Box area;
+    int percentage;
+    bool single;
+    int controlWidth;
+    QColor color;
+    QColor foreColor;
+    QColor backColor;
+
+    void text() const { fillBox(painter, area, backColor); }
+
+    void horizontalBar() const {
+        const int w = area.right - area.left + 1;
+        const int h = area.bottom - area.top + 1;
+        fillBox(painter, area, backColor);
+        // The factor 0.01 is not exact in binary, so a whole product may land one pixel short.
+        int n = static_cast<int>(w * (percentage * 0.01));
+        if (n > w)
+            n = w;
+        if (n > 0)
+            fillBox(painter, {area.left, area.top, n, h}, foreColor);
+    }
+
+    void verticalBar() const {
+        const int w = area.right - area.left + 1;
+        const int h = area.bottom - area.top + 1;
+        fillBox(painter, area, backColor);
+        int n = static_cast<int>(h * (percentage * 0.01));
+        if (n >= h)
+            n = h - 1;
+        fillBox(painter, {area.left, h - n, w, h}, foreColor);
+    }
+
+    void pie() const {
+        const int w = area.right - area.left + (single ? 1 : 0);
+        const int h = area.bottom - area.top + (single ? 1 : 0);
+        const Box ellipse{area.left, area.top, w, h};
+        fillBox(painter, area, color);
+        painter.setPen(QPen(foreColor, 1));
+        painter.setBrush(backColor);
+        painter.drawEllipse(outlineRect(ellipse));
+        if (percentage <= 0)
+            return;
+        const int halfW = w / 2;
+        const int halfH = h / 2;
+        const double theta = (percentage * 0.02 + 0.5) * std::numbers::pi;
+        const QPoint a(roundHalfEven(halfW * (1 - std::cos(theta))), roundHalfEven(halfH * (1 - std::sin(theta))));
+        const QPoint b(halfW, 0);
+        painter.setBrush(foreColor);
+        drawPieTowards(painter, ellipse, a, b);
+    }
+
+    void needle() const {
+        const int w = area.right - area.left + (single ? 1 : 0);
+        const int h = area.bottom - area.top + (single ? 1 : 0);
+        fillBox(painter, area, color);
+        painter.setPen(QPen(foreColor, 1));
+        painter.setBrush(backColor);
+        drawPieTowards(painter, {area.left, area.top, w, 2 * h - 1}, QPoint(area.left + w, area.bottom - 1),
+                       QPoint(area.left, area.bottom - 1));
+        // Lines leave out their last pixel, as the platform's line drawing does.
+        if (w > 1)
+            painter.drawLine(area.left, area.bottom, area.left + w - 1, area.bottom);
+        if (percentage <= 0)
+            return;
+        const int m = controlWidth / 2;
+        const double phi = percentage * 0.01 * std::numbers::pi;
+        const QPoint tip(roundHalfEven(m * (1 - std::cos(phi))),
+                         roundHalfEven((area.bottom - 1) * (1 - std::sin(phi))));
+        painter.drawLine(QPoint(m, area.bottom - 1), tip);
+    }
+};
+
+} // namespace
+
+TGauge::TGauge(QWidget* parent) : QWidget(parent), m_color(palette().color(QPalette::Window)) {
+    // Every paint covers the whole rectangle, so nothing beneath needs drawing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    resize(100, 100);
+}
+
+int TGauge::Percentage() const {
+    if (m_maxValue == m_minValue)
+        return 0;
+    // 64-bit differences: a range wider than 2^31 still gives the exact quotient.
+    const std::int64_t done = std::int64_t{m_progress} - m_minValue;
+    const std::int64_t range = std::int64_t{m_maxValue} - m_minValue;
+    return static_cast<int>(done * 100 / range);
+}
+
+void TGauge::setKind(TGaugeKind kind) {
+    if (kind == m_kind)
+        return;
+    m_kind = kind;
+    repaintAtOnce();
+}
+
+void TGauge::setShowText(bool showText) {
+    if (showText == m_showText)
+        return;
+    m_showText = showText;
+    repaintAtOnce();
+}
+
+void TGauge::setBorderStyle(TBorderStyle borderStyle) {
+    if (borderStyle == m_borderStyle)
+        return;
+    m_borderStyle = borderStyle;
+    repaintAtOnce();
+}
+
+void TGauge::setColor(const QColor& color) {
+    if (color == m_color)
+        return;
+    m_color = color;
+    repaintAtOnce();
+}
+
+void TGauge::setForeColor(const QColor& color) {
+    if (color == m_foreColor)
+        return;
+    m_foreColor = color;
+    repaintAtOnce();
+}
+
+void TGauge::setBackColor(const QColor& color) {
+    if (color == m_backColor)
+        return;
+    m_backColor = color;
+    repaintAtOnce();
+}
+
+void TGauge::setMinValue(int value) {
+    if (value == m_minValue)
+        return;
+    if (value > m_maxValue)
+        throw EInvalidOperation(rangeMessage(-2147483647, std::int64_t{m_maxValue} - 1));
+    m_minValue = value;
+    if (m_progress < value)
+        m_progress = value;
+    repaintAtOnce();
+}
+
+void TGauge::setMaxValue(int value) {
+    if (value == m_maxValue)
+        return;
+    if (value < m_minValue)
+        throw EInvalidOperation(rangeMessage(std::int64_t{m_minValue} + 1, 2147483647));
+    m_maxValue = value;
+    if (m_progress > value)
+        m_progress = value;
+    repaintAtOnce();
+}
+
+void TGauge::setProgress(int value) {
+    if (value < m_minValue)
+        value = m_minValue;
+    else if (value > m_maxValue)
+        value = m_maxValue;
+    if (value == m_progress)
+        return;
+    const int before = Percentage();
+    m_progress = value;
+    // A long run sets Progress after every block: only a new whole percentage is worth a paint.
+    if (Percentage() != before)
+        repaintAtOnce();
+}
+
+void TGauge::repaintAtOnce() {
+    // A batch run holds the event loop, so a queued update() would only show after the run.
+    if (isVisible())
+        repaint();
+}
+
+void TGauge::paintEvent(QPaintEvent* /*event*/) {
+    if (width() <= 0 || height() <= 0)
+        return;
+    // Each scratch image lives on the stack of this paint and is freed on every way out of it.
+    TBltBitmap result(width(), height());
+    result.fill(Qt::black);
+    const Box area = m_borderStyle == bsSingle ? Box{1, 1, width() - 1, height() - 1} : Box{0, 0, width(), height()};
+    const QRect areaRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
+    const int percentage = Percentage();
+
+    {
+        TBltBitmap kindImage;
+        kindImage.MakeLike(result);
+        kindImage.fill(Qt::black);
+        {
+            QPainter painter(&kindImage);
+            // Crisp 1-pixel shapes: blended edge pixels would not survive the XOR combinations.
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            painter.setClipRect(areaRect);
+            const KindPainter kind{painter, area,    percentage,  m_borderStyle == bsSingle,
+                                   width(), m_color, m_foreColor, m_backColor};
+            switch (m_kind) {
+            case gkText:
+                kind.text();
+                break;
+            case gkHorizontalBar:
+                kind.horizontalBar();
+                break;
+            case gkVerticalBar:
+                kind.verticalBar();
+                break;
+            case gkPie:
+                kind.pie();
+                break;
+            case gkNeedle:
+                kind.needle();
+                break;
+            }
+        }
+        QPainter painter(&result);
+        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        painter.drawImage(0, 0, kindImage);
+    }
+
+    if (m_showText) {
+        TBltBitmap textImage;
+        textImage.MakeLike(result);
+        textImage.fill(Qt::black);
+        {
+            QPainter painter(&textImage);
+            // Whole glyph pixels only: XOR-ing pure white inverts each pixel under the figure
+            // exactly, where a blended edge would leave muddy in-between colours.
+            QFont figureFont = font();
+            figureFont.setStyleStrategy(QFont::StyleStrategy(figureFont.styleStrategy() | QFont::NoAntialias));
+            painter.setFont(figureFont);
+            painter.setRenderHint(QPainter::TextAntialiasing, false);
+            painter.setPen(Qt::white);
+            const QString figure = QString::number(percentage) + QLatin1Char('%');
+            const QFontMetrics metrics = painter.fontMetrics();
+            // Centred by the rectangle's extent alone; its left and top are not added.
+            const int x = (area.right - area.left + 1 - metrics.horizontalAdvance(figure)) / 2;
+            const int y = (area.bottom - area.top + 1 - metrics.height()) / 2;
+            painter.setClipRect(areaRect);
+            painter.drawText(x, y + metrics.ascent(), figure);
+        }
+        QPainter painter(&result);
+        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        painter.drawImage(0, 0, textImage);
+    }
+
+    QPainter screen(this);
+    screen.drawImage(0, 0, result);
+}
+
+} // namespace veltrane

@@ -1,0 +1,81 @@
+#pragma once
+// A small progress widget showing how far Progress has come through MinValue..MaxValue as a whole
+// percentage, in one of five kinds (the program uses the pie). It has no native window of its own,
+// paints only inside its own rectangle, takes no input, and composes every picture off-screen so
+// that the screen is touched by a single copy.
+
+#include <QColor>
+#include <QWidget>
+
+#include <cstdint>
+
+namespace veltrane {
+
+class TGauge : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(TGaugeKind Kind READ Kind WRITE setKind)
+    Q_PROPERTY(bool ShowText READ ShowText WRITE setShowText)
+    Q_PROPERTY(TBorderStyle BorderStyle READ BorderStyle WRITE setBorderStyle)
+    Q_PROPERTY(QColor Color READ Color WRITE setColor)
+    Q_PROPERTY(QColor ForeColor READ ForeColor WRITE setForeColor)
+    Q_PROPERTY(QColor BackColor READ BackColor WRITE setBackColor)
+    Q_PROPERTY(int MinValue READ MinValue WRITE setMinValue)
+    Q_PROPERTY(int MaxValue READ MaxValue WRITE setMaxValue)
+    Q_PROPERTY(int Progress READ Progress WRITE setProgress)
+    Q_PROPERTY(int Percentage READ Percentage)
+
+public:
+    enum TGaugeKind : std::uint8_t { gkText = 0, gkHorizontalBar = 1, gkVerticalBar = 2, gkPie = 3, gkNeedle = 4 };
+    Q_ENUM(TGaugeKind)
+    enum TBorderStyle { bsNone = 0, bsSingle = 1 };
+    Q_ENUM(TBorderStyle)
+
+    // 100 x 100, a black horizontal bar on white over 0..100, framed, with its figure.
+    explicit TGauge(QWidget* parent = nullptr);
+
+    TGaugeKind Kind() const { return m_kind; }
+    bool ShowText() const { return m_showText; }
+    TBorderStyle BorderStyle() const { return m_borderStyle; }
+    // Background of the pie and needle kinds, outside their ellipse.
+    QColor Color() const { return m_color; }
+    QColor ForeColor() const { return m_foreColor; }
+    QColor BackColor() const { return m_backColor; }
+    int MinValue() const { return m_minValue; }
+    int MaxValue() const { return m_maxValue; }
+    int Progress() const { return m_progress; }
+    // (Progress - MinValue) * 100 / (MaxValue - MinValue) rounded down; 0 for an empty range.
+    int Percentage() const;
+
+    // Each setter ignores a value equal to the stored one; otherwise it stores the value and, when
+    // the gauge is visible, repaints before returning.
+    void setKind(TGaugeKind kind);
+    void setShowText(bool showText);
+    void setBorderStyle(TBorderStyle borderStyle);
+    void setColor(const QColor& color);
+    void setForeColor(const QColor& color);
+    void setBackColor(const QColor& color);
+    // Throws EInvalidOperation, changing nothing, when the value would put MinValue above MaxValue.
+    void setMinValue(int value);
+    // Throws EInvalidOperation, changing nothing, when the value would put MaxValue below MinValue.
+    void setMaxValue(int value);
+    // Clamps into MinValue..MaxValue; repaints only when the whole percentage changes.
+    void setProgress(int value);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void repaintAtOnce();
+
+    TGaugeKind m_kind = gkHorizontalBar;
+    bool m_showText = true;
+    TBorderStyle m_borderStyle = bsSingle;
+    QColor m_color;
+    QColor m_foreColor = Qt::black;
+    QColor m_backColor = Qt::white;
+    int m_minValue = 0;
+    int m_maxValue = 100;
+    int m_progress = 0;
+};
+
+} // namespace veltrane
