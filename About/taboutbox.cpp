@@ -1,0 +1,129 @@
+#include "About/taboutbox.h"
+
+#include "resources/fonts.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPalette>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+constexpr QSize ClientSize(321, 225);
+
+const QColor Black(0, 0, 0);
+const QColor Red(255, 0, 0);
+const QColor Yellow(255, 255, 0);
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, int pixelSize,
+                  const QColor& colour) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    label->setFont(veltrane::SerifFont(pixelSize, {.bold = true, .italic = true}));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Opaque: Label1 lies over the emblem's right edge and must hide it.
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, Black);
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+TAboutBox::TAboutBox(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("AboutBox"));
+    setWindowTitle(QStringLiteral("About Veltrane"));
+    setFixedSize(ClientSize);
+    setFont(veltrane::SansFont(11));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Black);
+    setPalette(palette);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(9, 9, 302, 173);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setLineWidth(1);
+    Panel1->setAutoFillBackground(true);
+    QPalette panelPalette = Panel1->palette();
+    panelPalette.setColor(QPalette::Window, Black);
+    panelPalette.setColor(QPalette::Light, QColor(255, 255, 255));
+    panelPalette.setColor(QPalette::Dark, QColor(128, 128, 128));
+    Panel1->setPalette(panelPalette);
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setGeometry(127, 192, 70, 28);
+    OKButton->setDefault(true);
+    // Outside a dialog a push button presses on Enter only when it is an auto-default one.
+    OKButton->setAutoDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &TAboutBox::OKButtonClick);
+
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(8, 8, 113, 97);
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Drawn unscaled: the bitmap is two columns wider than its box and simply loses them.
+    Image1->setPixmap(QPixmap(QStringLiteral(":/images/emblem.png")));
+    Image1->setToolTip(QStringLiteral("This symbol means infinity"));
+
+    Label1 = makeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, Red);
+    Label2 = makeLabel(Panel1, "Label2", QStringLiteral("Version 1.01"), QRect(152, 56, 84, 19), 16, Yellow);
+    Label3 =
+        makeLabel(Panel1, "Label3", QStringLiteral("(c) 2026 The Veltrane team"), QRect(56, 144, 214, 19), 16, Yellow);
+
+    OKButton->setFocus();
+}
+
+QPoint TAboutBox::CentredPosition(QSize screen, QSize window) {
+    return {std::max(0, (screen.width() - window.width()) / 2), std::max(0, (screen.height() - window.height()) / 2)};
+}
+
+void TAboutBox::ShowWindow() {
+    const bool first = !placed_;
+    if (first) {
+        if (const QScreen* where = screen())
+            move(CentredPosition(where->geometry().size(), frameGeometry().size()) + where->geometry().topLeft());
+        placed_ = true;
+    }
+    const QSize outerBefore = frameGeometry().size();
+    show();
+    raise();
+    activateWindow();
+    OKButton->setFocus();
+    // The frame may become known only once the window is shown; centre again by the real outer size.
+    if (first && frameGeometry().size() != outerBefore) {
+        if (const QScreen* where = screen())
+            move(CentredPosition(where->geometry().size(), frameGeometry().size()) + where->geometry().topLeft());
+    }
+}
+
+void TAboutBox::OKButtonClick() {
+    close();
+}
+
+void TAboutBox::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter presses the default button wherever the focus is.
+        OKButton->click();
+        return;
+    case Qt::Key_Escape:
+        // Escape deliberately does nothing here; only OK and the close box dismiss the window.
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}

@@ -1,0 +1,182 @@
+#include "help/thelpform.h"
+
+#include "resources/fonts.h"
+
+#include <QEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTextOption>
+
+namespace {
+
+// Designed outer size and first position of the window, frame included.
+constexpr QSize OuterSize(632, 413);
+constexpr QPoint FirstPosition(-1, 36);
+
+const QColor Black(0, 0, 0);
+const QColor Red(255, 0, 0);
+const QColor Yellow(255, 255, 0);
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    label->setFont(veltrane::SerifFont(16, {.bold = true}));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, Black);
+    palette.setColor(QPalette::WindowText, Yellow);
+    label->setPalette(palette);
+    return label;
+}
+
+QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* memo = new QPlainTextEdit(parent);
+    memo->setObjectName(QString::fromLatin1(name));
+    memo->setGeometry(geometry);
+    memo->setFont(veltrane::SerifFont(13));
+    memo->setFrameShape(QFrame::NoFrame);
+    memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    memo->setWordWrapMode(QTextOption::WordWrap);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab walks to the next control, as in any dialog; the texts have no use for tab characters.
+    memo->setTabChangesFocus(true);
+    memo->document()->setDocumentMargin(1);
+    QPalette palette = memo->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Base, Black);
+        palette.setColor(group, QPalette::Window, Black);
+        palette.setColor(group, QPalette::Text, Red);
+    }
+    memo->setPalette(palette);
+    memo->setPlainText(text);
+    return memo;
+}
+
+} // namespace
+
+THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("HelpForm"));
+    setWindowTitle(QStringLiteral("Help!"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/veltrane32.png")));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Black);
+    setPalette(palette);
+
+    Label1 = makeLabel(this, "Label1", QStringLiteral("Walkthrough:"), QRect(0, 0, 92, 19));
+    Memo1 = makeMemo(this, "Memo1", WalkthroughText(), QRect(0, 24, 281, 353));
+    Label2 = makeLabel(this, "Label2", QStringLiteral("Info:"), QRect(288, 0, 32, 19));
+    Memo2 = makeMemo(this, "Memo2", InfoText(), QRect(304, 24, 313, 329));
+
+    Button1 = new QPushButton(QStringLiteral("&Adios"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(520, 344, 97, 33);
+    Button1->setFont(veltrane::SerifFont(16, {.bold = true}));
+    QPalette buttonPalette = Button1->palette();
+    buttonPalette.setColor(QPalette::ButtonText, Black);
+    Button1->setPalette(buttonPalette);
+    Button1->installEventFilter(this);
+    connect(Button1, &QPushButton::clicked, this, &THelpForm::Button1Click);
+
+    setTabOrder(Memo1, Memo2);
+    setTabOrder(Memo2, Button1);
+    // The walkthrough takes the focus the first time the window is activated.
+    Memo1->setFocus();
+
+    resize(OuterSize);
+}
+
+void THelpForm::ShowWindow() {
+    const bool first = !placed_;
+    if (first) {
+        move(FirstPosition);
+        placed_ = true;
+    }
+    show();
+    raise();
+    activateWindow();
+    if (first) {
+        // Once the window is shown the window system may report its frame: take it off the client so that the
+        // outer size is the designed one.
+        const QSize frame = frameGeometry().size() - geometry().size();
+        if (!frame.isNull()) {
+            resize(OuterSize - frame);
+            move(FirstPosition);
+        }
+    }
+}
+
+void THelpForm::Button1Click() {
+    close();
+}
+
+bool THelpForm::eventFilter(QObject* watched, QEvent* event) {
+    // On a focused button its accelerator letter alone presses it, without Alt.
+    if (watched == Button1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_A && (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == 0) {
+            Button1->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QString THelpForm::WalkthroughText() {
+    // Every blank here is part of the text, the doubled ones and those ending the lines included.
+    const QStringList lines{
+        QStringLiteral("     Click on the little computer icon to bring up the "),
+        QStringLiteral("Open File window.  Now pick a directory that has a"),
+        QStringLiteral("few files in it.  Encrypting or decrypting them all at "),
+        QStringLiteral("once is easy!  Just click and drag a box around all of "),
+        QStringLiteral("the files you want.  Alternately, you can hold down "),
+        QStringLiteral("the CNTRL key and click on individual files. Once "),
+        QStringLiteral("you do that click on OPEN and the files will be "),
+        QStringLiteral("loaded into Veltrane's memory. Now in the "),
+        QStringLiteral("Loaded  Files box you will see a big list of files. Now "),
+        QStringLiteral("click on the text boxes next to 'Key:' and 'Verify:' "),
+        QStringLiteral("Type a password in both of them, the password can "),
+        QStringLiteral("contain any character on your keyboard (not "),
+        QStringLiteral("counting Function keys). Try clicking on Decrypt "),
+        QStringLiteral("(don't worry) Whoa! All the files dissapeared! "),
+        QStringLiteral("Notice the Status Text box, it says some files were "),
+        QStringLiteral("ignored because they were not valid Veltrane "),
+        QStringLiteral("files.  This prevents you from messing anything up. "),
+        QStringLiteral("Now load those files up again, and click on Encrypt, "),
+        QStringLiteral("and there they go.  Don't forget the Key Word you "),
+        QStringLiteral("typed in, because you will need it to decrypt those "),
+        QStringLiteral("files.  Just do what you did before, then click on "),
+        QStringLiteral("Decrypt.  You're all set!"),
+    };
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString THelpForm::InfoText() {
+    const QStringList lines{
+        QStringLiteral("E-mail: veltrane@example.com"),
+        QStringLiteral("Web: https://www.example.org/veltrane/"),
+        QString(),
+        QStringLiteral("To order the registered version, send $15 (US)"),
+        QStringLiteral("by check or money order to the address below,"),
+        QStringLiteral("or order on our web page by credit card."),
+        QStringLiteral("Registered users get free updates by e-mail."),
+        QStringLiteral("Site licenses are available on request."),
+        QString(),
+        QStringLiteral("Send orders to:"),
+        QStringLiteral("The Veltrane Team"),
+        QStringLiteral("PO Box 1234"),
+        QStringLiteral("Example City, EX 00000"),
+        QStringLiteral("Notes:"),
+        QStringLiteral("     * This edition is completely interchangeable with"),
+        QStringLiteral("the editions of Veltrane for older systems."),
+    };
+    return lines.join(QLatin1Char('\n'));
+}
