@@ -6,6 +6,7 @@
 #include "main/engine/progressdisplay.h"
 
 #include <cstdint>
+#include <string>
 
 namespace veltrane {
 
@@ -18,5 +19,11 @@ int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength);
 // On a failing read or write the bytes already transformed are transformed back, the file is
 // closed, and EngineError is thrown. `display` may be null.
 bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display);
+
+// Brings unit.CurrentFile back to its state before a pass after a failure: transforms bytes 0 to
+// transformedEnd - 1 once more (the cipher is its own inverse at the same offsets), then cuts the
+// file to `length` unless that is negative, and closes it. Opens the file when it is not open.
+// Returns the words to add to the failure's message: how the file was left.
+std::string RestoreFile(EngineUnit& unit, std::int64_t transformedEnd, std::int64_t length);
 
 } // namespace veltrane

@@ -4,12 +4,20 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace veltrane {
 
 class EngineError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EngineError(const std::string& message, std::string reason = {})
+        : std::runtime_error(message), Reason(std::move(reason)) {}
+
+    // The system's reason alone ("No space left on device"), when the failure came from the system.
+    const std::string& reason() const { return Reason; }
+
+private:
+    std::string Reason;
 };
 
 } // namespace veltrane

@@ -16,12 +16,15 @@ namespace veltrane {
 inline constexpr std::size_t BlockSize = 65536;
 
 struct EngineUnit {
-    std::vector<std::uint8_t> KeyText;     // key bytes of the run, verbatim
-    std::string CurrentFileName;           // full path of the file in hand
-    CurrentFileHandle CurrentFile;         // bound to CurrentFileName
-    KeystreamGenerator Generator;          // StateTable, KeyTable and j
+    std::vector<std::uint8_t> KeyText; // key bytes of the run, verbatim
+    std::string CurrentFileName;       // full path of the file in hand
+    CurrentFileHandle CurrentFile;     // bound to CurrentFileName
+    KeystreamGenerator Generator;      // StateTable, KeyTable and j
     std::array<std::uint8_t, 10> CheckBlock{};
     std::vector<std::uint8_t> BlockBuffer = std::vector<std::uint8_t>(BlockSize);
+    // Of the last pass: the file's size when it began, and the blocks it has processed.
+    std::int64_t FileLength = 0;
+    std::int64_t BlockCount = 0;
 };
 
 } // namespace veltrane
