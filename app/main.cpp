@@ -1,12 +1,7 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/startup.h"
+#include "app/tapplication.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Veltrane Encryption"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Veltrane Encryption - 32bit"));
-    window.resize(640, 405);
-    window.show();
-    return app.exec();
+    veltrane::TApplication application(argc, argv);
+    return veltrane::RunProgram(application);
 }

@@ -1,0 +1,175 @@
+#include "app/thintmanager.h"
+
+#include "resources/fonts.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace veltrane {
+
+THintManager::THintManager(QObject* parent) : QObject(parent) {
+    m_showTimer.setSingleShot(true);
+    m_hideTimer.setSingleShot(true);
+    connect(&m_showTimer, &QTimer::timeout, this, &THintManager::ShowHint);
+    connect(&m_hideTimer, &QTimer::timeout, this, &THintManager::HidePopup);
+
+    m_popup = std::make_unique<QLabel>(nullptr, Qt::ToolTip | Qt::FramelessWindowHint);
+    m_popup->setObjectName(QStringLiteral("HintWindow"));
+    m_popup->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_popup->setFocusPolicy(Qt::NoFocus);
+    // Plain text: an "&" in a hint is an ordinary character.
+    m_popup->setTextFormat(Qt::PlainText);
+    m_popup->setWordWrap(true);
+    m_popup->setFont(SansFont(11));
+    m_popup->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_popup->setLineWidth(1);
+    m_popup->setMargin(0);
+    // With the one-pixel frame the pop-up is the text's extent plus 6 pixels wide and 2 high.
+    m_popup->setContentsMargins(2, 0, 2, 0);
+    m_popup->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_popup->setAutoFillBackground(true);
+    QPalette palette = m_popup->palette();
+    palette.setColor(QPalette::Window, QApplication::palette().color(QPalette::ToolTipBase));
+    palette.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::ToolTipText));
+    m_popup->setPalette(palette);
+}
+
+THintManager::~THintManager() = default;
+
+bool THintManager::isHintShowing() const {
+    return m_popup->isVisible();
+}
+
+QWidget* THintManager::HintControlFor(QWidget* control) {
+    for (QWidget* candidate = control; candidate != nullptr; candidate = candidate->parentWidget()) {
+        if (!candidate->toolTip().isEmpty())
+            return candidate;
+        if (candidate->isWindow())
+            break;
+    }
+    return nullptr;
+}
+
+QPoint THintManager::PopupPosition(const QRect& control, const QSize& size, const QRect& screen) {
+    int left = control.left();
+    int top = control.top() + control.height() + 6;
+    if (top + size.height() > screen.top() + screen.height())
+        top = screen.top() + screen.height() - size.height();
+    if (left + size.width() > screen.left() + screen.width())
+        left = screen.left() + screen.width() - size.width();
+    left = std::max(left, screen.left());
+    return {left, top};
+}
+
+void THintManager::CancelHint() {
+    m_showTimer.stop();
+    HidePopup();
+    m_hintControl = nullptr;
+    m_hintActive = false;
+}
+
+void THintManager::HidePopup() {
+    m_hideTimer.stop();
+    m_popup->hide();
+}
+
+void THintManager::PointerMovedOver(QWidget* control) {
+    QWidget* hinted = HintControlFor(control);
+    if (hinted == nullptr) {
+        CancelHint();
+        return;
+    }
+    if (hinted == m_hintControl)
+        return;
+    // Straight from one hinted control to the next: the pending or showing hint goes, but the
+    // next one follows after the short pause.
+    m_showTimer.stop();
+    HidePopup();
+    m_hintControl = hinted;
+    m_showTimer.start(m_hintActive ? HintShortPause : HintPause);
+}
+
+void THintManager::PointerMovedIn(QWindow* window, const QPointF& position) {
+    if (window == m_popup->windowHandle()) {
+        CancelHint();
+        return;
+    }
+    for (QWidget* topLevel : QApplication::topLevelWidgets()) {
+        if (topLevel->windowHandle() != window || !topLevel->isVisible())
+            continue;
+        QWidget* control = topLevel->childAt(position.toPoint());
+        PointerMovedOver(control != nullptr ? control : topLevel);
+        return;
+    }
+    CancelHint();
+}
+
+void THintManager::ShowHint() {
+    QWidget* control = m_hintControl;
+    if (control == nullptr || !control->isVisible()) {
+        CancelHint();
+        return;
+    }
+    const QScreen* screen = control->screen();
+    const QRect screenArea = screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const QString text = control->toolTip();
+    const QFontMetrics metrics(m_popup->font());
+    const QRect extent =
+        metrics.boundingRect(QRect(0, 0, std::max(screenArea.width() - 6, 1), 100000), Qt::TextWordWrap, text);
+    const QSize size(extent.width() + 6, extent.height() + 2);
+    m_popup->setText(text);
+    m_popup->setFixedSize(size);
+    const QRect controlArea(control->mapToGlobal(QPoint(0, 0)), control->size());
+    m_popup->move(PopupPosition(controlArea, size, screenArea));
+    m_popup->show();
+    m_popup->raise();
+    m_hintActive = true;
+    m_hideTimer.start(HintHidePause);
+}
+
+bool THintManager::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ToolTip:
+        // The toolkit's own tool tips never show; the pop-up above takes their place.
+        return true;
+    case QEvent::MouseMove:
+        if (watched->isWindowType()) {
+            const auto* move = static_cast<QMouseEvent*>(event);
+            PointerMovedIn(static_cast<QWindow*>(watched), move->position());
+        }
+        break;
+    case QEvent::Leave:
+        // The pointer left a window of the program: over no control of ours.
+        if (watched->isWindowType())
+            CancelHint();
+        break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+    case QEvent::ApplicationDeactivate:
+        if (m_hintControl != nullptr || m_hintActive)
+            CancelHint();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace veltrane

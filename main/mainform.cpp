@@ -1,0 +1,326 @@
+#include "main/mainform.h"
+
+#include "gauge/percentdonegauge.h"
+#include "gauge/tgauge.h"
+#include "main/handlerfailureevent.h"
+#include "main/passwordstarstyle.h"
+#include "main/timage.h"
+#include "main/topendialog.h"
+#include "resources/fonts.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegion>
+#include <QStyleFactory>
+
+#include <limits>
+
+namespace veltrane {
+
+const QString TMainForm::WelcomeText =
+    QStringLiteral("Welcome to Veltrane!\n"
+                   "If any part of this window confuses you, rest the mouse pointer on it and after a moment a help "
+                   "text will pop up.\n"
+                   "For detailed help, choose Readme from the menu.");
+
+namespace {
+
+const QColor Black(0x00, 0x00, 0x00);
+const QColor Red(0xFF, 0x00, 0x00);
+const QColor Yellow(0xFF, 0xFF, 0x00);
+
+// The designed client area; the menu bar sits above it.
+constexpr int ClientWidth = 640;
+constexpr int ClientHeight = 405;
+constexpr int TopPanelHeight = 53;
+constexpr int Panel1Height = 110;
+
+// Text colour `text` on a solid background `back`, for every role a control of this window paints with.
+void SetColours(QWidget* widget, const QColor& text, const QColor& back) {
+    QPalette palette = widget->palette();
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(role, text);
+    palette.setColor(QPalette::Window, back);
+    palette.setColor(QPalette::Base, back);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setFont(SerifFont(16, {.bold = true}));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetColours(label, Red, Black);
+    return label;
+}
+
+QLineEdit* MakeKeyBox(QWidget* parent, const char* name, const QRect& geometry, QStyle* style) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(geometry);
+    box->setFont(SerifFont(11));
+    box->setStyle(style);
+    box->setEchoMode(QLineEdit::Password);
+    // Keys of any length: the box sets no limit of its own.
+    box->setMaxLength(std::numeric_limits<int>::max());
+    // Only the text and its field are coloured; the frame keeps the style's own shades, which
+    // would vanish if derived from a black window colour.
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Text, Red);
+    palette.setColor(QPalette::Base, Black);
+    box->setPalette(palette);
+    return box;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                        const QColor& captionColour) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setFont(SerifFont(16, {.bold = true}));
+    // No button is the default: Enter in a key box or the list presses nothing.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setFocusPolicy(Qt::StrongFocus);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, captionColour);
+    button->setPalette(palette);
+    return button;
+}
+
+QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
+    auto* box = new QGroupBox(caption, parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(geometry);
+    box->setFont(SerifFont(13, {.bold = true}));
+    box->setFlat(false);
+    SetColours(box, Yellow, Black);
+    return box;
+}
+
+TImage* MakePicture(QWidget* parent, const char* name, const QString& resource, const QRect& geometry) {
+    auto* image = new TImage(parent);
+    image->setObjectName(QLatin1String(name));
+    image->setGeometry(geometry);
+    image->setPicture(QPixmap(resource));
+    return image;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Veltrane Encryption - 32bit"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/veltrane32.png")));
+
+    CreateMenu();
+    CreateControls();
+    ConnectHandlers();
+
+    resize(ClientWidth, ClientHeight + MainMenu->sizeHint().height());
+    move(-1, -2);
+    KeyBox->setFocus();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::CreateMenu() {
+    MainMenu = menuBar();
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+
+    FileMenu = MainMenu->addMenu(QStringLiteral("&File"));
+    FileMenu->setObjectName(QStringLiteral("FileMenu"));
+
+    FileOpenItem = FileMenu->addAction(QStringLiteral("&Open..."));
+    FileOpenItem->setObjectName(QStringLiteral("FileOpenItem"));
+    QFont defaultEntry = FileOpenItem->font();
+    defaultEntry.setBold(true);
+    FileOpenItem->setFont(defaultEntry);
+
+    N4 = FileMenu->addSeparator();
+    N4->setObjectName(QStringLiteral("N4"));
+
+    FileExitItem = FileMenu->addAction(QStringLiteral("E&xit"));
+    FileExitItem->setObjectName(QStringLiteral("FileExitItem"));
+    FileExitItem->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+    // Alt+X works from anywhere in the window, also while the File drop-down is closed.
+    FileExitItem->setShortcutContext(Qt::WindowShortcut);
+    addAction(FileExitItem);
+
+    About1 = MainMenu->addAction(QStringLiteral("&About"));
+    About1->setObjectName(QStringLiteral("About1"));
+    Readme = MainMenu->addAction(QStringLiteral("&Readme"));
+    Readme->setObjectName(QStringLiteral("Readme"));
+}
+
+void TMainForm::CreateControls() {
+    ClientArea = new QWidget(this);
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    SetColours(ClientArea, Red, Black);
+    setCentralWidget(ClientArea);
+    ClientArea->resize(ClientWidth, ClientHeight);
+    ClientArea->installEventFilter(this);
+
+    // One style for both key boxes: it makes every hidden character a "*".
+    m_keyBoxStyle = new PasswordStarStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    m_keyBoxStyle->setParent(this);
+
+    // Creation order decides what is drawn above what where controls overlap.
+    KeyLabel = MakeLabel(ClientArea, "KeyLabel", QStringLiteral("Key:"), {32, 112, 33, 19});
+    VKeyLabel = MakeLabel(ClientArea, "VKeyLabel", QStringLiteral("Verify:"), {16, 136, 47, 19});
+    Image5 = MakePicture(ClientArea, "Image5", QStringLiteral(":/images/open32.png"), {72, 64, 33, 33});
+    Image2 = MakePicture(ClientArea, "Image2", QStringLiteral(":/images/stop32.png"), {192, 64, 33, 33});
+    KeyBox = MakeKeyBox(ClientArea, "KeyBox", {72, 112, 153, 22}, m_keyBoxStyle);
+    VKeyBox = MakeKeyBox(ClientArea, "VKeyBox", {72, 136, 153, 22}, m_keyBoxStyle);
+    EncryptButton = MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, Red);
+
+    TopPanel = new QFrame(ClientArea);
+    TopPanel->setObjectName(QStringLiteral("TopPanel"));
+    // A raised outer and a raised inner bevel of one pixel each.
+    TopPanel->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
+    SetColours(TopPanel, Red, Black);
+
+    LabelTitle = new QLabel(QStringLiteral("Veltrane!"), TopPanel);
+    LabelTitle->setObjectName(QStringLiteral("LabelTitle"));
+    LabelTitle->setFont(SerifFont(35, {.bold = true, .italic = true}));
+    LabelTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    SetColours(LabelTitle, Red, Black);
+
+    Panel1 = new QFrame(ClientArea);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::NoFrame);
+    SetColours(Panel1, Red, Black);
+
+    Image1 = MakePicture(Panel1, "Image1", QStringLiteral(":/images/emblem.png"), {16, 8, 113, 97});
+
+    PercentDoneGauge = new TGauge(Panel1);
+    PercentDoneGauge->setObjectName(QStringLiteral("PercentDoneGauge"));
+    ConfigurePercentDoneGauge(*PercentDoneGauge);
+    PercentDoneGauge->setGeometry(16, 0, 113, 105);
+    PercentDoneGauge->setVisible(false);
+    m_gaugeDisplay = std::make_unique<GaugeProgressDisplay>(*PercentDoneGauge);
+
+    SatusBox = MakeGroupBox(Panel1, "SatusBox", QStringLiteral("Status Box"), {152, 0, 481, 105});
+    StatusText = MakeLabel(SatusBox, "StatusText", WelcomeText, {2, 17, 477, 86});
+    StatusText->setWordWrap(true);
+
+    GroupBox1 = MakeGroupBox(ClientArea, "GroupBox1", QStringLiteral("Loaded Files"), {272, 64, 361, 193});
+    FileList = new QListWidget(GroupBox1);
+    FileList->setObjectName(QStringLiteral("FileList"));
+    FileList->setGeometry(2, 18, 351, 173);
+    FileList->setFont(SerifFont(11));
+    FileList->setFrameShape(QFrame::NoFrame);
+    FileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    FileList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FileList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Long paths are cut at the right edge, not shortened with an ellipsis or wrapped.
+    FileList->setTextElideMode(Qt::ElideNone);
+    FileList->setWordWrap(false);
+    FileList->setUniformItemSizes(true);
+    SetColours(FileList, Red, Black);
+
+    DecryptButton = MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, Black);
+
+    m_openDialog = new TOpenDialog(this);
+
+    LabelTitle->setToolTip(QStringLiteral("Leave me alone!"));
+    Image5->setToolTip(QStringLiteral("Click here to load files to be encrypted or decrypted"));
+    Image2->setToolTip(QStringLiteral("Exits the program"));
+    KeyBox->setToolTip(QStringLiteral("Type a keyword here. Any character on your keyboard is acceptable"));
+    VKeyBox->setToolTip(QStringLiteral("Type the same keyword here to make sure you got it right"));
+    EncryptButton->setToolTip(QStringLiteral("Encrypts or 'Locks' the loaded files"));
+    Image1->setToolTip(QStringLiteral("This symbol means infinity"));
+    FileList->setToolTip(QStringLiteral("This tells you what files are ready to be encrypted or decrypted"));
+
+    setTabOrder(KeyBox, VKeyBox);
+    setTabOrder(VKeyBox, EncryptButton);
+    setTabOrder(EncryptButton, FileList);
+    setTabOrder(FileList, DecryptButton);
+    EncryptButton->installEventFilter(this);
+    DecryptButton->installEventFilter(this);
+
+    LayOutClientArea();
+}
+
+void TMainForm::ConnectHandlers() {
+    connect(FileOpenItem, &QAction::triggered, this, [this] { RunHandler([this] { FileOpen(); }); });
+    connect(Image5, &TImage::clicked, this, [this] { RunHandler([this] { FileOpen(); }); });
+    connect(FileExitItem, &QAction::triggered, this, [this] { RunHandler([this] { FileExit(); }); });
+    connect(Image2, &TImage::clicked, this, [this] { RunHandler([this] { FileExit(); }); });
+    connect(About1, &QAction::triggered, this, [this] { RunHandler([this] { HelpAbout(); }); });
+    connect(Readme, &QAction::triggered, this, [this] { RunHandler([this] { ReadmeClick(); }); });
+    connect(EncryptButton, &QPushButton::clicked, this, [this] { RunHandler([this] { EncryptButtonClick(); }); });
+    connect(DecryptButton, &QPushButton::clicked, this, [this] { RunHandler([this] { DecryptButtonClick(); }); });
+}
+
+// The panels keep the full width at top and bottom, the title stays centred across its panel, and
+// everything else keeps its place relative to the top-left corner.
+void TMainForm::LayOutClientArea() {
+    const int width = ClientArea->width();
+    const int height = ClientArea->height();
+    TopPanel->setGeometry(0, 0, width, TopPanelHeight);
+    LabelTitle->setGeometry(2, 2, width - 4, 41);
+    Panel1->setGeometry(0, height - Panel1Height, width, Panel1Height);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ClientArea && event->type() == QEvent::Resize) {
+        LayOutClientArea();
+    } else if ((watched == EncryptButton || watched == DecryptButton) && event->type() == QEvent::KeyPress) {
+        // While a button has the focus its accelerator letter alone presses it, as Alt+letter does.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (plain && key->key() == Qt::Key_E) {
+            EncryptButton->click();
+            return true;
+        }
+        if (plain && key->key() == Qt::Key_D) {
+            DecryptButton->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::FileExit() {
+    close();
+}
+
+void TMainForm::HelpAbout() {
+    if (m_showAboutBox)
+        m_showAboutBox();
+}
+
+void TMainForm::ReadmeClick() {
+    if (m_showHelpForm)
+        m_showHelpForm();
+}
+
+void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {
+    StatusText->setText(phrase);
+    if (repaintNow)
+        StatusText->repaint();
+}
+
+// The window's own surface is its black background with the labels and pictures placed directly on
+// it; controls with a surface of their own are left out of the region, so they are not redrawn.
+void TMainForm::RepaintOwnSurface() {
+    QRegion surface(ClientArea->rect());
+    for (const QWidget* control : std::initializer_list<const QWidget*>{TopPanel, Panel1, GroupBox1, KeyBox, VKeyBox,
+                                                                        EncryptButton, DecryptButton})
+        surface -= control->geometry();
+    ClientArea->repaint(surface);
+}
+
+} // namespace veltrane

@@ -1,0 +1,122 @@
+#pragma once
+// The program's working window: two key boxes, the list of loaded files, the Encrypt and Decrypt
+// buttons, the status line, the pie gauge over the emblem, and the menu. Its handlers load files
+// and run the batch commands over the engine state of this unit.
+
+#include "main/engine/engineunit.h"
+#include "main/gaugeprogressdisplay.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+
+namespace veltrane {
+
+class PasswordStarStyle;
+class TGauge;
+class TImage;
+class TOpenDialog;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The welcome text shown in the status line until the first phrase of a run replaces it.
+    static const QString WelcomeText;
+
+    // Handlers (bound to the menu, pictures and buttons; public so tests can call them directly).
+    void FileOpen();
+    void FileExit();
+    void HelpAbout();
+    void EncryptButtonClick();
+    void ReadmeClick();
+    // The in-place pass over the current file, with the gauge showing its progress. Returns false,
+    // having changed nothing, when the file cannot be opened.
+    bool Algorithm();
+    void DecryptButtonClick();
+
+    // Where About and Readme go: the start-up wires them to the About and Help windows.
+    void setAboutWindowAction(std::function<void()> action) { m_showAboutBox = std::move(action); }
+    void setReadmeWindowAction(std::function<void()> action) { m_showHelpForm = std::move(action); }
+
+    std::int32_t LoadedCount() const { return m_loadedCount; }
+    EngineUnit& Unit() { return m_unit; }
+    TOpenDialog& OpenDialog() { return *m_openDialog; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateMenu();
+    void CreateControls();
+    void ConnectHandlers();
+    void LayOutClientArea();
+
+    // Sets the whole text of the status line; `repaintNow` draws it before returning.
+    void SetStatus(const QString& phrase, bool repaintNow);
+    // The key check shared by both commands: same text in both boxes, and not empty.
+    bool KeysAgree() const;
+    // Takes the first list entry into CurrentFileName and deletes it, then draws the list and the
+    // window's own surface at once.
+    void TakeFirstEntry();
+    void RepaintOwnSurface();
+    // Shows the completion phrase at once and puts the gauge away for the next file.
+    void FinishPass(const QString& completionPhrase);
+
+    // Components, in the window's declaration order.
+    QMenuBar* MainMenu = nullptr;
+    QMenu* FileMenu = nullptr;
+    QAction* FileOpenItem = nullptr;
+    QAction* N4 = nullptr;
+    QAction* FileExitItem = nullptr;
+    QWidget* ClientArea = nullptr;
+    QLineEdit* KeyBox = nullptr;
+    QLineEdit* VKeyBox = nullptr;
+    QLabel* KeyLabel = nullptr;
+    QLabel* VKeyLabel = nullptr;
+    QPushButton* EncryptButton = nullptr;
+    QFrame* TopPanel = nullptr;
+    QLabel* LabelTitle = nullptr;
+    QFrame* Panel1 = nullptr;
+    TImage* Image1 = nullptr;
+    QGroupBox* SatusBox = nullptr;
+    QLabel* StatusText = nullptr;
+    TGauge* PercentDoneGauge = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    TImage* Image5 = nullptr;
+    TImage* Image2 = nullptr;
+    QAction* About1 = nullptr;
+    TOpenDialog* m_openDialog = nullptr;
+    QListWidget* FileList = nullptr;
+    QAction* Readme = nullptr;
+    QPushButton* DecryptButton = nullptr;
+
+    PasswordStarStyle* m_keyBoxStyle = nullptr;
+
+    // Module state of this unit: the count of the last loading, and the engine's key, current file,
+    // generator and buffers.
+    std::int32_t m_loadedCount = 0;
+    EngineUnit m_unit;
+    std::unique_ptr<GaugeProgressDisplay> m_gaugeDisplay;
+
+    std::function<void()> m_showAboutBox;
+    std::function<void()> m_showHelpForm;
+};
+
+} // namespace veltrane

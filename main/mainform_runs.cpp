@@ -1,0 +1,118 @@
+// The Encrypt and Decrypt commands: key check, then one turn per loaded file, each taking the first
+// list entry, testing that the file exists and encrypting or decrypting it in place.
+
+#include "main/mainform.h"
+
+#include "gauge/tgauge.h"
+#include "main/engine/blockpass.h"
+#include "main/engine/fileexists.h"
+#include "main/engine/filesequences.h"
+#include "main/engine/keybytes.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+namespace veltrane {
+
+namespace {
+
+// The phrases are padded so that each fully covers the one before it on the status line.
+const QString EncryptingPhrase = QStringLiteral("Encrypting...") + QString(61, QLatin1Char(' '));
+const QString EncryptionCompletePhrase = QStringLiteral("Encryption Complete!") + QString(34, QLatin1Char(' '));
+const QString DecryptingPhrase = QStringLiteral("Decrypting") + QString(42, QLatin1Char('.'));
+const QString DecryptionCompletePhrase = QStringLiteral("Decryption Complete!") + QString(34, QLatin1Char(' '));
+const QString KeysPhrase = QStringLiteral("Keys were not the same or left blank");
+const QString NoFilePhrase = QStringLiteral("No File Chosen");
+const QString AlreadyEncryptedPhrase = QStringLiteral("One or more files had already been encrypted and was skipped");
+const QString NotEncryptedPhrase =
+    QStringLiteral("One or more files was not a Veltrane encrypted file and was skipped");
+const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
+const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
+
+} // namespace
+
+bool TMainForm::KeysAgree() const {
+    const QString key = KeyBox->text();
+    return !key.isEmpty() && key == VKeyBox->text();
+}
+
+void TMainForm::TakeFirstEntry() {
+    m_unit.CurrentFileName = QFile::encodeName(FileList->item(0)->text()).toStdString();
+    delete FileList->takeItem(0);
+    FileList->repaint();
+    RepaintOwnSurface();
+}
+
+bool TMainForm::Algorithm() {
+    return RunBlockPass(m_unit, m_gaugeDisplay.get());
+}
+
+void TMainForm::FinishPass(const QString& completionPhrase) {
+    SetStatus(completionPhrase, true);
+    PercentDoneGauge->setVisible(false);
+    PercentDoneGauge->setProgress(0);
+}
+
+void TMainForm::EncryptButtonClick() {
+    SetStatus(EncryptingPhrase, true);
+    if (!KeysAgree()) {
+        SetStatus(KeysPhrase, false);
+        return;
+    }
+    const QByteArray keyText = KeyBox->text().toUtf8();
+    m_unit.KeyText = KeyBytesFromUtf8(std::string_view(keyText.constData(), static_cast<std::size_t>(keyText.size())));
+    if (m_loadedCount <= 0) {
+        m_loadedCount = 0;
+        return;
+    }
+    // A run never takes more turns than the list holds: after a run that stopped early the list
+    // is shorter than the count of the last loading.
+    for (std::int32_t turn = m_loadedCount; turn > 0 && FileList->count() > 0; --turn) {
+        TakeFirstEntry();
+        if (!FileExists(m_unit.CurrentFileName)) {
+            SetStatus(NoFilePhrase, false);
+            return;
+        }
+        const FileOutcome outcome = EncryptCurrentFile(
+            m_unit, [this] { Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
+        if (outcome == FileOutcome::AlreadyEncrypted)
+            SetStatus(AlreadyEncryptedPhrase, false);
+        else if (outcome == FileOutcome::CannotOpen)
+            SetStatus(CannotOpenPhrase, false);
+    }
+    m_loadedCount = 0;
+}
+
+void TMainForm::DecryptButtonClick() {
+    if (!KeysAgree()) {
+        SetStatus(KeysPhrase, false);
+        return;
+    }
+    const QByteArray keyText = KeyBox->text().toUtf8();
+    m_unit.KeyText = KeyBytesFromUtf8(std::string_view(keyText.constData(), static_cast<std::size_t>(keyText.size())));
+    if (m_loadedCount <= 0) {
+        m_loadedCount = 0;
+        return;
+    }
+    for (std::int32_t turn = m_loadedCount; turn > 0 && FileList->count() > 0; --turn) {
+        TakeFirstEntry();
+        if (!FileExists(m_unit.CurrentFileName)) {
+            SetStatus(NoFilePhrase, false);
+            return;
+        }
+        SetStatus(DecryptingPhrase, true);
+        const FileOutcome outcome = DecryptCurrentFile(
+            m_unit, [this] { Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });
+        if (outcome == FileOutcome::NotEncrypted)
+            SetStatus(NotEncryptedPhrase, false);
+        else if (outcome == FileOutcome::InvalidKey)
+            SetStatus(InvalidKeyPhrase, false);
+        else if (outcome == FileOutcome::CannotOpen)
+            SetStatus(CannotOpenPhrase, false);
+    }
+    m_loadedCount = 0;
+}
+
+} // namespace veltrane

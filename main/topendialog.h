@@ -1,0 +1,54 @@
+#pragma once
+// The open-file dialog of the main window: several existing files at once, one filter "All Files",
+// read-only files refused, and the first file of the previous choice pre-filled the next time.
+// The modal showing itself is replaceable so that tests can stand in for the user.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace veltrane {
+
+class TOpenDialog : public QObject {
+    Q_OBJECT
+
+public:
+    // Shows a chooser with `fileName` pre-filled; the chosen full paths, or nothing when cancelled.
+    using Chooser = std::function<std::optional<QStringList>(QWidget* parent, const QString& fileName)>;
+
+    explicit TOpenDialog(QWidget* parent);
+
+    // Empties Files, shows the dialog modally and returns true when the user chose files that the
+    // dialog accepts; Files then holds their full paths in the chooser's order.
+    bool Execute();
+
+    const QStringList& Files() const { return m_files; }
+    // The first of Files; kept across showings as the name pre-filled next time.
+    const QString& FileName() const { return m_fileName; }
+
+    // Replaces the modal system chooser (tests); an empty function restores it.
+    void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
+
+    // True when `path` may not be written: its owner-write bit is clear, or its folder is
+    // write-protected. Such files are refused, as only writable files can be encrypted in place.
+    static bool IsReadOnly(const QString& path);
+    // The text shown when the user picks a read-only file.
+    static QString ReadOnlyRefusal(const QString& path);
+
+    static const QString FilterText;
+
+private:
+    static std::optional<QStringList> ShowFileDialog(QWidget* parent, const QString& fileName);
+
+    QWidget* m_parentWidget;
+    Chooser m_chooser;
+    QStringList m_files;
+    QString m_fileName;
+};
+
+} // namespace veltrane
