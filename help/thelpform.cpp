@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QTextOption>
 
+#include <algorithm>
+
 namespace {
 
 // Designed outer size and first position of the window, frame included.
@@ -28,6 +30,9 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     label->setGeometry(geometry);
     label->setFont(veltrane::SerifFont(16, {.bold = true}));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The designed width was the caption's extent in the original face; where ours runs a few pixels wider the
+    // label grows to the right rather than cut off the caption's end.
+    label->resize(std::max(geometry.width(), label->sizeHint().width()), geometry.height());
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, Black);
@@ -48,7 +53,8 @@ QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text,
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Tab walks to the next control, as in any dialog; the texts have no use for tab characters.
     memo->setTabChangesFocus(true);
-    memo->document()->setDocumentMargin(1);
+    // The designed width holds the longest walkthrough line exactly; any margin would wrap it early.
+    memo->document()->setDocumentMargin(0);
     QPalette palette = memo->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::Base, Black);
@@ -106,11 +112,11 @@ void THelpForm::ShowWindow() {
     if (first) {
         // Once the window is shown the window system may report its frame: take it off the client so that the
         // outer size is the designed one.
-        const QSize frame = frameGeometry().size() - geometry().size();
-        if (!frame.isNull()) {
-            resize(OuterSize - frame);
-            move(FirstPosition);
-        }
+        const QRect outer = frameGeometry();
+        const QRect client = geometry();
+        if (outer != client)
+            setGeometry(QRect(FirstPosition + (client.topLeft() - outer.topLeft()),
+                              OuterSize - (outer.size() - client.size())));
     }
 }
 

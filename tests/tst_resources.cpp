@@ -1,0 +1,83 @@
+// The pictures load from the resource set of a plain static library link, with the sizes and colour limits the
+// windows are laid out for.
+
+#include <QImage>
+#include <QSet>
+#include <QTest>
+
+class TstResources : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pictures_data();
+    void pictures();
+    void brushCharacterIsRedOnBlack_data();
+    void brushCharacterIsRedOnBlack();
+};
+
+void TstResources::pictures_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("maxColours");
+    QTest::newRow("emblem") << "emblem" << QSize(115, 95) << 256;
+    QTest::newRow("program icon") << "veltrane32" << QSize(32, 32) << 16;
+    QTest::newRow("open 32") << "open32" << QSize(32, 32) << 16;
+    QTest::newRow("open 16") << "open16" << QSize(16, 16) << 16;
+    QTest::newRow("stop 32") << "stop32" << QSize(32, 32) << 16;
+    QTest::newRow("stop 16") << "stop16" << QSize(16, 16) << 16;
+}
+
+void TstResources::pictures() {
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    QFETCH(int, maxColours);
+
+    // No Q_INIT_RESOURCE here on purpose: linking the library must be enough.
+    const QImage image(QStringLiteral(":/images/%1.png").arg(name));
+    QVERIFY2(!image.isNull(), qPrintable(name));
+    QCOMPARE(image.size(), size);
+    QCOMPARE(image.format(), QImage::Format_Indexed8);
+    QVERIFY(image.colorCount() <= maxColours);
+
+    // Count the colours really used, the transparent entry included.
+    QSet<QRgb> used;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            used.insert(image.pixel(x, y));
+    QVERIFY2(used.size() <= maxColours, qPrintable(QString::number(used.size())));
+    QVERIFY(used.size() > 2);
+}
+
+void TstResources::brushCharacterIsRedOnBlack_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("emblem") << "emblem";
+    QTest::newRow("program icon") << "veltrane32";
+}
+
+void TstResources::brushCharacterIsRedOnBlack() {
+    QFETCH(QString, name);
+    const QImage image = QImage(QStringLiteral(":/images/%1.png").arg(name)).convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!image.isNull());
+    int black = 0;
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            QCOMPARE(qAlpha(c), 255);
+            if (c == qRgb(0, 0, 0))
+                ++black;
+            else if (qRed(c) >= 128 && qGreen(c) < 100 && qBlue(c) < 100)
+                ++red;
+            else
+                QVERIFY2(qGreen(c) <= qRed(c) && qBlue(c) <= qRed(c), "only shades of red on the black");
+        }
+    // The corners are background, and the character covers a fair share of the picture.
+    QCOMPARE(image.pixel(0, 0), qRgb(0, 0, 0));
+    QCOMPARE(image.pixel(image.width() - 1, image.height() - 1), qRgb(0, 0, 0));
+    const int area = image.width() * image.height();
+    QVERIFY(black > area / 3);
+    QVERIFY(red > area / 8);
+}
+
+QTEST_MAIN(TstResources)
+#include "tst_resources.moc"

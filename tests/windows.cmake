@@ -1,0 +1,10 @@
+# The pictures, the help window and the About window; each test links only the unit it tests.
+if(TARGET veltrane_resources)
+    veltrane_add_test(tst_resources SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_resources.cpp LIBS veltrane_resources)
+endif()
+if(TARGET veltrane_help)
+    veltrane_add_test(tst_thelpform SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_thelpform.cpp LIBS veltrane_help)
+endif()
+if(TARGET veltrane_about)
+    veltrane_add_test(tst_taboutbox SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_taboutbox.cpp LIBS veltrane_about)
+endif()
