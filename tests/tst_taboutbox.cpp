@@ -1,0 +1,260 @@
+// The About window driven as a user would: layout, first placement and remembered position, the keys, and
+// showing and hiding.
+
+#include "About/taboutbox.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+class TstTAboutBox : public QObject {
+    Q_OBJECT
+
+private slots:
+    void layout_data();
+    void layout();
+    void textsAndLook();
+    void labelsShowTheirWholeText();
+    void emblemAndHints();
+    void fixedSizeWithCloseBoxOnly();
+    void centredPosition_data();
+    void centredPosition();
+    void firstShowingIsCentredThenRemembered();
+    void focusOnOkWhenShown();
+    void keys_data();
+    void keys();
+    void closingOnlyHides_data();
+    void closingOnlyHides();
+    void showRaiseAndSingleInstance();
+    void screenshot();
+};
+
+void TstTAboutBox::layout_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");
+    QTest::newRow("Panel1") << "Panel1"
+                            << "AboutBox" << QRect(9, 9, 302, 173);
+    QTest::newRow("OKButton") << "OKButton"
+                              << "AboutBox" << QRect(127, 192, 70, 28);
+    QTest::newRow("Image1") << "Image1"
+                            << "Panel1" << QRect(8, 8, 113, 97);
+    QTest::newRow("Label1") << "Label1"
+                            << "Panel1" << QRect(112, 32, 183, 22);
+    QTest::newRow("Label2") << "Label2"
+                            << "Panel1" << QRect(152, 56, 84, 19);
+    QTest::newRow("Label3") << "Label3"
+                            << "Panel1" << QRect(56, 144, 214, 19);
+}
+
+void TstTAboutBox::layout() {
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    TAboutBox box;
+    auto* widget = box.findChild<QWidget*>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget()->objectName(), parent);
+    QCOMPARE(widget->geometry(), geometry);
+}
+
+void TstTAboutBox::textsAndLook() {
+    TAboutBox box;
+    QCOMPARE(box.windowTitle(), QStringLiteral("About Veltrane"));
+    QCOMPARE(box.Label1->text(), QStringLiteral("Veltrane Encryption!"));
+    QCOMPARE(box.Label2->text(), QStringLiteral("Version 1.01"));
+    QVERIFY(box.Label3->text().contains(QLatin1String("2026")));
+    QVERIFY(box.Label3->text().contains(QLatin1String("Veltrane")));
+    QCOMPARE(box.OKButton->text(), QStringLiteral("OK"));
+    QCOMPARE(box.Label1->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QCOMPARE(box.Label2->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QCOMPARE(box.Label3->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    QCOMPARE(box.Label1->font().pixelSize(), 19);
+    for (QLabel* label : {box.Label1, box.Label2, box.Label3}) {
+        QVERIFY(label->font().bold());
+        QVERIFY(label->font().italic());
+    }
+    QCOMPARE(box.Label2->font().pixelSize(), 16);
+    QCOMPARE(box.OKButton->font().pixelSize(), 11);
+    QCOMPARE(box.Panel1->frameShadow(), QFrame::Sunken);
+    QCOMPARE(box.Panel1->lineWidth(), 1);
+}
+
+void TstTAboutBox::labelsShowTheirWholeText() {
+    TAboutBox box;
+    for (QLabel* label : {box.Label1, box.Label2, box.Label3}) {
+        const QFontMetrics metrics(label->font());
+        QVERIFY2(metrics.horizontalAdvance(label->text()) <= label->width(), qPrintable(label->objectName()));
+        QVERIFY2(metrics.height() <= label->height() + 1, qPrintable(label->objectName()));
+    }
+}
+
+void TstTAboutBox::emblemAndHints() {
+    TAboutBox box;
+    const QPixmap emblem = box.Image1->pixmap();
+    QCOMPARE(emblem.size(), QSize(115, 95));
+    QVERIFY(!box.Image1->hasScaledContents());
+    QCOMPARE(box.Image1->toolTip(), QStringLiteral("This symbol means infinity"));
+    QVERIFY(box.toolTip().isEmpty());
+    for (QWidget* child : box.findChildren<QWidget*>())
+        if (child != box.Image1)
+            QVERIFY2(child->toolTip().isEmpty(), qPrintable(child->objectName()));
+    // Label1 lies over the emblem's right edge and must be drawn above it.
+    const QObjectList& stack = box.Panel1->children();
+    QVERIFY(stack.indexOf(box.Label1) > stack.indexOf(box.Image1));
+}
+
+void TstTAboutBox::fixedSizeWithCloseBoxOnly() {
+    TAboutBox box;
+    QCOMPARE(box.size(), QSize(321, 225));
+    QCOMPARE(box.minimumSize(), QSize(321, 225));
+    QCOMPARE(box.maximumSize(), QSize(321, 225));
+    const Qt::WindowFlags flags = box.windowFlags();
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(box.isWindow());
+    QVERIFY(!box.isModal());
+}
+
+void TstTAboutBox::centredPosition_data() {
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QPoint>("expected");
+    QTest::newRow("full HD") << QSize(1920, 1080) << QSize(327, 254) << QPoint(796, 413);
+    QTest::newRow("odd spare room rounds down") << QSize(800, 600) << QSize(321, 225) << QPoint(239, 187);
+    QTest::newRow("exact fit") << QSize(321, 225) << QSize(321, 225) << QPoint(0, 0);
+    QTest::newRow("screen narrower than the window") << QSize(300, 600) << QSize(327, 254) << QPoint(0, 173);
+    QTest::newRow("screen lower than the window") << QSize(640, 200) << QSize(327, 254) << QPoint(156, 0);
+    QTest::newRow("one spare pixel") << QSize(328, 255) << QSize(327, 254) << QPoint(0, 0);
+}
+
+void TstTAboutBox::centredPosition() {
+    QFETCH(QSize, screen);
+    QFETCH(QSize, window);
+    QFETCH(QPoint, expected);
+    QCOMPARE(TAboutBox::CentredPosition(screen, window), expected);
+}
+
+void TstTAboutBox::firstShowingIsCentredThenRemembered() {
+    TAboutBox box;
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const QRect screen = box.screen()->geometry();
+    const QRect outer = box.frameGeometry();
+    QCOMPARE(outer.topLeft(), screen.topLeft() + TAboutBox::CentredPosition(screen.size(), outer.size()));
+
+    box.move(50, 60);
+    box.OKButtonClick();
+    QVERIFY(!box.isVisible());
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QCOMPARE(box.pos(), QPoint(50, 60));
+    QCOMPARE(box.size(), QSize(321, 225));
+}
+
+void TstTAboutBox::focusOnOkWhenShown() {
+    TAboutBox box;
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+    QCOMPARE(box.focusWidget(), box.OKButton);
+    box.Panel1->setFocus();
+    box.OKButtonClick();
+    box.ShowWindow();
+    QCOMPARE(box.focusWidget(), box.OKButton);
+}
+
+void TstTAboutBox::keys_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("Enter on OK") << "OKButton" << int(Qt::Key_Return) << true;
+    QTest::newRow("keypad Enter on OK") << "OKButton" << int(Qt::Key_Enter) << true;
+    QTest::newRow("Space on OK") << "OKButton" << int(Qt::Key_Space) << true;
+    QTest::newRow("Enter elsewhere in the window") << "AboutBox" << int(Qt::Key_Return) << true;
+    QTest::newRow("Escape on OK") << "OKButton" << int(Qt::Key_Escape) << false;
+    QTest::newRow("Escape elsewhere") << "AboutBox" << int(Qt::Key_Escape) << false;
+    QTest::newRow("another key") << "OKButton" << int(Qt::Key_X) << false;
+}
+
+void TstTAboutBox::keys() {
+    QFETCH(QString, target);
+    QFETCH(int, key);
+    QFETCH(bool, closes);
+    TAboutBox box;
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+    QWidget* widget = target == box.objectName() ? static_cast<QWidget*>(&box) : box.findChild<QWidget*>(target);
+    QVERIFY(widget);
+    QTest::keyClick(widget, Qt::Key(key));
+    QCoreApplication::processEvents();
+    QCOMPARE(box.isVisible(), !closes);
+}
+
+void TstTAboutBox::closingOnlyHides_data() {
+    QTest::addColumn<int>("route");
+    QTest::newRow("OK clicked") << 0;
+    QTest::newRow("close box / close key") << 1;
+    QTest::newRow("OKButtonClick") << 2;
+}
+
+void TstTAboutBox::closingOnlyHides() {
+    QFETCH(int, route);
+    QPointer<TAboutBox> box = new TAboutBox;
+    box->ShowWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(box));
+    if (route == 0)
+        QTest::mouseClick(box->OKButton, Qt::LeftButton);
+    else if (route == 1)
+        QVERIFY(box->close());
+    else
+        box->OKButtonClick();
+    QVERIFY(!box->isVisible());
+    QCoreApplication::processEvents();
+    QVERIFY(!box.isNull());
+    box->ShowWindow();
+    QVERIFY(box->isVisible());
+    delete box;
+}
+
+void TstTAboutBox::showRaiseAndSingleInstance() {
+    TAboutBox box;
+    QWidget other;
+    other.resize(200, 100);
+    const auto windowsBefore = QApplication::topLevelWidgets().size();
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+    QVERIFY(box.isVisible());
+    QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+    QVERIFY(other.isEnabled());
+}
+
+void TstTAboutBox::screenshot() {
+    TAboutBox box;
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const QImage image = box.grab().toImage();
+    QCOMPARE(image.size(), QSize(321, 225));
+    // The emblem shows in its box: red ink inside, black ground at the window's edge.
+    QCOMPARE(QColor(image.pixel(3, 3)), QColor(0, 0, 0));
+    int red = 0;
+    for (int y = 9 + 8; y < 9 + 8 + 97; ++y)
+        for (int x = 9 + 8; x < 9 + 8 + 113; ++x)
+            red += qRed(image.pixel(x, y)) > 128 && qGreen(image.pixel(x, y)) < 100 ? 1 : 0;
+    QVERIFY(red > 113 * 97 / 8);
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/taboutbox.png");
+    QVERIFY(image.save(path));
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+QTEST_MAIN(TstTAboutBox)
+#include "tst_taboutbox.moc"
