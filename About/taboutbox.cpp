@@ -92,21 +92,40 @@ QPoint TAboutBox::CentredPosition(QSize screen, QSize window) {
 
 void TAboutBox::ShowWindow() {
     const bool first = !placed_;
-    if (first) {
-        if (const QScreen* where = screen())
-            move(CentredPosition(where->geometry().size(), frameGeometry().size()) + where->geometry().topLeft());
-        placed_ = true;
-    }
-    const QSize outerBefore = frameGeometry().size();
+    placed_ = true;
+    if (first)
+        centre();
     show();
     raise();
     activateWindow();
     OKButton->setFocus();
-    // The frame may become known only once the window is shown; centre again by the real outer size.
-    if (first && frameGeometry().size() != outerBefore) {
-        if (const QScreen* where = screen())
-            move(CentredPosition(where->geometry().size(), frameGeometry().size()) + where->geometry().topLeft());
+    if (first) {
+        centrePending_ = true;
+        centreByFrame();
     }
+}
+
+void TAboutBox::centre() {
+    if (const QScreen* where = screen()) {
+        const QRect area = where->geometry();
+        move(area.topLeft() + CentredPosition(area.size(), frameGeometry().size()));
+    }
+}
+
+void TAboutBox::centreByFrame() {
+    // The outer size counts the frame, which the window system may report only once it has framed the window:
+    // centre again as soon as it is known.
+    if (frameGeometry() == geometry())
+        return;
+    centrePending_ = false;
+    centre();
+}
+
+bool TAboutBox::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (centrePending_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        centreByFrame();
+    return handled;
 }
 
 void TAboutBox::OKButtonClick() {

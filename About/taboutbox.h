@@ -35,8 +35,13 @@ public:
     QLabel* Label3 = nullptr;
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void centre();
+    void centreByFrame();
+
     bool placed_ = false;
+    bool centrePending_ = false;
 };

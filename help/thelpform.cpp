@@ -110,14 +110,28 @@ void THelpForm::ShowWindow() {
     raise();
     activateWindow();
     if (first) {
-        // Once the window is shown the window system may report its frame: take it off the client so that the
-        // outer size is the designed one.
-        const QRect outer = frameGeometry();
-        const QRect client = geometry();
-        if (outer != client)
-            setGeometry(QRect(FirstPosition + (client.topLeft() - outer.topLeft()),
-                              OuterSize - (outer.size() - client.size())));
+        fitOuterPending_ = true;
+        fitOuterSize();
     }
+}
+
+void THelpForm::fitOuterSize() {
+    // The frame is the window system's: some report it as soon as the window is shown, others only once their
+    // frame is built around it. Whenever it first shows up, take it off the client so that the outer size is the
+    // designed one.
+    const QRect outer = frameGeometry();
+    const QRect client = geometry();
+    if (outer == client)
+        return;
+    fitOuterPending_ = false;
+    resize(OuterSize - (outer.size() - client.size()));
+}
+
+bool THelpForm::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (fitOuterPending_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        fitOuterSize();
+    return handled;
 }
 
 void THelpForm::Button1Click() {

@@ -32,8 +32,12 @@ public:
     QPushButton* Button1 = nullptr;
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void fitOuterSize();
+
     bool placed_ = false;
+    bool fitOuterPending_ = false;
 };
