@@ -309,8 +309,22 @@ void TMainForm::ReadmeClick() {
 
 void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {
     StatusText->setText(phrase);
-    if (repaintNow)
+    if (repaintNow) {
+        // During a run the status line's updates are held back (see mainform_runs.cpp); an
+        // immediate repaint lets this one phrase through.
+        const bool held = !StatusText->updatesEnabled();
+        StatusText->setUpdatesEnabled(true);
         StatusText->repaint();
+        if (held)
+            StatusText->setUpdatesEnabled(false);
+    }
+}
+
+// The entries are drawn by the list's viewport, which covers the borderless list completely; Qt
+// skips a repaint of the list itself when opaque children cover it, so the viewport is asked too.
+void TMainForm::RepaintFileList() {
+    FileList->repaint();
+    FileList->viewport()->repaint();
 }
 
 // The window's own surface is its black background with the labels and pictures placed directly on

@@ -76,6 +76,7 @@ private:
     // window's own surface at once.
     void TakeFirstEntry();
     void RepaintOwnSurface();
+    void RepaintFileList();
     // Shows the completion phrase at once and puts the gauge away for the next file.
     void FinishPass(const QString& completionPhrase);
 

@@ -14,7 +14,7 @@ void TMainForm::FileOpen() {
     // The new choice replaces everything, leftovers of a run that stopped early included.
     FileList->clear();
     FileList->addItems(m_openDialog->Files());
-    FileList->repaint();
+    RepaintFileList();
     m_loadedCount = static_cast<std::int32_t>(FileList->count());
 }
 

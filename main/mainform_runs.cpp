@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QWidget>
 
 namespace veltrane {
 
@@ -31,6 +32,21 @@ const QString NotEncryptedPhrase =
 const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
 const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
 
+// While a run holds the thread, the status line is drawn only when the run asks for it. Qt's
+// immediate repaint of one control also paints every area marked for repainting elsewhere in the
+// window, so the phrases that are not due at once are kept from marking the status line at all; it
+// is marked once more when the run ends, and the event loop then shows the last phrase.
+class StatusPaintHold {
+public:
+    explicit StatusPaintHold(QWidget* statusText) : m_statusText(statusText) { m_statusText->setUpdatesEnabled(false); }
+    ~StatusPaintHold() { m_statusText->setUpdatesEnabled(true); }
+    StatusPaintHold(const StatusPaintHold&) = delete;
+    StatusPaintHold& operator=(const StatusPaintHold&) = delete;
+
+private:
+    QWidget* m_statusText;
+};
+
 } // namespace
 
 bool TMainForm::KeysAgree() const {
@@ -41,7 +57,7 @@ bool TMainForm::KeysAgree() const {
 void TMainForm::TakeFirstEntry() {
     m_unit.CurrentFileName = QFile::encodeName(FileList->item(0)->text()).toStdString();
     delete FileList->takeItem(0);
-    FileList->repaint();
+    RepaintFileList();
     RepaintOwnSurface();
 }
 
@@ -56,6 +72,7 @@ void TMainForm::FinishPass(const QString& completionPhrase) {
 }
 
 void TMainForm::EncryptButtonClick() {
+    const StatusPaintHold hold(StatusText);
     SetStatus(EncryptingPhrase, true);
     if (!KeysAgree()) {
         SetStatus(KeysPhrase, false);
@@ -86,6 +103,7 @@ void TMainForm::EncryptButtonClick() {
 }
 
 void TMainForm::DecryptButtonClick() {
+    const StatusPaintHold hold(StatusText);
     if (!KeysAgree()) {
         SetStatus(KeysPhrase, false);
         return;

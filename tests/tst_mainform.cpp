@@ -1,0 +1,455 @@
+#include "tst_mainform.h"
+
+#include "main/engine/filesequences.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <deque>
+#include <optional>
+
+#include <sys/stat.h>
+
+using veltrane::TApplication;
+using veltrane::TMainForm;
+using veltrane::TOpenDialog;
+
+namespace {
+
+const QColor Red(0xFF, 0x00, 0x00);
+const QColor Yellow(0xFF, 0xFF, 0x00);
+const QColor Black(0x00, 0x00, 0x00);
+
+// Types `text` one character at a time, as a keyboard would deliver it.
+void TypeText(QWidget* widget, const QString& text) {
+    for (const QChar character : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(character));
+        QApplication::sendEvent(widget, &press);
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+class NullDisplay : public veltrane::ProgressDisplay {
+public:
+    void MakeVisible() override {}
+    void SetProgress(int) override {}
+};
+
+} // namespace
+
+QByteArray ReadBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<cannot read>");
+    return file.readAll();
+}
+
+QByteArray Pattern(qsizetype size, quint32 seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (auto& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+QString TestMainForm::MakeFile(const QString& name, const QByteArray& bytes) const {
+    const QString path = Path(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestMainForm::Load(const QStringList& paths) {
+    Form->OpenDialog().setChooser([paths](QWidget*, const QString&) { return std::optional<QStringList>(paths); });
+    Form->FileOpen();
+}
+
+void TestMainForm::SetKeys(const QString& key, const QString& verify) {
+    Find<QLineEdit>("KeyBox")->setText(key);
+    Find<QLineEdit>("VKeyBox")->setText(verify);
+}
+
+QStringList TestMainForm::Entries() const {
+    QStringList entries;
+    const auto* list = Find<QListWidget>("FileList");
+    for (int row = 0; row < list->count(); ++row)
+        entries.append(list->item(row)->text());
+    return entries;
+}
+
+void TestMainForm::EncryptOutside(const QString& path, const QByteArray& key) {
+    veltrane::EngineUnit unit;
+    unit.KeyText.assign(key.begin(), key.end());
+    unit.CurrentFileName = QFile::encodeName(path).toStdString();
+    NullDisplay display;
+    if (veltrane::EncryptFile(unit, display) != veltrane::FileOutcome::Encrypted)
+        qFatal("cannot encrypt %s for the test", qPrintable(path));
+}
+
+void TestMainForm::init() {
+    Dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(Dir->isValid());
+    ErrorDisplayTexts.clear();
+    auto* application = static_cast<TApplication*>(QCoreApplication::instance());
+    application->setMessageBoxShower([this](const QString& caption, const QString& text) {
+        QCOMPARE(caption, QStringLiteral("Veltrane Encryption"));
+        ErrorDisplayTexts.append(text);
+    });
+    Form = std::make_unique<TMainForm>();
+    Form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+}
+
+void TestMainForm::cleanup() {
+    Form.reset();
+    static_cast<TApplication*>(QCoreApplication::instance())->setMessageBoxShower({});
+    // Files made read-only by a test must be removable again.
+    if (Dir) {
+        for (const QFileInfo& info : QDir(Dir->path()).entryInfoList(QDir::Files))
+            QFile::setPermissions(info.filePath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+    Dir.reset();
+}
+
+void TestMainForm::layoutAtStart_data() {
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("geometry");
+    QTest::newRow("KeyLabel") << "ClientArea" << QRect(32, 112, 33, 19);
+    QTest::newRow("VKeyLabel") << "ClientArea" << QRect(16, 136, 47, 19);
+    QTest::newRow("Image5") << "ClientArea" << QRect(72, 64, 33, 33);
+    QTest::newRow("Image2") << "ClientArea" << QRect(192, 64, 33, 33);
+    QTest::newRow("KeyBox") << "ClientArea" << QRect(72, 112, 153, 22);
+    QTest::newRow("VKeyBox") << "ClientArea" << QRect(72, 136, 153, 22);
+    QTest::newRow("EncryptButton") << "ClientArea" << QRect(24, 176, 97, 33);
+    QTest::newRow("TopPanel") << "ClientArea" << QRect(0, 0, 640, 53);
+    QTest::newRow("LabelTitle") << "TopPanel" << QRect(2, 2, 636, 41);
+    QTest::newRow("Panel1") << "ClientArea" << QRect(0, 295, 640, 110);
+    QTest::newRow("Image1") << "Panel1" << QRect(16, 8, 113, 97);
+    QTest::newRow("PercentDoneGauge") << "Panel1" << QRect(16, 0, 113, 105);
+    QTest::newRow("SatusBox") << "Panel1" << QRect(152, 0, 481, 105);
+    QTest::newRow("StatusText") << "SatusBox" << QRect(2, 17, 477, 86);
+    QTest::newRow("GroupBox1") << "ClientArea" << QRect(272, 64, 361, 193);
+    QTest::newRow("FileList") << "GroupBox1" << QRect(2, 18, 351, 173);
+    QTest::newRow("DecryptButton") << "ClientArea" << QRect(136, 176, 97, 33);
+}
+
+void TestMainForm::layoutAtStart() {
+    QFETCH(QString, parentName);
+    QFETCH(QRect, geometry);
+    const auto* control = Find<QWidget>(QTest::currentDataTag());
+    QCOMPARE(control->parentWidget()->objectName(), parentName);
+    QCOMPARE(control->geometry(), geometry);
+
+    const QWidget* client = Form->centralWidget();
+    QCOMPARE(client->size(), QSize(640, 405));
+    // The menu bar sits above the client area, which starts right under it.
+    QCOMPARE(client->y(), Form->menuBar()->height());
+    QCOMPARE(Form->height(), 405 + Form->menuBar()->height());
+    QCOMPARE(Form->pos(), QPoint(-1, -2));
+}
+
+void TestMainForm::layoutAfterEnlarging_data() {
+    QTest::addColumn<QRect>("geometry");
+    // The window grows by 200 x 100: the panels follow, everything else stays.
+    QTest::newRow("TopPanel") << QRect(0, 0, 840, 53);
+    QTest::newRow("LabelTitle") << QRect(2, 2, 836, 41);
+    QTest::newRow("Panel1") << QRect(0, 395, 840, 110);
+    QTest::newRow("SatusBox") << QRect(152, 0, 481, 105);
+    QTest::newRow("PercentDoneGauge") << QRect(16, 0, 113, 105);
+    QTest::newRow("KeyBox") << QRect(72, 112, 153, 22);
+    QTest::newRow("VKeyBox") << QRect(72, 136, 153, 22);
+    QTest::newRow("EncryptButton") << QRect(24, 176, 97, 33);
+    QTest::newRow("DecryptButton") << QRect(136, 176, 97, 33);
+    QTest::newRow("Image5") << QRect(72, 64, 33, 33);
+    QTest::newRow("Image2") << QRect(192, 64, 33, 33);
+    QTest::newRow("GroupBox1") << QRect(272, 64, 361, 193);
+    QTest::newRow("FileList") << QRect(2, 18, 351, 173);
+}
+
+void TestMainForm::layoutAfterEnlarging() {
+    QFETCH(QRect, geometry);
+    Form->resize(Form->width() + 200, Form->height() + 100);
+    QTRY_COMPARE(Form->centralWidget()->size(), QSize(840, 505));
+    QCOMPARE(Find<QWidget>(QTest::currentDataTag())->geometry(), geometry);
+    // The title stays centred across its panel.
+    QVERIFY(Find<QLabel>("LabelTitle")->alignment() & Qt::AlignHCenter);
+}
+
+void TestMainForm::captionsAndColours_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("italic");
+    const int windowText = QPalette::WindowText;
+    QTest::newRow("KeyLabel") << "Key:" << windowText << Red << 16 << true << false;
+    QTest::newRow("VKeyLabel") << "Verify:" << windowText << Red << 16 << true << false;
+    QTest::newRow("LabelTitle") << "Veltrane!" << windowText << Red << 35 << true << true;
+    QTest::newRow("SatusBox") << "Status Box" << windowText << Yellow << 13 << true << false;
+    QTest::newRow("GroupBox1") << "Loaded Files" << windowText << Yellow << 13 << true << false;
+    QTest::newRow("StatusText") << TMainForm::WelcomeText << windowText << Red << 16 << true << false;
+    QTest::newRow("EncryptButton") << "&Encrypt" << int(QPalette::ButtonText) << Red << 16 << true << false;
+    QTest::newRow("DecryptButton") << "&Decrypt" << int(QPalette::ButtonText) << Black << 16 << true << false;
+    QTest::newRow("KeyBox") << "" << int(QPalette::Text) << Red << 11 << false << false;
+    QTest::newRow("VKeyBox") << "" << int(QPalette::Text) << Red << 11 << false << false;
+    QTest::newRow("FileList") << "" << int(QPalette::Text) << Red << 11 << false << false;
+}
+
+void TestMainForm::captionsAndColours() {
+    QFETCH(QString, text);
+    QFETCH(int, role);
+    QFETCH(QColor, colour);
+    QFETCH(int, pixelSize);
+    QFETCH(bool, bold);
+    QFETCH(bool, italic);
+    const auto* control = Find<QWidget>(QTest::currentDataTag());
+    if (const auto* label = qobject_cast<const QLabel*>(control))
+        QCOMPARE(label->text(), text);
+    else if (const auto* box = qobject_cast<const QGroupBox*>(control))
+        QCOMPARE(box->title(), text);
+    else if (const auto* button = qobject_cast<const QPushButton*>(control))
+        QCOMPARE(button->text(), text);
+    QCOMPARE(control->palette().color(static_cast<QPalette::ColorRole>(role)), colour);
+    QCOMPARE(control->font().pixelSize(), pixelSize);
+    QCOMPARE(control->font().bold(), bold);
+    QCOMPARE(control->font().italic(), italic);
+}
+
+void TestMainForm::stateAtStart() {
+    QCOMPARE(Form->windowTitle(), QStringLiteral("Veltrane Encryption - 32bit"));
+    QVERIFY(Find<QLineEdit>("KeyBox")->text().isEmpty());
+    QVERIFY(Find<QLineEdit>("VKeyBox")->text().isEmpty());
+    QCOMPARE(Find<QListWidget>("FileList")->count(), 0);
+    QCOMPARE(Form->LoadedCount(), 0);
+    QCOMPARE(Status(), TMainForm::WelcomeText);
+    auto* gauge = Find<veltrane::TGauge>("PercentDoneGauge");
+    QVERIFY(!gauge->isVisible());
+    QCOMPARE(gauge->Progress(), 0);
+    QVERIFY(Find<QWidget>("Image1")->isVisible());
+    QCOMPARE(Form->focusWidget(), Find<QWidget>("KeyBox"));
+    QVERIFY(!Form->windowIcon().isNull());
+    // The gauge covers the emblem completely and lies above it.
+    const QWidget* emblem = Find<QWidget>("Image1");
+    QVERIFY(gauge->geometry().contains(emblem->geometry()));
+    const QObjectList& stacking = emblem->parentWidget()->children();
+    QVERIFY(stacking.indexOf(gauge) > stacking.indexOf(emblem));
+}
+
+void TestMainForm::keyBoxesShowStars_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("letters") << "secret";
+    QTest::newRow("blanks kept") << " two  words ";
+    QTest::newRow("beyond ASCII") << QStringLiteral("\u00e4\u20ac\u00df!");
+    QTest::newRow("long") << QString(300, QLatin1Char('k'));
+}
+
+void TestMainForm::keyBoxesShowStars() {
+    QFETCH(QString, typed);
+    for (const char* name : {"KeyBox", "VKeyBox"}) {
+        auto* box = Find<QLineEdit>(name);
+        TypeText(box, typed);
+        QCOMPARE(box->text(), typed);
+        QCOMPARE(box->displayText(), QString(typed.size(), QLatin1Char('*')));
+    }
+
+    // What is drawn must be the stars themselves: the box looks exactly like one showing "*"s.
+    auto* box = Find<QLineEdit>("KeyBox");
+    box->clearFocus();
+    box->setText(QStringLiteral("abc d"));
+    QLineEdit reference(box->parentWidget());
+    reference.setStyle(box->style());
+    reference.setFont(box->font());
+    reference.setPalette(box->palette());
+    reference.setGeometry(box->geometry());
+    reference.setText(QStringLiteral("*****"));
+    reference.show();
+    QCOMPARE(box->grab().toImage(), reference.grab().toImage());
+}
+
+void TestMainForm::menu() {
+    auto* bar = Form->menuBar();
+    QCOMPARE(bar->objectName(), QStringLiteral("MainMenu"));
+    const QList<QAction*> top = bar->actions();
+    QCOMPARE(top.size(), 3);
+    QCOMPARE(top[0]->text(), QStringLiteral("&File"));
+    QVERIFY(top[0]->menu() != nullptr);
+    QCOMPARE(top[1]->objectName(), QStringLiteral("About1"));
+    QCOMPARE(top[1]->text(), QStringLiteral("&About"));
+    QVERIFY(top[1]->menu() == nullptr);
+    QCOMPARE(top[2]->objectName(), QStringLiteral("Readme"));
+    QCOMPARE(top[2]->text(), QStringLiteral("&Readme"));
+    QVERIFY(top[2]->menu() == nullptr);
+
+    const QList<QAction*> file = top[0]->menu()->actions();
+    QCOMPARE(file.size(), 3);
+    QCOMPARE(file[0]->objectName(), QStringLiteral("FileOpenItem"));
+    QCOMPARE(file[0]->text(), QStringLiteral("&Open..."));
+    QVERIFY(file[0]->font().bold());
+    QVERIFY(file[1]->isSeparator());
+    QCOMPARE(file[2]->objectName(), QStringLiteral("FileExitItem"));
+    QCOMPARE(file[2]->text(), QStringLiteral("E&xit"));
+    QCOMPARE(file[2]->shortcut(), QKeySequence(Qt::ALT | Qt::Key_X));
+    QCOMPARE(file[2]->shortcut().toString(QKeySequence::NativeText), QStringLiteral("Alt+X"));
+}
+
+void TestMainForm::tabOrder() {
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+    QCOMPARE(QApplication::focusWidget(), Find<QWidget>("KeyBox"));
+    const QStringList forward{"VKeyBox", "EncryptButton", "FileList", "DecryptButton", "KeyBox"};
+    for (const QString& name : forward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), name);
+    }
+    const QStringList backward{"DecryptButton", "FileList", "EncryptButton", "VKeyBox", "KeyBox"};
+    for (const QString& name : backward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), name);
+    }
+}
+
+void TestMainForm::accelerators_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("expected"); // the control whose command runs, or empty for none
+    const int alt = Qt::AltModifier;
+    const int none = Qt::NoModifier;
+    QTest::newRow("Alt+E in the key box") << "KeyBox" << int(Qt::Key_E) << alt << "EncryptButton";
+    QTest::newRow("Alt+D in the list") << "FileList" << int(Qt::Key_D) << alt << "DecryptButton";
+    QTest::newRow("E on a button") << "DecryptButton" << int(Qt::Key_E) << none << "EncryptButton";
+    QTest::newRow("D on a button") << "EncryptButton" << int(Qt::Key_D) << none << "DecryptButton";
+    QTest::newRow("Space on a button") << "DecryptButton" << int(Qt::Key_Space) << none << "DecryptButton";
+    QTest::newRow("E in the key box is typed") << "KeyBox" << int(Qt::Key_E) << none << "";
+    QTest::newRow("Enter in the key box") << "KeyBox" << int(Qt::Key_Return) << none << "";
+    QTest::newRow("Enter in the list") << "FileList" << int(Qt::Key_Return) << none << "";
+    QTest::newRow("Alt+A") << "KeyBox" << int(Qt::Key_A) << alt << "About1";
+    QTest::newRow("Alt+R") << "FileList" << int(Qt::Key_R) << alt << "Readme";
+    QTest::newRow("Alt+X") << "VKeyBox" << int(Qt::Key_X) << alt << "FileExitItem";
+}
+
+void TestMainForm::accelerators() {
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, expected);
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+    auto* focused = Find<QWidget>(qPrintable(focus));
+    focused->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), focused);
+
+    QSignalSpy encrypt(Find<QPushButton>("EncryptButton"), &QAbstractButton::clicked);
+    QSignalSpy decrypt(Find<QPushButton>("DecryptButton"), &QAbstractButton::clicked);
+    QSignalSpy about(Find<QAction>("About1"), &QAction::triggered);
+    QSignalSpy readme(Find<QAction>("Readme"), &QAction::triggered);
+    QSignalSpy exit(Find<QAction>("FileExitItem"), &QAction::triggered);
+    QTest::keyClick(focused, static_cast<Qt::Key>(key), static_cast<Qt::KeyboardModifiers>(modifiers));
+    // An accelerator presses its button with the toolkit's short click animation.
+    QTest::qWait(250);
+
+    QCOMPARE(encrypt.count(), expected == "EncryptButton" ? 1 : 0);
+    QCOMPARE(decrypt.count(), expected == "DecryptButton" ? 1 : 0);
+    QCOMPARE(about.count(), expected == "About1" ? 1 : 0);
+    QCOMPARE(readme.count(), expected == "Readme" ? 1 : 0);
+    QCOMPARE(exit.count(), expected == "FileExitItem" ? 1 : 0);
+    if (expected == "FileExitItem")
+        QVERIFY(!Form->isVisible());
+}
+
+void TestMainForm::loading_data() {
+    QTest::addColumn<QList<QStringList>>("answers"); // one per showing; {"<cancel>"} cancels
+    QTest::addColumn<QStringList>("entries");
+    const QStringList cancel{"<cancel>"};
+    QTest::newRow("one file") << QList<QStringList>{{"a"}} << QStringList{"a"};
+    QTest::newRow("several, order kept") << QList<QStringList>{{"c", "a", "b"}} << QStringList{"c", "a", "b"};
+    QTest::newRow("second loading replaces") << QList<QStringList>{{"a", "b"}, {"c"}} << QStringList{"c"};
+    QTest::newRow("cancel keeps the list") << QList<QStringList>{{"a", "b"}, cancel} << QStringList{"a", "b"};
+    QTest::newRow("cancel at start") << QList<QStringList>{cancel} << QStringList{};
+}
+
+void TestMainForm::loading() {
+    QFETCH(QList<QStringList>, answers);
+    QFETCH(QStringList, entries);
+    for (const char* name : {"a", "b", "c"})
+        MakeFile(QLatin1String(name), "x");
+    std::deque<QStringList> queue(answers.begin(), answers.end());
+    Form->OpenDialog().setChooser([&](QWidget*, const QString&) -> std::optional<QStringList> {
+        const QStringList answer = queue.front();
+        queue.pop_front();
+        if (answer == QStringList{"<cancel>"})
+            return std::nullopt;
+        QStringList paths;
+        for (const QString& name : answer)
+            paths.append(Path(name));
+        return paths;
+    });
+    for (qsizetype showing = 0; showing < answers.size(); ++showing)
+        Form->FileOpen();
+
+    QStringList expected;
+    for (const QString& name : entries)
+        expected.append(Path(name));
+    QCOMPARE(Entries(), expected);
+    QCOMPARE(Form->LoadedCount(), static_cast<int>(entries.size()));
+    // Loading never touches the status line.
+    QCOMPARE(Status(), TMainForm::WelcomeText);
+}
+
+void TestMainForm::loadingPrefillsFirstFileOfPreviousChoice() {
+    const QString a = MakeFile("a", "x");
+    const QString b = MakeFile("b", "x");
+    QStringList prefilled;
+    Form->OpenDialog().setChooser([&](QWidget*, const QString& fileName) {
+        prefilled.append(fileName);
+        return std::optional<QStringList>(QStringList{a, b});
+    });
+    Form->FileOpen();
+    Form->FileOpen();
+    QCOMPARE(prefilled, (QStringList{QString(), a}));
+
+    // The real dialog: several existing files, the one filter, the name pre-filled. Cancel it.
+    Form->OpenDialog().setChooser({});
+    bool seen = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        seen = true;
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
+        QCOMPARE(dialog->nameFilters(), QStringList{"All Files (*)"});
+        QCOMPARE(dialog->selectedFiles().value(0), a);
+        dialog->reject();
+    });
+    Form->FileOpen();
+    QVERIFY(seen);
+    QCOMPARE(Entries(), (QStringList{a, b}));
+    QCOMPARE(Form->LoadedCount(), 2);
+}
+
+void TestMainForm::readOnlyFileRefused() {
+    const QString a = MakeFile("a", "x");
+    const QString locked = MakeFile("locked", "x");
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ReadGroup));
+    QVERIFY(TOpenDialog::IsReadOnly(locked));
+    QVERIFY(!TOpenDialog::IsReadOnly(a));
+    Load({a});
+    Load({a, locked});
+    QCOMPARE(Entries(), QStringList{a});
+    QCOMPARE(Form->LoadedCount(), 1);
+}
+
+int main(int argc, char* argv[]) {
+    TApplication application(argc, argv);
+    TestMainForm test;
+    return QTest::qExec(&test, argc, argv);
+}

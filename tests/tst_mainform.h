@@ -1,0 +1,88 @@
+#pragma once
+// Tests of the main window, driving a real TMainForm under the application object. The layout,
+// loading and keyboard cases live in tst_mainform.cpp, the Encrypt and Decrypt runs in
+// tst_mainform_runs.cpp.
+
+#include "app/tapplication.h"
+#include "gauge/tgauge.h"
+#include "main/mainform.h"
+#include "main/topendialog.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // tst_mainform.cpp
+    void layoutAtStart_data();
+    void layoutAtStart();
+    void layoutAfterEnlarging_data();
+    void layoutAfterEnlarging();
+    void captionsAndColours_data();
+    void captionsAndColours();
+    void stateAtStart();
+    void keyBoxesShowStars_data();
+    void keyBoxesShowStars();
+    void menu();
+    void tabOrder();
+    void accelerators_data();
+    void accelerators();
+    void loading_data();
+    void loading();
+    void loadingPrefillsFirstFileOfPreviousChoice();
+    void readOnlyFileRefused();
+
+    // tst_mainform_runs.cpp
+    void keyCheck_data();
+    void keyCheck();
+    void noFilesLoaded();
+    void singleFileOutcome_data();
+    void singleFileOutcome();
+    void mixedBatch();
+    void earlyStopAndTheRunAfter();
+    void loadingAfterEarlyStopReplacesLeftovers();
+    void roundTrip_data();
+    void roundTrip();
+    void immediateRepaints_data();
+    void immediateRepaints();
+    void gaugeDuringAndAfterPass();
+    void engineFailureReachesErrorDisplay();
+
+public:
+    // Helpers shared by both source files.
+    template <typename T> T* Find(const char* name) const {
+        T* found = Form->findChild<T*>(QLatin1String(name));
+        if (found == nullptr)
+            qFatal("no control named %s", name);
+        return found;
+    }
+    QString Path(const QString& name) const { return Dir->filePath(name); }
+    QString MakeFile(const QString& name, const QByteArray& bytes) const;
+    void Load(const QStringList& paths);
+    void SetKeys(const QString& key, const QString& verify);
+    QString Status() const { return Find<QLabel>("StatusText")->text(); }
+    QStringList Entries() const;
+    // Encrypts a file outside the window, as an earlier session of the program would have.
+    static void EncryptOutside(const QString& path, const QByteArray& key);
+
+    std::unique_ptr<veltrane::TMainForm> Form;
+    std::unique_ptr<QTemporaryDir> Dir;
+    QStringList ErrorDisplayTexts;
+};
+
+QByteArray ReadBytes(const QString& path);
+QByteArray Pattern(qsizetype size, quint32 seed);
