@@ -1,0 +1,346 @@
+// The in-place pass: which keystream byte meets which file byte, the progress figures, files that
+// cannot be opened, and failures in the middle of a file (real ones where the system can make them).
+
+#include "main/engine/blockpass.h"
+#include "main/engine/engineerror.h"
+#include "tests/enginetestsupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace enginetest;
+using veltrane::EngineError;
+using veltrane::EngineUnit;
+using veltrane::FileOperation;
+using veltrane::RunBlockPass;
+
+class TestBlockPass : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void transformsEveryByteWithItsOffset_data();
+    void transformsEveryByteWithItsOffset();
+    void progressFigures_data();
+    void progressFigures();
+    void progressFigureRounding_data();
+    void progressFigureRounding();
+    void helloWorldBody();
+    void unopenableFileIsUntouched_data();
+    void unopenableFileIsUntouched();
+    void writeFailsMidPassForReal();
+    void readFailsMidPass();
+    void writeStopsHalfwayThroughABlock();
+    void undoFailsToo();
+    void largeSparseFile();
+
+private:
+    QString path(const char* name) const { return Dir.filePath(QString::fromLatin1(name)); }
+    void bind(EngineUnit& unit, const QString& file, const QByteArray& key = "secret") {
+        unit.KeyText = Key(key);
+        unit.CurrentFileName = file.toStdString();
+        unit.CurrentFile.Bind(unit.CurrentFileName);
+    }
+
+    QTemporaryDir Dir;
+};
+
+void TestBlockPass::init() {
+    QVERIFY(Dir.isValid());
+}
+
+void TestBlockPass::transformsEveryByteWithItsOffset_data() {
+    QTest::addColumn<int>("size");
+    for (int size : {0, 1, 255, 256, 257, 65535, 65536, 65537, 131072 + 5})
+        QTest::addRow("%d bytes", size) << size;
+}
+
+void TestBlockPass::transformsEveryByteWithItsOffset() {
+    QFETCH(int, size);
+    const QString file = path("data");
+    const QByteArray plain = Pattern(size);
+    QVERIFY(WriteFile(file, plain));
+
+    EngineUnit unit;
+    bind(unit, file);
+    QVERIFY(RunBlockPass(unit, nullptr));
+    // Left open at the end of the file for the trailer step that follows.
+    QVERIFY(unit.CurrentFile.isOpen());
+    QCOMPARE(unit.CurrentFile.Position(), std::int64_t(size));
+    unit.CurrentFile.Close();
+
+    const QByteArray enciphered = ReadFile(file);
+    QCOMPARE(enciphered.size(), size);
+    QVERIFY(enciphered == Xor(plain, Keystream("secret", size)));
+
+    // The same pass again brings the bytes back.
+    QVERIFY(RunBlockPass(unit, nullptr));
+    unit.CurrentFile.Close();
+    QVERIFY(ReadFile(file) == plain);
+}
+
+void TestBlockPass::progressFigures_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<int>>("figures");
+    QTest::newRow("empty") << 0 << QList<int>{100};
+    QTest::newRow("one byte") << 1 << QList<int>{6553600};
+    QTest::newRow("exactly one block") << 65536 << QList<int>{100};
+    QTest::newRow("one byte more") << 65537 << QList<int>{100, 200};
+    QTest::newRow("100000") << 100000 << QList<int>{66, 131};
+    QTest::newRow("eight blocks") << 524288 << QList<int>{12, 25, 38, 50, 62, 75, 88, 100};
+}
+
+void TestBlockPass::progressFigures() {
+    QFETCH(int, size);
+    QFETCH(QList<int>, figures);
+    const QString file = path("data");
+    QVERIFY(WriteFile(file, Pattern(size)));
+
+    EngineUnit unit;
+    bind(unit, file);
+    RecordingDisplay display;
+    QVERIFY(RunBlockPass(unit, &display));
+    QList<int> expected{-1};
+    expected += figures;
+    QCOMPARE(display.Events, expected);
+    QCOMPARE(unit.BlockCount, std::int64_t(figures.size()));
+}
+
+void TestBlockPass::progressFigureRounding_data() {
+    QTest::addColumn<qint64>("blocks");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<int>("figure");
+    QTest::newRow("12.5 to even") << qint64(1) << qint64(524288) << 12;
+    QTest::newRow("37.5 to even") << qint64(3) << qint64(524288) << 38;
+    QTest::newRow("62.5 to even") << qint64(5) << qint64(524288) << 62;
+    QTest::newRow("just over a half") << qint64(1) << qint64(524287) << 13;
+    // 32,768 blocks make a product of 2^31, which a 32-bit product would turn negative.
+    QTest::newRow("2 GiB") << qint64(32768) << qint64(2147483648) << 100;
+    QTest::newRow("half of 6 GiB") << qint64(49152) << qint64(6442450944) << 50;
+    QTest::newRow("empty file") << qint64(1) << qint64(0) << 100;
+}
+
+void TestBlockPass::progressFigureRounding() {
+    QFETCH(qint64, blocks);
+    QFETCH(qint64, length);
+    QFETCH(int, figure);
+    QCOMPARE(veltrane::ProgressFigure(blocks, length), figure);
+}
+
+void TestBlockPass::helloWorldBody() {
+    const QString file = path("hello.txt");
+    QVERIFY(WriteFile(file, "Hello, world!\n"));
+    EngineUnit unit;
+    bind(unit, file);
+    QVERIFY(RunBlockPass(unit, nullptr));
+    unit.CurrentFile.Close();
+    QCOMPARE(ReadFile(file).toHex(), QByteArray("d8fd00097a8e22e9b5af44eab64c"));
+}
+
+void TestBlockPass::unopenableFileIsUntouched_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("read-only") << "read-only";
+    QTest::newRow("locked by another holder") << "locked";
+    QTest::newRow("missing") << "missing";
+}
+
+void TestBlockPass::unopenableFileIsUntouched() {
+    QFETCH(QString, how);
+    const QString file = path("guarded");
+    const QByteArray plain = Pattern(70000);
+    QVERIFY(WriteFile(file, plain));
+    int lockHolder = -1;
+    if (how == "read-only") {
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0444) == 0);
+    } else if (how == "locked") {
+        lockHolder = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(lockHolder >= 0);
+        QVERIFY(::flock(lockHolder, LOCK_EX | LOCK_NB) == 0);
+    } else {
+        QVERIFY(QFile::remove(file));
+    }
+
+    EngineUnit unit;
+    bind(unit, file);
+    RecordingDisplay display;
+    QVERIFY(!RunBlockPass(unit, &display));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(!unit.CurrentFile.openError().empty());
+    QVERIFY(display.Events.isEmpty());
+    if (lockHolder >= 0)
+        ::close(lockHolder);
+    if (how != "missing")
+        QVERIFY(ReadFile(file) == plain);
+}
+
+// A file-size limit below the file's end makes the in-place write of the second block fail part-way
+// (the system writes up to the limit, then refuses), which is a real mid-pass write failure.
+void TestBlockPass::writeFailsMidPassForReal() {
+    const QString file = path("limited");
+    const QByteArray plain = Pattern(200000);
+    QVERIFY(WriteFile(file, plain));
+
+    EngineUnit unit;
+    bind(unit, file);
+    QString message;
+    {
+        FileSizeLimit limit(100000);
+        QVERIFY(limit.active());
+        try {
+            RunBlockPass(unit, nullptr);
+        } catch (const EngineError& error) {
+            message = QString::fromStdString(error.what());
+        }
+    }
+    QCOMPARE(message, QString("Cannot write \"%1\": File too large; the file was restored").arg(file));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == plain);
+}
+
+void TestBlockPass::readFailsMidPass() {
+    const QString file = path("failing");
+    const QByteArray plain = Pattern(300000);
+    QVERIFY(WriteFile(file, plain));
+
+    EngineUnit unit;
+    bind(unit, file);
+    unit.CurrentFile.SetFaultHook([](FileOperation operation, std::int64_t position, std::size_t&) {
+        return operation == FileOperation::Read && position == 3 * 65536 ? EIO : 0;
+    });
+    QString message;
+    try {
+        RunBlockPass(unit, nullptr);
+    } catch (const EngineError& error) {
+        message = QString::fromStdString(error.what());
+    }
+    QCOMPARE(message, QString("Cannot read \"%1\": Input/output error; the file was restored").arg(file));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == plain);
+}
+
+// A device that takes part of a block and then fails: exactly the bytes that reached the file must
+// be transformed back, no more and no fewer.
+void TestBlockPass::writeStopsHalfwayThroughABlock() {
+    const QString file = path("half");
+    const QByteArray plain = Pattern(200000);
+    QVERIFY(WriteFile(file, plain));
+
+    EngineUnit unit;
+    bind(unit, file);
+    bool failed = false;
+    unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t& count) {
+        if (operation != FileOperation::Write || failed || position < 65536)
+            return 0;
+        if (position == 65536) {
+            count = 1000;
+            return 0;
+        }
+        failed = true;
+        return ENOSPC;
+    });
+    QVERIFY_THROWS_EXCEPTION(EngineError, RunBlockPass(unit, nullptr));
+    QVERIFY(failed);
+    QVERIFY(ReadFile(file) == plain);
+}
+
+void TestBlockPass::undoFailsToo() {
+    const QString file = path("lost");
+    const QByteArray plain = Pattern(200000);
+    QVERIFY(WriteFile(file, plain));
+
+    EngineUnit unit;
+    bind(unit, file);
+    bool broken = false;
+    unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
+        if (operation == FileOperation::Read && position == 65536)
+            broken = true;
+        return broken ? EIO : 0;
+    });
+    QString message;
+    try {
+        RunBlockPass(unit, nullptr);
+    } catch (const EngineError& error) {
+        message = QString::fromStdString(error.what());
+    }
+    QCOMPARE(message, QString("Cannot read \"%1\": Input/output error; restoring it failed too (Input/output "
+                              "error), so the file is left partly transformed up to offset 65536")
+                          .arg(file));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    // What the message says is what happened: the first block enciphered, the rest untouched.
+    const QByteArray now = ReadFile(file);
+    QVERIFY(now.left(65536) == Xor(plain.left(65536), Keystream("secret", 65536)));
+    QVERIFY(now.mid(65536) == plain.mid(65536));
+}
+
+// Sizes, positions and figures beyond 32 bits: a sparse file just over 4 GiB with known bytes at
+// both ends, enciphered and deciphered in place.
+void TestBlockPass::largeSparseFile() {
+    const std::int64_t size = (std::int64_t(1) << 32) + 100000;
+    const QString file = path("large");
+    const QByteArray head = Pattern(1000, 7);
+    const QByteArray tail = Pattern(100000, 9);
+    {
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(out.write(head) == head.size());
+        QVERIFY(out.resize(size - tail.size()));
+        QVERIFY(out.seek(size - tail.size()));
+        QVERIFY(out.write(tail) == tail.size());
+    }
+    QCOMPARE(QFileInfo(file).size(), size);
+
+    EngineUnit unit;
+    bind(unit, file);
+    RecordingDisplay display;
+    QVERIFY(RunBlockPass(unit, &display));
+    QCOMPARE(unit.CurrentFile.Position(), size);
+    unit.CurrentFile.Close();
+    QCOMPARE(QFileInfo(file).size(), size);
+
+    const std::int64_t blocks = (size + 65535) / 65536;
+    QCOMPARE(display.Events.size(), qsizetype(blocks + 1));
+    QCOMPARE(display.Events[1], 0);
+    QCOMPARE(display.Events[blocks / 2], 50);
+    QCOMPARE(display.Events.last(), 100);
+    for (qsizetype n = 2; n < display.Events.size(); ++n)
+        QVERIFY(display.Events[n] >= display.Events[n - 1]);
+
+    // The keystream bytes of the last 100,000 offsets, from a generator stepped that far by itself.
+    veltrane::KeystreamGenerator generator;
+    generator.ScheduleKey(Key("secret"));
+    std::vector<std::uint8_t> block(65536);
+    QByteArray tailStream;
+    for (std::int64_t offset = 0; offset < size; offset += 65536) {
+        const auto length = static_cast<std::size_t>(std::min<std::int64_t>(65536, size - offset));
+        std::fill(block.begin(), block.end(), 0);
+        generator.XorBlock(std::span(block.data(), length));
+        const std::int64_t tailStart = size - tail.size();
+        if (offset + std::int64_t(length) > tailStart) {
+            const auto from = static_cast<std::size_t>(std::max<std::int64_t>(0, tailStart - offset));
+            tailStream.append(reinterpret_cast<const char*>(block.data() + from), qsizetype(length - from));
+        }
+    }
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(in.read(head.size()) == Xor(head, Keystream("secret", head.size())));
+    QVERIFY(in.seek(size - tail.size()));
+    QVERIFY(in.read(tail.size()) == Xor(tail, tailStream));
+    in.close();
+
+    QVERIFY(RunBlockPass(unit, nullptr));
+    unit.CurrentFile.Close();
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QVERIFY(in.read(head.size()) == head);
+    QVERIFY(in.seek(size - tail.size() - 5));
+    QVERIFY(in.read(tail.size() + 5) == QByteArray(5, '\0') + tail);
+}
+
+QTEST_APPLESS_MAIN(TestBlockPass)
+#include "tst_blockpass.moc"
