@@ -4,3 +4,4 @@ veltrane_add_test(tst_blockpass SOURCES tst_blockpass.cpp enginetestsupport.h LI
 # Enciphers and deciphers a sparse file over 4 GiB: give its test function more than Qt Test's
 # default five minutes on a slow machine.
 set_property(TEST tst_blockpass APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=900000")
+veltrane_add_test(tst_filelayout SOURCES tst_filelayout.cpp enginetestsupport.h LIBS veltrane_engine)

@@ -1,0 +1,392 @@
+// The encrypted file's layout and the two per-file sequences: known whole files, round trips,
+// every refusal leaving the file as it was, and failing appends and truncations undone.
+
+#include "main/engine/blockpass.h"
+#include "main/engine/engineerror.h"
+#include "main/engine/filelayout.h"
+#include "main/engine/filesequences.h"
+#include "tests/enginetestsupport.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace enginetest;
+using veltrane::EngineError;
+using veltrane::EngineUnit;
+using veltrane::FileOperation;
+using veltrane::FileOutcome;
+
+Q_DECLARE_METATYPE(veltrane::FileOutcome)
+
+namespace {
+
+const QByteArray Marker = QByteArray::fromHex("2a2a06060645452a4545");
+
+// The encrypted form of `plain`, written down from the layout: body, check block, marker.
+QByteArray Encrypted(const QByteArray& plain, const QByteArray& key) {
+    const QByteArray stream = Keystream(key, std::max<qsizetype>(plain.size(), 10));
+    return Xor(plain, stream) + Xor(Marker, stream.left(10)) + Marker;
+}
+
+enum class Command { Encrypt, Decrypt };
+
+// Runs a sequence the way the window does, counting the steps it hands back to its caller.
+struct Run {
+    int Passes = 0;
+    int AfterPasses = 0;
+    qint64 LengthAtAfterPass = -1;
+    RecordingDisplay Display;
+
+    FileOutcome operator()(Command command, EngineUnit& unit) {
+        auto pass = [&] {
+            ++Passes;
+            veltrane::RunBlockPass(unit, &Display);
+        };
+        auto afterPass = [&] {
+            ++AfterPasses;
+            LengthAtAfterPass = QFileInfo(QString::fromStdString(unit.CurrentFileName)).size();
+        };
+        return command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
+                                           : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+    }
+};
+
+} // namespace
+
+class TestFileLayout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void knownEncryptedFiles_data();
+    void knownEncryptedFiles();
+    void roundTrip_data();
+    void roundTrip();
+    void refusalsLeaveTheFile_data();
+    void refusalsLeaveTheFile();
+    void identicalFilesGiveIdenticalResults();
+    void fileLockedBeforeThePass();
+    void refusedWhenTheTrailerCannotFit();
+    void appendFailsAfterThePass_data();
+    void appendFailsAfterThePass();
+    void truncationFails();
+    void restoringFailsToo();
+
+private:
+    QString path(const char* name) const { return Dir.filePath(QString::fromLatin1(name)); }
+    void bind(EngineUnit& unit, const QString& file, const QByteArray& key) {
+        unit.KeyText = Key(key);
+        unit.CurrentFileName = file.toStdString();
+    }
+
+    QTemporaryDir Dir;
+};
+
+void TestFileLayout::init() {
+    QVERIFY(Dir.isValid());
+}
+
+void TestFileLayout::knownEncryptedFiles_data() {
+    QTest::addColumn<QByteArray>("plain");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("encrypted");
+    QTest::newRow("hello") << QByteArray("Hello, world!\n") << QByteArray("secret")
+                           << QByteArray::fromHex(
+                                  "d8fd00097a8e22e9b5af44eab64cbab26a6313e747b49f982a2a06060645452a4545");
+    QTest::newRow("empty file") << QByteArray() << QByteArray("secret")
+                                << QByteArray::fromHex("bab26a6313e747b49f982a2a06060645452a4545");
+}
+
+void TestFileLayout::knownEncryptedFiles() {
+    QFETCH(QByteArray, plain);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, encrypted);
+    const QString file = path("known");
+    QVERIFY(WriteFile(file, plain));
+    EngineUnit unit;
+    bind(unit, file, key);
+
+    Run encrypt;
+    QCOMPARE(encrypt(Command::Encrypt, unit), FileOutcome::Encrypted);
+    QCOMPARE(ReadFile(file).toHex(), encrypted.toHex());
+    Run decrypt;
+    QCOMPARE(decrypt(Command::Decrypt, unit), FileOutcome::Decrypted);
+    QCOMPARE(ReadFile(file).toHex(), plain.toHex());
+}
+
+void TestFileLayout::roundTrip_data() {
+    QTest::addColumn<int>("size");
+    for (int size : {0, 1, 9, 10, 19, 20, 21, 65536, 65537, 200000})
+        QTest::addRow("%d bytes", size) << size;
+}
+
+void TestFileLayout::roundTrip() {
+    QFETCH(int, size);
+    const QString file = path("round");
+    const QByteArray plain = Pattern(size, 3);
+    QVERIFY(WriteFile(file, plain));
+    EngineUnit unit;
+    bind(unit, file, "round trip");
+
+    Run encrypt;
+    QCOMPARE(encrypt(Command::Encrypt, unit), FileOutcome::Encrypted);
+    QCOMPARE(encrypt.Passes, 1);
+    // The caller's completion step comes between the pass and the trailer.
+    QCOMPARE(encrypt.AfterPasses, 1);
+    QCOMPARE(encrypt.LengthAtAfterPass, qint64(size));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    const QByteArray encrypted = ReadFile(file);
+    QCOMPARE(encrypted.size(), size + 20);
+    QVERIFY(encrypted == Encrypted(plain, "round trip"));
+    QVERIFY(encrypted.endsWith(Marker));
+    if (size >= 10) {
+        const QByteArray checkBlock = encrypted.mid(size, 10);
+        QVERIFY(Xor(checkBlock, Marker) == Xor(encrypted.left(10), plain.left(10)));
+    }
+    QCOMPARE(encrypt.Display.Events.size(), qsizetype((size + 65535) / 65536 + (size == 0 ? 2 : 1)));
+
+    Run decrypt;
+    QCOMPARE(decrypt(Command::Decrypt, unit), FileOutcome::Decrypted);
+    QCOMPARE(decrypt.LengthAtAfterPass, qint64(size + 20));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == plain);
+}
+
+void TestFileLayout::refusalsLeaveTheFile_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("guard");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<FileOutcome>("outcome");
+
+    const QByteArray plain = Pattern(1000, 5);
+    const QByteArray encrypted = Encrypted(plain, "secret");
+    const int encrypt = int(Command::Encrypt);
+    const int decrypt = int(Command::Decrypt);
+    QTest::newRow("encrypt encrypted, same key")
+        << encrypted << "" << encrypt << QByteArray("secret") << FileOutcome::AlreadyEncrypted;
+    QTest::newRow("encrypt encrypted, other key")
+        << encrypted << "" << encrypt << QByteArray("other") << FileOutcome::AlreadyEncrypted;
+    QTest::newRow("decrypt, wrong key") << encrypted << "" << decrypt << QByteArray("Secret")
+                                        << FileOutcome::InvalidKey;
+    QTest::newRow("decrypt plain") << plain << "" << decrypt << QByteArray("secret") << FileOutcome::NotEncrypted;
+    QTest::newRow("decrypt 9 bytes") << plain.left(9) << "" << decrypt << QByteArray("secret")
+                                     << FileOutcome::NotEncrypted;
+    QTest::newRow("decrypt empty") << QByteArray() << "" << decrypt << QByteArray("secret")
+                                   << FileOutcome::NotEncrypted;
+    QTest::newRow("encrypt plain ending in marker")
+        << plain + Marker << "" << encrypt << QByteArray("secret") << FileOutcome::AlreadyEncrypted;
+    QTest::newRow("decrypt plain ending in marker")
+        << plain + Marker << "" << decrypt << QByteArray("secret") << FileOutcome::InvalidKey;
+    QTest::newRow("encrypt 15 bytes ending in marker")
+        << plain.left(5) + Marker << "" << encrypt << QByteArray("secret") << FileOutcome::AlreadyEncrypted;
+    QTest::newRow("decrypt 15 bytes ending in marker")
+        << plain.left(5) + Marker << "" << decrypt << QByteArray("secret") << FileOutcome::InvalidKey;
+    QTest::newRow("decrypt marker alone") << Marker << "" << decrypt << QByteArray("secret") << FileOutcome::InvalidKey;
+    QTest::newRow("encrypt read-only") << plain << "read-only" << encrypt << QByteArray("secret")
+                                       << FileOutcome::CannotOpen;
+    QTest::newRow("decrypt read-only") << encrypted << "read-only" << decrypt << QByteArray("secret")
+                                       << FileOutcome::CannotOpen;
+    QTest::newRow("encrypt locked") << plain << "locked" << encrypt << QByteArray("secret") << FileOutcome::CannotOpen;
+    QTest::newRow("decrypt locked") << encrypted << "locked" << decrypt << QByteArray("secret")
+                                    << FileOutcome::CannotOpen;
+    QTest::newRow("encrypt empty read-only")
+        << QByteArray() << "read-only" << encrypt << QByteArray("secret") << FileOutcome::CannotOpen;
+}
+
+void TestFileLayout::refusalsLeaveTheFile() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, guard);
+    QFETCH(int, command);
+    QFETCH(QByteArray, key);
+    QFETCH(FileOutcome, outcome);
+
+    const QString file = path("refused");
+    QVERIFY(WriteFile(file, content));
+    const QByteArray fileName = QFile::encodeName(file);
+    int lockHolder = -1;
+    if (guard == "read-only") {
+        QVERIFY(::chmod(fileName.constData(), 0444) == 0);
+    } else if (guard == "locked") {
+        lockHolder = ::open(fileName.constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(lockHolder >= 0);
+        QVERIFY(::flock(lockHolder, LOCK_EX | LOCK_NB) == 0);
+    }
+
+    EngineUnit unit;
+    bind(unit, file, key);
+    Run run;
+    QCOMPARE(run(Command(command), unit), outcome);
+    QCOMPARE(run.Passes, 0);
+    QCOMPARE(run.AfterPasses, 0);
+    QVERIFY(!unit.CurrentFile.isOpen());
+    if (lockHolder >= 0)
+        ::close(lockHolder);
+    QVERIFY(ReadFile(file) == content);
+    ::chmod(fileName.constData(), 0644);
+}
+
+void TestFileLayout::identicalFilesGiveIdenticalResults() {
+    const QByteArray plain = Pattern(70000, 11);
+    QVERIFY(WriteFile(path("one"), plain));
+    QVERIFY(WriteFile(path("two"), plain));
+    EngineUnit unit;
+    for (const char* name : {"one", "two"}) {
+        bind(unit, path(name), "same key");
+        Run run;
+        QCOMPARE(run(Command::Encrypt, unit), FileOutcome::Encrypted);
+    }
+    QVERIFY(ReadFile(path("one")) == ReadFile(path("two")));
+}
+
+// Another program locks the file between the marker test and the pass: the pass cannot open it,
+// and the sequence must say so instead of appending a trailer to an untouched file.
+void TestFileLayout::fileLockedBeforeThePass() {
+    const QString file = path("snatched");
+    const QByteArray plain = Pattern(5000);
+    QVERIFY(WriteFile(file, plain));
+    EngineUnit unit;
+    bind(unit, file, "secret");
+    int lockHolder = -1;
+    int afterPasses = 0;
+    const FileOutcome outcome = veltrane::EncryptCurrentFile(
+        unit,
+        [&] {
+            lockHolder = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+            ::flock(lockHolder, LOCK_EX | LOCK_NB);
+            veltrane::RunBlockPass(unit, nullptr);
+        },
+        [&] { ++afterPasses; });
+    ::close(lockHolder);
+    QCOMPARE(outcome, FileOutcome::CannotOpen);
+    QCOMPARE(afterPasses, 0);
+    QVERIFY(ReadFile(file) == plain);
+}
+
+// A file-size limit that leaves no room for the trailer is found before a byte changes.
+void TestFileLayout::refusedWhenTheTrailerCannotFit() {
+    const QString file = path("nofit");
+    const QByteArray plain = Pattern(3000);
+    QVERIFY(WriteFile(file, plain));
+    EngineUnit unit;
+    bind(unit, file, "secret");
+    Run run;
+    QString message;
+    {
+        FileSizeLimit limit(3000 + 15);
+        QVERIFY(limit.active());
+        try {
+            run(Command::Encrypt, unit);
+        } catch (const EngineError& error) {
+            message = QString::fromStdString(error.what());
+        }
+    }
+    QCOMPARE(message, QString("Cannot encrypt \"%1\": File too large; the file was left unchanged").arg(file));
+    QCOMPARE(run.Passes, 0);
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == plain);
+}
+
+void TestFileLayout::appendFailsAfterThePass_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("room");
+    QTest::addColumn<QString>("reason");
+    // The limit arrives after the reservation, as if another program had filled the disk.
+    QTest::newRow("limit in the marker") << 70000 << 15 << "File too large";
+    QTest::newRow("limit at the check block") << 70000 << 0 << "File too large";
+    QTest::newRow("empty file") << 0 << 10 << "File too large";
+}
+
+void TestFileLayout::appendFailsAfterThePass() {
+    QFETCH(int, size);
+    QFETCH(int, room);
+    QFETCH(QString, reason);
+    const QString file = path("append");
+    const QByteArray plain = Pattern(size, 13);
+    QVERIFY(WriteFile(file, plain));
+    EngineUnit unit;
+    bind(unit, file, "secret");
+
+    std::optional<FileSizeLimit> limit;
+    int afterPasses = 0;
+    QString message;
+    try {
+        veltrane::EncryptCurrentFile(
+            unit,
+            [&] {
+                veltrane::RunBlockPass(unit, nullptr);
+                limit.emplace(rlim_t(size + room));
+            },
+            [&] { ++afterPasses; });
+    } catch (const EngineError& error) {
+        message = QString::fromStdString(error.what());
+    }
+    QVERIFY(limit && limit->active());
+    limit.reset();
+    QCOMPARE(afterPasses, 1);
+    QCOMPARE(message, QString("Cannot write \"%1\": %2; the file was restored").arg(file, reason));
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == plain);
+}
+
+void TestFileLayout::truncationFails() {
+    const QString file = path("stuck");
+    const QByteArray plain = Pattern(100000, 17);
+    const QByteArray encrypted = Encrypted(plain, "secret");
+    QVERIFY(WriteFile(file, encrypted));
+    EngineUnit unit;
+    bind(unit, file, "secret");
+    unit.CurrentFile.SetFaultHook([](FileOperation operation, std::int64_t, std::size_t&) {
+        return operation == FileOperation::Truncate ? EIO : 0;
+    });
+    Run run;
+    QString message;
+    try {
+        run(Command::Decrypt, unit);
+    } catch (const EngineError& error) {
+        message = QString::fromStdString(error.what());
+    }
+    QCOMPARE(message, QString("Cannot truncate \"%1\": Input/output error; the file was restored").arg(file));
+    QCOMPARE(run.AfterPasses, 1);
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == encrypted);
+}
+
+// The disk fails for good after the pass: the message must say how much of the file is left
+// enciphered, and that must be true.
+void TestFileLayout::restoringFailsToo() {
+    const QString file = path("doomed");
+    const QByteArray plain = Pattern(100000, 19);
+    QVERIFY(WriteFile(file, plain));
+    EngineUnit unit;
+    bind(unit, file, "secret");
+    bool broken = false;
+    unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
+        if (operation == FileOperation::Write && position >= 100000)
+            broken = true;
+        return broken ? ENOSPC : 0;
+    });
+    Run run;
+    QString message;
+    try {
+        run(Command::Encrypt, unit);
+    } catch (const EngineError& error) {
+        message = QString::fromStdString(error.what());
+    }
+    QCOMPARE(message, QString("Cannot write \"%1\": No space left on device; restoring it failed too (No space "
+                              "left on device), so the file is left partly transformed up to offset 100000")
+                          .arg(file));
+    QVERIFY(ReadFile(file) == Xor(plain, Keystream("secret", plain.size())));
+}
+
+QTEST_APPLESS_MAIN(TestFileLayout)
+#include "tst_filelayout.moc"
