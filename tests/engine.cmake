@@ -5,3 +5,6 @@ veltrane_add_test(tst_blockpass SOURCES tst_blockpass.cpp enginetestsupport.h LI
 # default five minutes on a slow machine.
 set_property(TEST tst_blockpass APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=900000")
 veltrane_add_test(tst_filelayout SOURCES tst_filelayout.cpp enginetestsupport.h LIBS veltrane_engine)
+veltrane_add_test(tst_cli SOURCES tst_cli.cpp enginetestsupport.h LIBS veltrane_engine)
+target_compile_definitions(tst_cli PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
+add_dependencies(tst_cli veltrane-cli)
