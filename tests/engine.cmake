@@ -8,3 +8,6 @@ veltrane_add_test(tst_filelayout SOURCES tst_filelayout.cpp enginetestsupport.h 
 veltrane_add_test(tst_cli SOURCES tst_cli.cpp enginetestsupport.h LIBS veltrane_engine)
 target_compile_definitions(tst_cli PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
 add_dependencies(tst_cli veltrane-cli)
+veltrane_add_test(tst_currentfile SOURCES tst_currentfile.cpp enginetestsupport.h LIBS veltrane_engine)
+veltrane_add_test(tst_keybytes SOURCES tst_keybytes.cpp LIBS veltrane_engine)
+veltrane_add_test(tst_fileexists SOURCES tst_fileexists.cpp LIBS veltrane_engine)

@@ -1,0 +1,210 @@
+// The current-file handle's open rules (existing regular files, read-only by the owner-write bit
+// even for root, an exclusive lock while open), the room reservation, and its fault seam.
+
+#include "main/engine/currentfile.h"
+#include "main/engine/engineerror.h"
+#include "tests/enginetestsupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace enginetest;
+using veltrane::CurrentFileHandle;
+using veltrane::FileOperation;
+
+class TestCurrentFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void openRules_data();
+    void openRules();
+    void lockHeldWhileOpen();
+    void reserveAfterEnd_data();
+    void reserveAfterEnd();
+    void shortTransfersAreCompleted();
+    void failuresNameTheFile();
+
+private:
+    QString path(const char* name) const { return Dir->filePath(QString::fromLatin1(name)); }
+    std::unique_ptr<QTemporaryDir> Dir;
+};
+
+void TestCurrentFile::init() {
+    Dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(Dir->isValid());
+}
+
+void TestCurrentFile::openRules_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("regular file") << "regular" << true << "";
+    QTest::newRow("missing") << "missing" << false << "No such file or directory";
+    QTest::newRow("folder") << "folder" << false << "Is a directory";
+    QTest::newRow("pipe without a writer") << "fifo" << false << "not a regular file";
+    QTest::newRow("device") << "device" << false << "not a regular file";
+    QTest::newRow("read-only") << "0444" << false << "the file is read-only";
+    QTest::newRow("writable by group only") << "0464" << false << "the file is read-only";
+    QTest::newRow("link to a file") << "link" << true << "";
+    QTest::newRow("locked by another holder") << "locked" << false << "the file is in use by another program";
+}
+
+void TestCurrentFile::openRules() {
+    QFETCH(QString, kind);
+    QFETCH(bool, opens);
+    QFETCH(QString, why);
+
+    const QString file = path("subject");
+    const QByteArray name = QFile::encodeName(file);
+    QString opened = file;
+    int lockHolder = -1;
+    if (kind == "folder") {
+        QVERIFY(::mkdir(name.constData(), 0755) == 0);
+    } else if (kind == "fifo") {
+        QVERIFY(::mkfifo(name.constData(), 0644) == 0);
+    } else if (kind == "device") {
+        opened = "/dev/null";
+    } else if (kind != "missing") {
+        QVERIFY(WriteFile(kind == "link" ? path("target") : file, "content"));
+        if (kind == "link")
+            QVERIFY(::symlink(QFile::encodeName(path("target")).constData(), name.constData()) == 0);
+        if (kind.startsWith('0'))
+            QVERIFY(::chmod(name.constData(), kind.toUInt(nullptr, 8)) == 0);
+        if (kind == "locked") {
+            lockHolder = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY(::flock(lockHolder, LOCK_EX | LOCK_NB) == 0);
+        }
+    }
+
+    CurrentFileHandle handle;
+    handle.Bind(opened.toStdString());
+    QCOMPARE(handle.Open(), opens);
+    QCOMPARE(handle.isOpen(), opens);
+    QCOMPARE(QString::fromStdString(handle.openError()), why);
+    if (opens) {
+        // Opened for writing, blocking again, and left at the start.
+        const int flags = ::fcntl(handle.fd(), F_GETFL);
+        QCOMPARE(flags & O_ACCMODE, O_RDWR);
+        QCOMPARE(flags & O_NONBLOCK, 0);
+        QCOMPARE(handle.Position(), std::int64_t(0));
+    }
+    if (lockHolder >= 0)
+        ::close(lockHolder);
+    if (kind.startsWith('0'))
+        ::chmod(name.constData(), 0644);
+}
+
+void TestCurrentFile::lockHeldWhileOpen() {
+    const QString file = path("shared");
+    QVERIFY(WriteFile(file, "content"));
+    const QByteArray name = QFile::encodeName(file);
+
+    CurrentFileHandle first;
+    first.Bind(file.toStdString());
+    QVERIFY(first.Open());
+
+    // Others may read meanwhile, but neither a second handle nor another locker gets in.
+    QCOMPARE(ReadFile(file), QByteArray("content"));
+    CurrentFileHandle second;
+    second.Bind(file.toStdString());
+    QVERIFY(!second.Open());
+    const int other = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(other >= 0);
+    QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), -1);
+
+    // Opening again closes first: the handle must not lock itself out.
+    QVERIFY(first.Open());
+    first.Close();
+    QVERIFY(second.Open());
+    second.Close();
+    QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+}
+
+void TestCurrentFile::reserveAfterEnd_data() {
+    QTest::addColumn<qint64>("limit"); // 0: none
+    QTest::addColumn<bool>("reserved");
+    QTest::newRow("no limit") << qint64(0) << true;
+    QTest::newRow("room for exactly 20") << qint64(1000 + 20) << true;
+    QTest::newRow("room for 19") << qint64(1000 + 19) << false;
+}
+
+void TestCurrentFile::reserveAfterEnd() {
+    QFETCH(qint64, limit);
+    QFETCH(bool, reserved);
+    const QString file = path("room");
+    QVERIFY(WriteFile(file, Pattern(1000)));
+    CurrentFileHandle handle;
+    handle.Bind(file.toStdString());
+    QVERIFY(handle.Open());
+
+    std::string reason;
+    bool result = false;
+    if (limit > 0) {
+        FileSizeLimit sizeLimit(static_cast<rlim_t>(limit));
+        QVERIFY(sizeLimit.active());
+        result = handle.ReserveAfterEnd(20, reason);
+    } else {
+        result = handle.ReserveAfterEnd(20, reason);
+    }
+    QCOMPARE(result, reserved);
+    QCOMPARE(QString::fromStdString(reason), reserved ? QString() : QString("File too large"));
+    QCOMPARE(handle.Size(), std::int64_t(1000));
+    handle.Close();
+    QVERIFY(ReadFile(file) == Pattern(1000));
+}
+
+// A device that hands over a few bytes at a time still gives whole blocks.
+void TestCurrentFile::shortTransfersAreCompleted() {
+    const QString file = path("trickle");
+    const QByteArray content = Pattern(5000);
+    QVERIFY(WriteFile(file, content));
+    CurrentFileHandle handle;
+    handle.Bind(file.toStdString());
+    handle.SetFaultHook([](FileOperation, std::int64_t, std::size_t& count) {
+        count = std::min<std::size_t>(count, 7);
+        return 0;
+    });
+    QVERIFY(handle.Open());
+    std::vector<std::uint8_t> buffer(6000);
+    QCOMPARE(handle.Read(buffer), std::size_t(5000));
+    QVERIFY(QByteArray(reinterpret_cast<const char*>(buffer.data()), 5000) == content);
+
+    std::vector<std::uint8_t> more(100, 0xAB);
+    handle.SeekTo(4950);
+    std::size_t written = 0;
+    handle.Write(more, &written);
+    QCOMPARE(written, std::size_t(100));
+    QCOMPARE(handle.Size(), std::int64_t(5050));
+}
+
+void TestCurrentFile::failuresNameTheFile() {
+    const QString file = path("faulty");
+    QVERIFY(WriteFile(file, Pattern(100)));
+    CurrentFileHandle handle;
+    handle.Bind(file.toStdString());
+    handle.SetFaultHook([](FileOperation operation, std::int64_t, std::size_t&) {
+        return operation == FileOperation::Truncate ? EROFS : 0;
+    });
+    QVERIFY(handle.Open());
+    try {
+        handle.Truncate(10);
+        QFAIL("the truncation should have failed");
+    } catch (const veltrane::EngineError& error) {
+        QCOMPARE(QString::fromStdString(error.what()),
+                 QString("Cannot truncate \"%1\": Read-only file system").arg(file));
+        QCOMPARE(QString::fromStdString(error.reason()), QString("Read-only file system"));
+    }
+    QCOMPARE(handle.Size(), std::int64_t(100));
+}
+
+QTEST_APPLESS_MAIN(TestCurrentFile)
+#include "tst_currentfile.moc"
