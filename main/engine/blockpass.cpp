@@ -42,7 +42,10 @@ bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display) {
         unit.Generator.ScheduleKey(unit.KeyText);
         std::int64_t position = 0;
         for (;;) {
-            const std::size_t bytesRead = file.Read(unit.BlockBuffer);
+            // Asking for no more than the file holds spares the read that would only report its end.
+            const auto wanted = static_cast<std::size_t>(
+                std::clamp<std::int64_t>(unit.FileLength - position, 0, static_cast<std::int64_t>(BlockSize)));
+            const std::size_t bytesRead = file.Read(std::span(unit.BlockBuffer.data(), wanted));
             const std::span<std::uint8_t> block(unit.BlockBuffer.data(), bytesRead);
             unit.Generator.XorBlock(block);
             ++unit.BlockCount;
@@ -58,8 +61,8 @@ bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display) {
             }
             position += static_cast<std::int64_t>(bytesRead);
             transformedEnd = position;
-            // A read that delivers nothing also ends the pass, should the file have shrunk meanwhile.
-            if (position >= unit.FileLength || bytesRead == 0)
+            // A short read also ends the pass, should the file have shrunk meanwhile.
+            if (position >= unit.FileLength || bytesRead < wanted)
                 break;
         }
     } catch (const EngineError& failure) {
