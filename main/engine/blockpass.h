@@ -15,9 +15,12 @@ namespace veltrane {
 int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength);
 
 // Opens unit.CurrentFile (closing it first), schedules unit.KeyText and transforms the whole file,
-// leaving it open at its end. Returns false, having changed nothing, when the file cannot be opened.
-// On a failing read or write the bytes already transformed are transformed back, the file is
-// closed, and EngineError is thrown. `display` may be null.
+// leaving it open at its end; unit.FileLength and unit.BlockCount describe the pass. Returns false,
+// having changed nothing and left the display alone, when the file cannot be opened (the handle is
+// then closed, which is how a caller that gets no result from the pass can tell). On a failing read
+// or write the bytes already transformed are transformed back, the file is closed, and EngineError
+// is thrown naming the file, the system's reason and the state the file was left in. An empty file
+// gets one block of nothing and the figure 100. `display` may be null.
 bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display);
 
 // Brings unit.CurrentFile back to its state before a pass after a failure: transforms bytes 0 to

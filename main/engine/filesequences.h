@@ -15,12 +15,16 @@ using PassStep = std::function<void()>;
 // The caller's step right after a completed pass: completion phrase, hide and reset the display.
 using AfterPassStep = std::function<void()>;
 
-// Encrypts the file bound to unit.CurrentFile under unit.KeyText.
+// Both bind unit.CurrentFile to unit.CurrentFileName themselves and use unit.KeyText. A file that
+// cannot be opened, at any step before a byte changes, gives CannotOpen and stays as it was; the pass
+// step reports that by leaving unit.CurrentFile closed. Encryption reserves room for the trailer
+// before the pass and refuses with EngineError when there is none; a failing append (or, when
+// decrypting, a failing truncation) undoes the pass and cuts the file back before EngineError is
+// thrown. `afterPass` runs only after a completed pass.
 FileOutcome EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass);
-// Decrypts the file bound to unit.CurrentFile under unit.KeyText.
 FileOutcome DecryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass);
 
-// Convenience for callers without a window: the pass reports to `display`.
+// Convenience for callers without a window: the pass reports to `display`; nothing runs after it.
 FileOutcome EncryptFile(EngineUnit& unit, ProgressDisplay& display);
 FileOutcome DecryptFile(EngineUnit& unit, ProgressDisplay& display);
 
