@@ -18,6 +18,9 @@ namespace veltrane {
 THintManager::THintManager(QObject* parent) : QObject(parent) {
     m_showTimer.setSingleShot(true);
     m_hideTimer.setSingleShot(true);
+    // Coarse timers may fire up to 5 % early; the pauses are part of how hints behave.
+    m_showTimer.setTimerType(Qt::PreciseTimer);
+    m_hideTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_showTimer, &QTimer::timeout, this, &THintManager::ShowHint);
     connect(&m_hideTimer, &QTimer::timeout, this, &THintManager::HidePopup);
 

@@ -9,6 +9,7 @@
 #include "resources/fonts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -79,6 +80,7 @@ QLineEdit* MakeKeyBox(QWidget* parent, const char* name, const QRect& geometry, 
     QPalette palette = box->palette();
     palette.setColor(QPalette::Text, Red);
     palette.setColor(QPalette::Base, Black);
+    palette.setColor(QPalette::Window, QApplication::palette().color(QPalette::Window));
     box->setPalette(palette);
     return box;
 }
