@@ -72,6 +72,11 @@ private:
     void SetStatus(const QString& phrase, bool repaintNow);
     // The key check shared by both commands: same text in both boxes, and not empty.
     bool KeysAgree() const;
+    // The key check with its phrase; on success KeyText takes the Key box's text as key bytes.
+    bool TakeKeyText();
+    // The turns of a run over the loaded files: each takes the first entry, stops the run at a
+    // missing file, and otherwise runs `fileStep` on it.
+    void RunTurns(const std::function<void()>& fileStep);
     // Takes the first list entry into CurrentFileName and deletes it, then draws the list and the
     // window's own surface at once.
     void TakeFirstEntry();

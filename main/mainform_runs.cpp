@@ -71,15 +71,17 @@ void TMainForm::FinishPass(const QString& completionPhrase) {
     PercentDoneGauge->setProgress(0);
 }
 
-void TMainForm::EncryptButtonClick() {
-    const StatusPaintHold hold(StatusText);
-    SetStatus(EncryptingPhrase, true);
+bool TMainForm::TakeKeyText() {
     if (!KeysAgree()) {
         SetStatus(KeysPhrase, false);
-        return;
+        return false;
     }
     const QByteArray keyText = KeyBox->text().toUtf8();
     m_unit.KeyText = KeyBytesFromUtf8(std::string_view(keyText.constData(), static_cast<std::size_t>(keyText.size())));
+    return true;
+}
+
+void TMainForm::RunTurns(const std::function<void()>& fileStep) {
     if (m_loadedCount <= 0) {
         m_loadedCount = 0;
         return;
@@ -92,34 +94,31 @@ void TMainForm::EncryptButtonClick() {
             SetStatus(NoFilePhrase, false);
             return;
         }
+        fileStep();
+    }
+    m_loadedCount = 0;
+}
+
+void TMainForm::EncryptButtonClick() {
+    const StatusPaintHold hold(StatusText);
+    SetStatus(EncryptingPhrase, true);
+    if (!TakeKeyText())
+        return;
+    RunTurns([this] {
         const FileOutcome outcome = EncryptCurrentFile(
             m_unit, [this] { Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
         if (outcome == FileOutcome::AlreadyEncrypted)
             SetStatus(AlreadyEncryptedPhrase, false);
         else if (outcome == FileOutcome::CannotOpen)
             SetStatus(CannotOpenPhrase, false);
-    }
-    m_loadedCount = 0;
+    });
 }
 
 void TMainForm::DecryptButtonClick() {
     const StatusPaintHold hold(StatusText);
-    if (!KeysAgree()) {
-        SetStatus(KeysPhrase, false);
+    if (!TakeKeyText())
         return;
-    }
-    const QByteArray keyText = KeyBox->text().toUtf8();
-    m_unit.KeyText = KeyBytesFromUtf8(std::string_view(keyText.constData(), static_cast<std::size_t>(keyText.size())));
-    if (m_loadedCount <= 0) {
-        m_loadedCount = 0;
-        return;
-    }
-    for (std::int32_t turn = m_loadedCount; turn > 0 && FileList->count() > 0; --turn) {
-        TakeFirstEntry();
-        if (!FileExists(m_unit.CurrentFileName)) {
-            SetStatus(NoFilePhrase, false);
-            return;
-        }
+    RunTurns([this] {
         SetStatus(DecryptingPhrase, true);
         const FileOutcome outcome = DecryptCurrentFile(
             m_unit, [this] { Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });
@@ -129,8 +128,7 @@ void TMainForm::DecryptButtonClick() {
             SetStatus(InvalidKeyPhrase, false);
         else if (outcome == FileOutcome::CannotOpen)
             SetStatus(CannotOpenPhrase, false);
-    }
-    m_loadedCount = 0;
+    });
 }
 
 } // namespace veltrane
