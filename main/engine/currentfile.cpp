@@ -20,6 +20,7 @@ CurrentFileHandle::~CurrentFileHandle() {
 void CurrentFileHandle::Bind(std::string path) {
     Close();
     Path = std::move(path);
+    HaveIdentity = false;
 }
 
 bool CurrentFileHandle::Open() {
@@ -47,6 +48,8 @@ bool CurrentFileHandle::Open() {
     // Root may open a file without write permission; the owner-write bit is our read-only attribute.
     if ((status.st_mode & S_IWUSR) == 0)
         return refuse("the file is read-only");
+    if (HaveIdentity && (status.st_dev != Device || status.st_ino != Inode))
+        return refuse("the file was replaced by another");
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         return refuse(std::strerror(errno));
@@ -57,6 +60,11 @@ bool CurrentFileHandle::Open() {
     }
 
     Fd = fd;
+    if (!HaveIdentity) {
+        HaveIdentity = true;
+        Device = status.st_dev;
+        Inode = status.st_ino;
+    }
     return true;
 }
 

@@ -3,6 +3,9 @@
 // regular file for reading and writing, with an exclusive advisory lock held while it is open, so
 // other holders may read the file meanwhile but a second writer of ours is refused. A file whose
 // owner-write bit is clear counts as read-only and is never opened for writing, even by root.
+// Every open after the first one since Bind must find the same file: one that was deleted and
+// replaced under the same name between two steps of a command is refused, so that no step works on
+// a file that the steps before it did not examine.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +32,8 @@ public:
     CurrentFileHandle(const CurrentFileHandle&) = delete;
     CurrentFileHandle& operator=(const CurrentFileHandle&) = delete;
 
-    // Names the file without opening it; closes the handle if it is open.
+    // Names the file without opening it; closes the handle if it is open. The next open decides
+    // which file the name stands for until the next Bind.
     void Bind(std::string path);
     const std::string& path() const { return Path; }
 
@@ -67,6 +71,10 @@ private:
     std::string OpenErrorText;
     FaultHook Hook;
     int Fd = -1;
+    // The file (device and inode) that the first open since Bind found.
+    bool HaveIdentity = false;
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
 };
 
 } // namespace veltrane
