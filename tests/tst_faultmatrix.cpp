@@ -1,0 +1,478 @@
+// Faults injected into real files in the middle of a batch: a file-size limit, failing reads, writes
+// and truncations, a file deleted, replaced, locked or made read-only between the steps of one
+// command, and the process killed half-way. Each row checks the bytes on disk afterwards, what the
+// user is told, and that the files after it in the batch are still handled correctly.
+
+#include "tests/support/reliabilitysupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace reliability;
+using enginetest::FileSizeLimit;
+using enginetest::Pattern;
+using enginetest::WriteFile;
+using veltrane::EngineUnit;
+using veltrane::FileOperation;
+
+namespace {
+
+const QByteArray BatchKey("key of the batch");
+// Four blocks, the last one short, so that a fault can strike before, inside and after a block.
+constexpr qsizetype VictimSize = 3 * 65536 + 3392;
+
+enum class Fault {
+    LimitBeforeTheCommand,
+    LimitAtCheckBlock,
+    LimitAtMarker,
+    WriteFailsMidPass,
+    WriteStopsPartWay,
+    ReadFailsMidPass,
+    TruncationFails,
+    DeletedBeforePass,
+    ReplacedBeforePass,
+    LockedBeforePass,
+    ReadOnlyBeforePass,
+    DeletedBetweenAppends,
+    ReplacedBetweenAppends,
+    ReadOnlyBetweenAppends,
+};
+
+// What the victim's path holds afterwards.
+enum class Left {
+    AsBefore,                         // exactly the bytes it had before the command
+    Gone,                             // nothing: it was deleted
+    Replacement,                      // the replacing file, untouched; the original, moved aside, untouched too
+    BodyWithCheckBlock,               // the enciphered body and the check block, no marker
+    ReplacementAndBodyWithCheckBlock, // the replacement untouched; the original, moved aside, as above
+};
+
+class HeldLock {
+public:
+    explicit HeldLock(const QString& path) : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {
+        m_locked = m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~HeldLock() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    bool locked() const { return m_locked; }
+
+private:
+    int m_fd;
+    bool m_locked = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(Left)
+Q_DECLARE_METATYPE(reliability::Command)
+
+class TestFaultMatrix : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void faultInBatch_data();
+    void faultInBatch();
+    void killedMidway_data();
+    void killedMidway();
+    void killedAtRandomMoment();
+
+private:
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    std::optional<QTemporaryDir> m_dir;
+};
+
+void TestFaultMatrix::init() {
+    m_dir.emplace();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestFaultMatrix::cleanup() {
+    // Files made read-only by a row must be removable again.
+    for (const QFileInfo& info : QDir(m_dir->path()).entryInfoList(QDir::Files))
+        QFile::setPermissions(info.filePath(), QFile::ReadOwner | QFile::WriteOwner);
+    m_dir.reset();
+}
+
+void TestFaultMatrix::faultInBatch_data() {
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("messageEnd"); // how the failure's message ends
+    QTest::addColumn<Left>("left");
+
+    const auto E = Command::Encrypt;
+    const auto D = Command::Decrypt;
+    const QString restored = QStringLiteral("; the file was restored");
+    const QString notReopened = QStringLiteral("; it could not be opened again to restore it (%1), so the file is left "
+                                               "transformed up to offset %2");
+
+    QTest::newRow("encrypt: size limit leaves no room for the trailer")
+        << E << Fault::LimitBeforeTheCommand << "failed"
+        << "File too large; the file was left unchanged" << Left::AsBefore;
+    QTest::newRow("encrypt: size limit hit by the check block") << E << Fault::LimitAtCheckBlock << "failed"
+                                                                << "File too large" + restored << Left::AsBefore;
+    QTest::newRow("encrypt: size limit hit by the marker") << E << Fault::LimitAtMarker << "failed"
+                                                           << "File too large" + restored << Left::AsBefore;
+    QTest::newRow("encrypt: write fails mid-pass") << E << Fault::WriteFailsMidPass << "failed"
+                                                   << "Input/output error" + restored << Left::AsBefore;
+    QTest::newRow("encrypt: write stops part-way through a block")
+        << E << Fault::WriteStopsPartWay << "failed"
+        << "No space left on device" + restored << Left::AsBefore;
+    QTest::newRow("encrypt: read fails mid-pass") << E << Fault::ReadFailsMidPass << "failed"
+                                                  << "Input/output error" + restored << Left::AsBefore;
+    QTest::newRow("encrypt: deleted between marker test and pass")
+        << E << Fault::DeletedBeforePass << "cannot open" << QString() << Left::Gone;
+    QTest::newRow("encrypt: replaced by an encrypted file between marker test and pass")
+        << E << Fault::ReplacedBeforePass << "cannot open" << QString() << Left::Replacement;
+    QTest::newRow("encrypt: locked between marker test and pass")
+        << E << Fault::LockedBeforePass << "cannot open" << QString() << Left::AsBefore;
+    QTest::newRow("encrypt: made read-only between marker test and pass")
+        << E << Fault::ReadOnlyBeforePass << "cannot open" << QString() << Left::AsBefore;
+    QTest::newRow("encrypt: deleted between the two appends")
+        << E << Fault::DeletedBetweenAppends << "failed"
+        << notReopened.arg("No such file or directory").arg(VictimSize).prepend("No such file or directory")
+        << Left::Gone;
+    QTest::newRow("encrypt: replaced between the two appends") << E << Fault::ReplacedBetweenAppends << "failed"
+                                                               << notReopened.arg("the file was replaced by another")
+                                                                      .arg(VictimSize)
+                                                                      .prepend("the file was replaced by another")
+                                                               << Left::ReplacementAndBodyWithCheckBlock;
+    QTest::newRow("encrypt: made read-only between the two appends")
+        << E << Fault::ReadOnlyBetweenAppends << "failed"
+        << notReopened.arg("the file is read-only").arg(VictimSize).prepend("the file is read-only")
+        << Left::BodyWithCheckBlock;
+
+    QTest::newRow("decrypt: write fails mid-pass") << D << Fault::WriteFailsMidPass << "failed"
+                                                   << "Input/output error" + restored << Left::AsBefore;
+    QTest::newRow("decrypt: write stops part-way through a block")
+        << D << Fault::WriteStopsPartWay << "failed"
+        << "No space left on device" + restored << Left::AsBefore;
+    QTest::newRow("decrypt: read fails mid-pass") << D << Fault::ReadFailsMidPass << "failed"
+                                                  << "Input/output error" + restored << Left::AsBefore;
+    QTest::newRow("decrypt: truncation fails") << D << Fault::TruncationFails << "failed"
+                                               << "Input/output error" + restored << Left::AsBefore;
+    QTest::newRow("decrypt: deleted between key check and pass")
+        << D << Fault::DeletedBeforePass << "cannot open" << QString() << Left::Gone;
+    QTest::newRow("decrypt: replaced by a plain file between key check and pass")
+        << D << Fault::ReplacedBeforePass << "cannot open" << QString() << Left::Replacement;
+    // No row "decrypt: locked between key check and pass": a key that checks leaves the file open
+    // and locked until the pass takes it over.
+    QTest::newRow("decrypt: made read-only between key check and pass")
+        << D << Fault::ReadOnlyBeforePass << "cannot open" << QString() << Left::AsBefore;
+}
+
+void TestFaultMatrix::faultInBatch() {
+    QFETCH(Command, command);
+    QFETCH(Fault, fault);
+    QFETCH(QString, outcome);
+    QFETCH(QString, messageEnd);
+    QFETCH(Left, left);
+    const bool encrypting = command == Command::Encrypt;
+
+    // A batch of three: a small file, the victim, and a file of two blocks after it.
+    const QByteArray plainBefore = Pattern(3000, 1);
+    const QByteArray plainVictim = Pattern(VictimSize, 2);
+    const QByteArray plainAfter = Pattern(70000, 3);
+    const auto onDisk = [&](const QByteArray& plain) { return encrypting ? plain : Encrypted(plain, BatchKey); };
+    const QString before = path("before"), victim = path("victim file"), after = path("after");
+    const QString aside = path("victim file.moved");
+    QVERIFY(WriteFile(before, onDisk(plainBefore)));
+    QVERIFY(WriteFile(victim, onDisk(plainVictim)));
+    QVERIFY(WriteFile(after, onDisk(plainAfter)));
+    const QByteArray victimBefore = enginetest::ReadFile(victim);
+    // What replaces the victim: a file that this command must refuse or must not touch.
+    const QByteArray replacement = encrypting ? Encrypted(Pattern(5000, 4), "other key") : Pattern(5000, 4);
+
+    const auto replaceVictim = [&] {
+        QVERIFY(::rename(QFile::encodeName(victim).constData(), QFile::encodeName(aside).constData()) == 0);
+        QVERIFY(WriteFile(victim, replacement));
+    };
+    const std::int64_t encryptedEnd = encrypting ? VictimSize : VictimSize + 20;
+
+    Interference interference;
+    std::optional<FileSizeLimit> limit;
+    std::optional<HeldLock> lock;
+    switch (fault) {
+    case Fault::LimitBeforeTheCommand:
+        limit.emplace(rlim_t(VictimSize + 15));
+        QVERIFY(limit->active());
+        break;
+    case Fault::LimitAtCheckBlock:
+    case Fault::LimitAtMarker:
+        // Arrives after the room was reserved, as when another program fills the disk meanwhile.
+        interference.AfterPass = [&] { limit.emplace(rlim_t(VictimSize + (fault == Fault::LimitAtMarker ? 10 : 0))); };
+        break;
+    case Fault::WriteFailsMidPass:
+        interference.Hook = [](FileOperation operation, std::int64_t position, std::size_t&) {
+            return operation == FileOperation::Write && position == 2 * 65536 ? EIO : 0;
+        };
+        break;
+    case Fault::WriteStopsPartWay:
+        interference.Hook = [stopped = 0](FileOperation operation, std::int64_t position, std::size_t& count) mutable {
+            if (operation != FileOperation::Write || position < 65536)
+                return 0;
+            // Runs out of room once, part-way through a block; room is found again for the undo.
+            if (stopped == 1) {
+                ++stopped;
+                return ENOSPC;
+            }
+            if (stopped++ == 0)
+                count = 1000;
+            return 0;
+        };
+        break;
+    case Fault::ReadFailsMidPass:
+        interference.Hook = [](FileOperation operation, std::int64_t position, std::size_t&) {
+            return operation == FileOperation::Read && position == 3 * 65536 ? EIO : 0;
+        };
+        break;
+    case Fault::TruncationFails:
+        interference.Hook = [](FileOperation operation, std::int64_t, std::size_t&) {
+            return operation == FileOperation::Truncate ? EIO : 0;
+        };
+        break;
+    case Fault::DeletedBeforePass:
+        interference.BeforePass = [&] { QVERIFY(QFile::remove(victim)); };
+        break;
+    case Fault::ReplacedBeforePass:
+        interference.BeforePass = replaceVictim;
+        break;
+    case Fault::LockedBeforePass:
+        interference.BeforePass = [&] {
+            lock.emplace(victim);
+            QVERIFY(lock->locked());
+        };
+        break;
+    case Fault::ReadOnlyBeforePass:
+        interference.BeforePass = [&] { QVERIFY(QFile::setPermissions(victim, QFile::ReadOwner)); };
+        break;
+    case Fault::DeletedBetweenAppends:
+    case Fault::ReplacedBetweenAppends:
+    case Fault::ReadOnlyBetweenAppends:
+        // Acts while the first append is under way, so that its effect meets the second one's open.
+        interference.Hook = [&, done = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+            if (operation != FileOperation::Write || position != encryptedEnd || done)
+                return 0;
+            done = true;
+            if (fault == Fault::DeletedBetweenAppends)
+                QFile::remove(victim);
+            else if (fault == Fault::ReplacedBetweenAppends)
+                replaceVictim();
+            else
+                QFile::setPermissions(victim, QFile::ReadOwner);
+            return 0;
+        };
+        break;
+    }
+
+    EngineUnit unit;
+    unit.KeyText = enginetest::Key(BatchKey);
+    const FileResult first = RunOne(unit, command, before);
+    const FileResult result = RunOne(unit, command, victim, interference);
+    limit.reset();
+    lock.reset();
+    const FileResult last = RunOne(unit, command, after);
+
+    const QString done = encrypting ? QStringLiteral("encrypted") : QStringLiteral("decrypted");
+    QCOMPARE(first.Outcome, done);
+    QCOMPARE(result.Outcome, outcome);
+    if (outcome == "failed") {
+        QVERIFY2(result.Message.startsWith("Cannot "), qPrintable(result.Message));
+        QVERIFY2(result.Message.contains('"' + victim + '"'), qPrintable(result.Message));
+        QVERIFY2(result.Message.endsWith(": " + messageEnd), qPrintable(result.Message));
+    }
+    QVERIFY(!unit.CurrentFile.isOpen());
+
+    switch (left) {
+    case Left::AsBefore:
+        QVERIFY(FileBytes(victim) == victimBefore);
+        break;
+    case Left::Gone:
+        QVERIFY(!QFileInfo::exists(victim));
+        break;
+    case Left::Replacement:
+        QVERIFY(FileBytes(victim) == replacement);
+        QVERIFY(FileBytes(aside) == victimBefore);
+        break;
+    case Left::BodyWithCheckBlock:
+        QVERIFY(FileBytes(victim) == Encrypted(plainVictim, BatchKey).chopped(10));
+        break;
+    case Left::ReplacementAndBodyWithCheckBlock:
+        QVERIFY(FileBytes(victim) == replacement);
+        QVERIFY(FileBytes(aside) == Encrypted(plainVictim, BatchKey).chopped(10));
+        break;
+    }
+
+    // The batch goes on as if nothing had happened.
+    QCOMPARE(last.Outcome, done);
+    const auto expected = [&](const QByteArray& plain) { return encrypting ? Encrypted(plain, BatchKey) : plain; };
+    QVERIFY(FileBytes(before) == expected(plainBefore));
+    QVERIFY(FileBytes(after) == expected(plainAfter));
+}
+
+// Where the process dies.
+enum class KillPoint { EncryptPass, BetweenAppends, DecryptPass, BeforeTruncation };
+Q_DECLARE_METATYPE(KillPoint)
+
+void TestFaultMatrix::killedMidway_data() {
+    QTest::addColumn<KillPoint>("point");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("killAtBlock");           // for a pass: dies before writing back this block
+    QTest::addColumn<QStringList>("laterOutcomes"); // of Decrypt, Encrypt, Decrypt, Encrypt in turn
+
+    const QStringList refusedThenCycles{"not encrypted", "encrypted", "decrypted", "encrypted"};
+    QTest::newRow("encrypt pass, before the first write") << KillPoint::EncryptPass << 300000 << 1 << refusedThenCycles;
+    QTest::newRow("encrypt pass, after one block") << KillPoint::EncryptPass << 300000 << 2 << refusedThenCycles;
+    QTest::newRow("encrypt pass, before the last block") << KillPoint::EncryptPass << 300000 << 5 << refusedThenCycles;
+    QTest::newRow("encrypt, between the two appends") << KillPoint::BetweenAppends << 100000 << 0 << refusedThenCycles;
+    // The trailer is intact and the key still checks, so decrypting again runs over the whole file:
+    // the part done before is enciphered once more and the run reports success.
+    QTest::newRow("decrypt pass, after two blocks")
+        << KillPoint::DecryptPass << 300000 << 3 << QStringList{"decrypted", "encrypted", "decrypted", "encrypted"};
+    // The check block straddles the first block's end: deciphered in part, it no longer matches the
+    // key, while the marker in the next block is intact.
+    QTest::newRow("decrypt pass, check block half deciphered")
+        << KillPoint::DecryptPass << 65530 << 2
+        << QStringList{"invalid key", "already encrypted", "invalid key", "already encrypted"};
+    QTest::newRow("decrypt, before the trailer is cut off")
+        << KillPoint::BeforeTruncation << 100000 << 0 << refusedThenCycles;
+}
+
+// The process is killed at a chosen point of one command. The user is left with a file partly
+// transformed; whatever Encrypt or Decrypt is run on it afterwards, each state must be the killed
+// state or that state enciphered once more with a trailer, so the plain bytes stay recoverable
+// with the key.
+void TestFaultMatrix::killedMidway() {
+    QFETCH(KillPoint, point);
+    QFETCH(int, size);
+    QFETCH(int, killAtBlock);
+    QFETCH(QStringList, laterOutcomes);
+
+    const QByteArray key("killed");
+    const QByteArray plain = Pattern(size, 7);
+    const QString file = path("interrupted");
+    const bool decrypting = point == KillPoint::DecryptPass || point == KillPoint::BeforeTruncation;
+    QVERIFY(WriteFile(file, decrypting ? Encrypted(plain, key) : plain));
+
+    const int signal = RunInChild([&] {
+        EngineUnit unit;
+        unit.KeyText = enginetest::Key(key);
+        Interference interference;
+        if (point == KillPoint::BetweenAppends) {
+            interference.Hook = [size](FileOperation operation, std::int64_t position, std::size_t&) {
+                if (operation == FileOperation::Write && position == size + 10)
+                    ::raise(SIGKILL);
+                return 0;
+            };
+        } else if (point == KillPoint::BeforeTruncation) {
+            interference.Hook = [](FileOperation operation, std::int64_t, std::size_t&) {
+                if (operation == FileOperation::Truncate)
+                    ::raise(SIGKILL);
+                return 0;
+            };
+        }
+        KillingDisplay display(killAtBlock);
+        RunOne(unit, decrypting ? Command::Decrypt : Command::Encrypt, file, interference, &display);
+    });
+    QCOMPARE(signal, SIGKILL);
+
+    // What the user has after the kill, and how the plain bytes come back from it.
+    const qsizetype done = killAtBlock > 0 ? qsizetype(killAtBlock - 1) * 65536 : 0;
+    QByteArray killed;
+    switch (point) {
+    case KillPoint::EncryptPass:
+        killed = XorPrefix(plain, key, done);
+        QVERIFY(XorPrefix(killed, key, done) == plain);
+        break;
+    case KillPoint::BetweenAppends:
+        killed = Encrypted(plain, key).chopped(10);
+        QVERIFY(XorPrefix(killed, key, size).left(size) == plain);
+        break;
+    case KillPoint::DecryptPass:
+        killed = XorPrefix(Encrypted(plain, key), key, done);
+        QVERIFY(XorPrefix(killed, key, done) == Encrypted(plain, key));
+        break;
+    case KillPoint::BeforeTruncation:
+        killed = XorPrefix(Encrypted(plain, key), key, size + 20);
+        QVERIFY(killed.left(size) == plain);
+        break;
+    }
+    QVERIFY(FileBytes(file) == killed);
+
+    // Later commands, the user trying to make sense of it.
+    EngineUnit unit;
+    unit.KeyText = enginetest::Key(key);
+    QByteArray state = killed;
+    for (int n = 0; n < laterOutcomes.size(); ++n) {
+        const Command command = n % 2 == 0 ? Command::Decrypt : Command::Encrypt;
+        const FileResult result = RunOne(unit, command, file);
+        QCOMPARE(result.Outcome, laterOutcomes[n]);
+        if (result.Outcome == "encrypted")
+            state = Encrypted(state, key);
+        else if (result.Outcome == "decrypted")
+            state = XorPrefix(state, key, state.size()).chopped(20);
+        QVERIFY2(FileBytes(file) == state, qPrintable(QStringLiteral("after later command %1").arg(n + 1)));
+        QVERIFY(state == killed || state == Encrypted(killed, key) ||
+                (point == KillPoint::DecryptPass && Encrypted(state, key) == killed));
+    }
+}
+
+// Killed from outside at a moment nobody chose: the file must still be the plain bytes with one
+// prefix enciphered, never a torn mixture.
+void TestFaultMatrix::killedAtRandomMoment() {
+    const QByteArray key("random");
+    const qsizetype size = 48 * 65536 + 123;
+    const QByteArray plain = Pattern(size, 9);
+    const QByteArray cipher = enginetest::Xor(plain, enginetest::Keystream(key, size));
+    const QString file = path("random");
+    for (int round = 0; round < 4; ++round) {
+        QVERIFY(WriteFile(file, plain));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            EngineUnit unit;
+            unit.KeyText = enginetest::Key(key);
+            RunOne(unit, Command::Encrypt, file);
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(QRandomGenerator::global()->bounded(20000)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+
+        const QByteArray left = FileBytes(file);
+        if (WIFEXITED(status)) {
+            // It finished before the kill.
+            QVERIFY(left == Encrypted(plain, key));
+            continue;
+        }
+        QCOMPARE(left.size(), size);
+        qsizetype cut = 0;
+        while (cut < size && left[cut] == cipher[cut])
+            ++cut;
+        QVERIFY2(left.mid(cut) == plain.mid(cut), qPrintable(QStringLiteral("torn after offset %1").arg(cut)));
+    }
+}
+
+QTEST_APPLESS_MAIN(TestFaultMatrix)
+#include "tst_faultmatrix.moc"
