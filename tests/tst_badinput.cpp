@@ -1,0 +1,465 @@
+// Bad input: every kind of thing a list entry can name besides an ordinary writable file, files too
+// short for a trailer, awkward path names, a file listed twice, and awkward keys. Each must end in
+// a defined outcome without hanging, and nothing that was not meant to change may change.
+
+#include "main/engine/fileexists.h"
+#include "main/engine/keybytes.h"
+#include "tests/support/reliabilitysupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace reliability;
+using enginetest::Pattern;
+using veltrane::EngineUnit;
+
+namespace {
+
+const QByteArray TheKey("bad input");
+
+enum class Kind {
+    Folder,
+    SymlinkToFile,
+    SymlinkToFolder,
+    DanglingSymlink,
+    Fifo,
+    NullDevice,
+    ZeroDevice,
+    BlockDevice,
+    Socket,
+    NoReadPermission,
+    NoWritePermission,
+    OwnerWriteClearOthersMayWrite,
+};
+
+// Runs one file's sequence in a child process that is given five seconds: an open or read that
+// blocks (a FIFO, a device) shows as a timeout instead of hanging the test.
+QString OutcomeInChild(Command command, const QByteArray& path, const QByteArray& key) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0)
+        return QStringLiteral("no pipe");
+    const int signal = RunInChild([&] {
+        ::close(pipeEnds[0]);
+        ::alarm(5);
+        EngineUnit unit;
+        unit.KeyText = enginetest::Key(key);
+        const FileResult result = RunOne(unit, command, QFile::decodeName(path));
+        const QByteArray words = (result.Outcome + ' ' + result.Message).toUtf8();
+        (void)!::write(pipeEnds[1], words.constData(), static_cast<std::size_t>(words.size()));
+    });
+    ::close(pipeEnds[1]);
+    QByteArray words;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        words.append(buffer, got);
+    ::close(pipeEnds[0]);
+    if (signal == SIGALRM)
+        return QStringLiteral("hung");
+    if (signal != 0)
+        return QStringLiteral("killed by signal %1").arg(signal);
+    return QString::fromUtf8(words).trimmed();
+}
+
+// File names here are bytes, which need not be text in any encoding: no QString on the way.
+QByteArray Bytes(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray("<cannot read>");
+    QByteArray bytes;
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, got);
+    ::close(fd);
+    return bytes;
+}
+
+// Runs the command-line tool with `arguments` as bytes and `input` on its standard input; its exit
+// status (-1 when it did not finish in `seconds`) and its standard output.
+std::pair<int, QByteArray> RunTool(const QList<QByteArray>& arguments, const QByteArray& input, int seconds) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+        return {-1, {}};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(in[0], STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)};
+        for (const QByteArray& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.constData()));
+        argv.push_back(nullptr);
+        ::alarm(static_cast<unsigned>(seconds));
+        ::execv(VELTRANE_CLI_PATH, argv.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    (void)!::write(in[1], input.constData(), static_cast<std::size_t>(input.size()));
+    ::close(in[1]);
+    QByteArray output;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, got);
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+bool Write(const QByteArray& path, const QByteArray& bytes) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) == bytes.size();
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
+class TestBadInput : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void notAnOrdinaryFile_data();
+    void notAnOrdinaryFile();
+    void shortFiles_data();
+    void shortFiles();
+    void awkwardNamesAndDoubles_data();
+    void awkwardNamesAndDoubles();
+    void awkwardKeys_data();
+    void awkwardKeys();
+    void commandLineBatchOfBadEntries();
+
+private:
+    QByteArray path(const QByteArray& name) const { return QFile::encodeName(m_dir->path()) + '/' + name; }
+    std::optional<QTemporaryDir> m_dir;
+};
+
+void TestBadInput::init() {
+    m_dir.emplace();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestBadInput::cleanup() {
+    for (const char* name : {"entry", "target", "read-only"})
+        ::chmod(path(name).constData(), 0700);
+    // QTemporaryDir cannot name files whose names are not text; remove every non-folder here.
+    if (DIR* folder = ::opendir(QFile::encodeName(m_dir->path()).constData())) {
+        while (const dirent* entry = ::readdir(folder)) {
+            if (entry->d_type != DT_DIR)
+                ::unlink(path(entry->d_name).constData());
+        }
+        ::closedir(folder);
+    }
+    m_dir.reset();
+}
+
+void TestBadInput::notAnOrdinaryFile_data() {
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<bool>("exists");     // passes the existence test of the runs
+    QTest::addColumn<QString>("encrypt"); // when the sequence meets it anyway
+    QTest::addColumn<QString>("decrypt");
+
+    const bool root = ::geteuid() == 0;
+    QTest::newRow("folder") << Kind::Folder << false << "cannot open"
+                            << "cannot open";
+    // The link is followed: the file it points to is the one encrypted, and the link stays a link.
+    QTest::newRow("symbolic link to a file") << Kind::SymlinkToFile << true << "encrypted"
+                                             << "not encrypted";
+    QTest::newRow("symbolic link to a folder") << Kind::SymlinkToFolder << false << "cannot open"
+                                               << "cannot open";
+    QTest::newRow("dangling symbolic link") << Kind::DanglingSymlink << false << "cannot open"
+                                            << "cannot open";
+    QTest::newRow("FIFO") << Kind::Fifo << false << "cannot open"
+                          << "cannot open";
+    QTest::newRow("/dev/null") << Kind::NullDevice << false << "cannot open"
+                               << "cannot open";
+    QTest::newRow("/dev/zero") << Kind::ZeroDevice << false << "cannot open"
+                               << "cannot open";
+    QTest::newRow("block device") << Kind::BlockDevice << false << "cannot open"
+                                  << "cannot open";
+    QTest::newRow("socket") << Kind::Socket << false << "cannot open"
+                            << "cannot open";
+    // Root reads what it likes; the owner-write bit alone makes a file read-only here.
+    QTest::newRow("no read permission") << Kind::NoReadPermission << true << (root ? "encrypted" : "cannot open")
+                                        << (root ? "not encrypted" : "cannot open");
+    QTest::newRow("no write permission") << Kind::NoWritePermission << true << "cannot open"
+                                         << "cannot open";
+    QTest::newRow("owner-write clear, others may write") << Kind::OwnerWriteClearOthersMayWrite << true << "cannot open"
+                                                         << "cannot open";
+}
+
+void TestBadInput::notAnOrdinaryFile() {
+    QFETCH(Kind, kind);
+    QFETCH(bool, exists);
+    QFETCH(QString, encrypt);
+    QFETCH(QString, decrypt);
+
+    const QByteArray entry = path("entry");
+    const QByteArray target = path("target");
+    const QByteArray plain = Pattern(1000, 5);
+    switch (kind) {
+    case Kind::Folder:
+        QVERIFY(::mkdir(entry.constData(), 0700) == 0);
+        break;
+    case Kind::SymlinkToFile:
+        QVERIFY(Write(target, plain));
+        QVERIFY(::symlink(target.constData(), entry.constData()) == 0);
+        break;
+    case Kind::SymlinkToFolder:
+        QVERIFY(::mkdir(target.constData(), 0700) == 0);
+        QVERIFY(::symlink(target.constData(), entry.constData()) == 0);
+        break;
+    case Kind::DanglingSymlink:
+        QVERIFY(::symlink(target.constData(), entry.constData()) == 0);
+        break;
+    case Kind::Fifo:
+        QVERIFY(::mkfifo(entry.constData(), 0600) == 0);
+        break;
+    case Kind::NullDevice:
+        QVERIFY(::symlink("/dev/null", entry.constData()) == 0);
+        break;
+    case Kind::ZeroDevice:
+        QVERIFY(::symlink("/dev/zero", entry.constData()) == 0);
+        break;
+    case Kind::BlockDevice:
+        // A loop device node that no driver answers: enough to be refused without touching a disk.
+        if (::mknod(entry.constData(), S_IFBLK | 0600, makedev(7, 250)) != 0)
+            QSKIP("cannot make a device node here");
+        break;
+    case Kind::Socket: {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (entry.size() >= qsizetype(sizeof address.sun_path))
+            QSKIP("temporary folder path too long for a socket");
+        std::memcpy(address.sun_path, entry.constData(), static_cast<std::size_t>(entry.size()));
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        ::close(fd);
+        break;
+    }
+    case Kind::NoReadPermission:
+    case Kind::NoWritePermission:
+    case Kind::OwnerWriteClearOthersMayWrite:
+        QVERIFY(Write(entry, plain));
+        QVERIFY(::chmod(entry.constData(), kind == Kind::NoReadPermission    ? 0200
+                                           : kind == Kind::NoWritePermission ? 0400
+                                                                             : 0466) == 0);
+        break;
+    }
+    struct stat before {};
+    QVERIFY(::lstat(entry.constData(), &before) == 0);
+
+    QCOMPARE(veltrane::FileExists(entry.toStdString()), exists);
+    // The sequences themselves, as when the entry turns into this after the existence test.
+    QString words = OutcomeInChild(Command::Decrypt, entry, TheKey);
+    QVERIFY2(words.startsWith(decrypt), qPrintable(words));
+    words = OutcomeInChild(Command::Encrypt, entry, TheKey);
+    QVERIFY2(words.startsWith(encrypt), qPrintable(words));
+
+    // Nothing else appeared or changed: a dangling link's target is not created, the entry keeps its
+    // kind and size, and only an ordinary file that was encrypted changed.
+    struct stat after {};
+    QVERIFY(::lstat(entry.constData(), &after) == 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_ino, before.st_ino);
+    if (kind == Kind::DanglingSymlink)
+        QVERIFY(::access(target.constData(), F_OK) != 0);
+    const QByteArray fileBytes = kind == Kind::SymlinkToFile ? target : entry;
+    if (kind == Kind::SymlinkToFile || kind == Kind::NoReadPermission || kind == Kind::NoWritePermission ||
+        kind == Kind::OwnerWriteClearOthersMayWrite) {
+        ::chmod(fileBytes.constData(), 0600);
+        QVERIFY(Bytes(fileBytes) == (encrypt == "encrypted" ? Encrypted(plain, TheKey) : plain));
+    } else if (S_ISREG(after.st_mode)) {
+        QCOMPARE(after.st_size, before.st_size);
+    }
+}
+
+void TestBadInput::shortFiles_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("encrypt");
+    QTest::addColumn<QString>("decrypt");
+
+    QTest::newRow("empty") << QByteArray() << "encrypted"
+                           << "not encrypted";
+    for (int size : {1, 9, 10, 15, 19, 20, 21})
+        QTest::addRow("%d bytes", size) << Pattern(size, 6) << "encrypted"
+                                        << "not encrypted";
+    // With the marker at the end but no room for a check block before it.
+    for (int size : {10, 15, 19})
+        QTest::addRow("%d bytes ending with the marker", size) << Pattern(size - 10, 6) + Marker << "already encrypted"
+                                                               << "invalid key";
+    // Just long enough for a trailer, whose check block does not fit the key.
+    QTest::newRow("20 bytes ending with the marker") << Pattern(10, 6) + Marker << "already encrypted"
+                                                     << "invalid key";
+}
+
+// Every short file either goes through the full round trip or is refused and left alone.
+void TestBadInput::shortFiles() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, encrypt);
+    QFETCH(QString, decrypt);
+
+    const QByteArray file = path("short");
+    QVERIFY(Write(file, content));
+    EngineUnit unit;
+    unit.KeyText = enginetest::Key(TheKey);
+    QCOMPARE(RunOne(unit, Command::Decrypt, QFile::decodeName(file)).Outcome, decrypt);
+    QVERIFY(Bytes(file) == content);
+    QCOMPARE(RunOne(unit, Command::Encrypt, QFile::decodeName(file)).Outcome, encrypt);
+    if (encrypt == "encrypted") {
+        QVERIFY(Bytes(file) == Encrypted(content, TheKey));
+        QCOMPARE(RunOne(unit, Command::Decrypt, QFile::decodeName(file)).Outcome, QStringLiteral("decrypted"));
+    }
+    QVERIFY(Bytes(file) == content);
+}
+
+void TestBadInput::awkwardNamesAndDoubles_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("spaces") << QByteArray("  name with  spaces ");
+    QTest::newRow("newline") << QByteArray("first line\nsecond line");
+    QTest::newRow("not UTF-8") << QByteArray("latin-1 \xe9t\xe9 and \xff\xfe");
+    QTest::newRow("leading dash") << QByteArray("-rf");
+    QTest::newRow("UTF-8 outside Windows-1252") << QByteArray("\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb \xf0\x9f\x94\x92");
+}
+
+// Each name, listed twice in one batch: the second turn meets the file the first one just changed.
+void TestBadInput::awkwardNamesAndDoubles() {
+    QFETCH(QByteArray, name);
+    const QByteArray file = path(name);
+    const QByteArray plain = Pattern(70000, 8);
+    QVERIFY(Write(file, plain));
+    QVERIFY(veltrane::FileExists(file.toStdString()));
+
+    EngineUnit unit;
+    unit.KeyText = enginetest::Key(TheKey);
+    unit.CurrentFileName = file.toStdString();
+    const auto turn = [&](Command command) {
+        unit.CurrentFileName = file.toStdString();
+        enginetest::RecordingDisplay display;
+        try {
+            return OutcomeWords(command == Command::Encrypt ? veltrane::EncryptFile(unit, display)
+                                                            : veltrane::DecryptFile(unit, display));
+        } catch (const veltrane::EngineError& failure) {
+            return QString::fromStdString(failure.what());
+        }
+    };
+    QCOMPARE(turn(Command::Encrypt), QStringLiteral("encrypted"));
+    QCOMPARE(turn(Command::Encrypt), QStringLiteral("already encrypted"));
+    QVERIFY(Bytes(file) == Encrypted(plain, TheKey));
+    QCOMPARE(turn(Command::Decrypt), QStringLiteral("decrypted"));
+    QCOMPARE(turn(Command::Decrypt), QStringLiteral("not encrypted"));
+    QVERIFY(Bytes(file) == plain);
+}
+
+void TestBadInput::awkwardKeys_data() {
+    QTest::addColumn<QByteArray>("encryptKey"); // key text as typed, UTF-8
+    QTest::addColumn<QByteArray>("decryptKey");
+    QTest::addColumn<bool>("opens");
+
+    const QByteArray k256(256, 'k');
+    QTest::newRow("one character") << QByteArray("x") << QByteArray("x") << true;
+    QTest::newRow("one character, other case") << QByteArray("x") << QByteArray("X") << false;
+    QTest::newRow("256 characters") << k256 << k256 << true;
+    QTest::newRow("256 characters, last one differs") << k256 << k256.left(255) + 'j' << false;
+    // Only the first 256 key bytes count.
+    QTest::newRow("257 characters opens with its first 256") << k256 + 'z' << k256 << true;
+    QTest::newRow("10,000 characters, the tail differs") << Pattern(10000, 3) << Pattern(256, 3) + "tail" << true;
+    QTest::newRow("10,000 characters, the head differs")
+        << Pattern(10000, 3) << "!" + Pattern(10000, 3).mid(1) << false;
+    // Short keys are padded with byte 255, which is what y with diaeresis stands for.
+    QTest::newRow("trailing y-diaeresis is the same key") << QByteArray("key") << QByteArray("key\xc3\xbf") << true;
+    // Characters with a Windows-1252 code give that byte; others give their UTF-8 bytes.
+    QTest::newRow("euro sign is byte 80") << QByteArray("\xe2\x82\xac") << QByteArray("\x80") << true;
+    QTest::newRow("Cyrillic") << QByteArray("\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87")
+                              << QByteArray("\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87") << true;
+    QTest::newRow("Cyrillic is not Latin look-alikes")
+        << QByteArray("\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87") << QByteArray("knoy") << false;
+    // A character outside Windows-1252 counts as its UTF-8 bytes taken as Windows-1252 characters.
+    QTest::newRow("Cyrillic zhe equals its bytes read as Latin-1")
+        << QByteArray("\xd0\xb6") << QByteArray("\xc3\x90\xc2\xb6") << true;
+    // 64 four-byte characters fill the 256 key bytes: a 65th changes nothing.
+    const QByteArray lock("\xf0\x9f\x94\x92");
+    QTest::newRow("64 emoji and a tail") << lock.repeated(64) + "tail" << lock.repeated(64) << true;
+    QTest::newRow("not UTF-8, used byte for byte") << QByteArray("\xff\xfe\x80") << QByteArray("\xff\xfe\x80") << true;
+}
+
+void TestBadInput::awkwardKeys() {
+    QFETCH(QByteArray, encryptKey);
+    QFETCH(QByteArray, decryptKey);
+    QFETCH(bool, opens);
+
+    const QString file = QFile::decodeName(path("keyed"));
+    const QByteArray plain = Pattern(65536 + 7, 10);
+    QVERIFY(enginetest::WriteFile(file, plain));
+    EngineUnit unit;
+    unit.KeyText = veltrane::KeyBytesFromUtf8(encryptKey.toStdString());
+    QCOMPARE(RunOne(unit, Command::Encrypt, file).Outcome, QStringLiteral("encrypted"));
+    const QByteArray encrypted = FileBytes(file);
+    QVERIFY(encrypted.endsWith(Marker));
+
+    unit.KeyText = veltrane::KeyBytesFromUtf8(decryptKey.toStdString());
+    QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome,
+             opens ? QStringLiteral("decrypted") : QStringLiteral("invalid key"));
+    QVERIFY(FileBytes(file) == (opens ? plain : encrypted));
+}
+
+// The command-line tool over a batch of every bad entry at once: one line each, the good files
+// done, nothing else touched, and it finishes.
+void TestBadInput::commandLineBatchOfBadEntries() {
+    const QByteArray good = path("good file");
+    const QByteArray odd = path("odd \xff name\nwith newline");
+    const QByteArray readOnly = path("read-only");
+    const QByteArray plain = Pattern(100000, 11);
+    QVERIFY(Write(good, plain));
+    QVERIFY(Write(odd, plain));
+    QVERIFY(Write(readOnly, plain));
+    QVERIFY(::chmod(readOnly.constData(), 0444) == 0);
+    QVERIFY(::mkdir(path("folder").constData(), 0700) == 0);
+    QVERIFY(::mkfifo(path("fifo").constData(), 0600) == 0);
+    QVERIFY(::symlink(path("nowhere").constData(), path("dangling").constData()) == 0);
+
+    const QList<QByteArray> entries{path("folder"), path("fifo"), "/dev/null", path("dangling"), readOnly,
+                                    good,           good,         odd,         path("missing")};
+    const auto [status, output] = RunTool(QList<QByteArray>{"encrypt"} + entries, TheKey + '\n', 20);
+    // 1: some entries were skipped; -1 would mean it hung.
+    QCOMPARE(status, 1);
+    const QList<QByteArray> expected{
+        path("folder") + ": missing",
+        path("fifo") + ": missing",
+        "/dev/null: missing",
+        path("dangling") + ": missing",
+        readOnly + ": skipped: cannot be opened",
+        good + ": encrypted",
+        good + ": skipped: already encrypted",
+        odd + ": encrypted",
+        path("missing") + ": missing",
+    };
+    QCOMPARE(output, expected.join('\n') + '\n');
+
+    QVERIFY(Bytes(good) == Encrypted(plain, TheKey));
+    QVERIFY(Bytes(odd) == Encrypted(plain, TheKey));
+    QVERIFY(Bytes(readOnly) == plain);
+    QVERIFY(::access(path("nowhere").constData(), F_OK) != 0);
+}
+
+QTEST_APPLESS_MAIN(TestBadInput)
+#include "tst_badinput.moc"
