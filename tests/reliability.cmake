@@ -5,3 +5,14 @@ veltrane_add_test(tst_badinput SOURCES tst_badinput.cpp support/reliabilitysuppo
                   LIBS veltrane_engine)
 target_compile_definitions(tst_badinput PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
 add_dependencies(tst_badinput veltrane-cli)
+# A run of the command-line tool over 10,000 files, and a file above 4 GiB. The sanitized build
+# leaves out the large file (several times slower there); set VELTRANE_SKIP_LARGE_FILES=1 to do so
+# by hand.
+veltrane_add_test(tst_load SOURCES tst_load.cpp support/reliabilitysupport.h enginetestsupport.h
+                  LIBS veltrane_engine)
+target_compile_definitions(tst_load PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
+add_dependencies(tst_load veltrane-cli)
+set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=900000")
+if(VELTRANE_SANITIZE)
+    set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "VELTRANE_SKIP_LARGE_FILES=1")
+endif()
