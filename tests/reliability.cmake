@@ -16,3 +16,8 @@ set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=9
 if(VELTRANE_SANITIZE)
     set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "VELTRANE_SKIP_LARGE_FILES=1")
 endif()
+# The same faults and bad entries met by the window's runs.
+if(TARGET veltrane_app)
+    veltrane_add_test(tst_reliabilitywindow SOURCES tst_reliabilitywindow.cpp support/reliabilitysupport.h
+                      enginetestsupport.h LIBS veltrane_app)
+endif()
