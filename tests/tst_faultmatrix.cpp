@@ -466,6 +466,16 @@ void TestFaultMatrix::killedAtRandomMoment() {
             QVERIFY(left == Encrypted(plain, key));
             continue;
         }
+        // Killed after the pass: the trailer is there in full, or its first half only.
+        const QByteArray encrypted = Encrypted(plain, key);
+        if (left.size() == size + 20) {
+            QVERIFY(left == encrypted);
+            continue;
+        }
+        if (left.size() == size + 10) {
+            QVERIFY(left == encrypted.chopped(10));
+            continue;
+        }
         QCOMPARE(left.size(), size);
         qsizetype cut = 0;
         while (cut < size && left[cut] == cipher[cut])
