@@ -4,6 +4,7 @@
 
 #include "main/engine/currentfile.h"
 #include "main/engine/keystream.h"
+#include "main/engine/pagealignedallocator.h"
 
 #include <array>
 #include <cstddef>
@@ -21,7 +22,8 @@ struct EngineUnit {
     CurrentFileHandle CurrentFile;     // bound to CurrentFileName
     KeystreamGenerator Generator;      // StateTable, KeyTable and j
     std::array<std::uint8_t, 10> CheckBlock{};
-    std::vector<std::uint8_t> BlockBuffer = std::vector<std::uint8_t>(BlockSize);
+    using Buffer = std::vector<std::uint8_t, PageAlignedAllocator<std::uint8_t>>;
+    Buffer BlockBuffer = Buffer(BlockSize);
     // Of the last pass: the file's size when it began, and the blocks it has processed.
     std::int64_t FileLength = 0;
     std::int64_t BlockCount = 0;

@@ -1,0 +1,24 @@
+#pragma once
+// CPU cycles spent by this thread: the processor's own cycle counter when the kernel lets us read
+// it, otherwise the thread's CPU time multiplied by a measured core clock (virtual machines often
+// hide the counters, and the time-stamp counter ticks at a fixed rate, not the core clock).
+
+#include <cstdint>
+#include <string>
+
+class CycleCounter {
+public:
+    CycleCounter();
+    ~CycleCounter();
+    CycleCounter(const CycleCounter&) = delete;
+    CycleCounter& operator=(const CycleCounter&) = delete;
+
+    // What now() counts, in words for the report.
+    std::string source() const;
+    std::uint64_t now() const;
+
+private:
+    int Fd = -1;
+    bool UserOnly = false;
+    double ClockHz = 0; // when counting by CPU time
+};
