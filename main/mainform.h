@@ -63,6 +63,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // List entry data: the file name's bytes, and a flag for a text that stands for several names.
+    static constexpr int NativeNameRole = Qt::UserRole;
+    static constexpr int NameUnknownRole = Qt::UserRole + 1;
+
     void CreateMenu();
     void CreateControls();
     void ConnectHandlers();
@@ -78,8 +82,8 @@ private:
     // missing file, and otherwise runs `fileStep` on it.
     void RunTurns(const std::function<void()>& fileStep);
     // Takes the first list entry into CurrentFileName and deletes it, then draws the list and the
-    // window's own surface at once.
-    void TakeFirstEntry();
+    // window's own surface at once. False when the entry's text stands for more than one file name.
+    bool TakeFirstEntry();
     void RepaintOwnSurface();
     void RepaintFileList();
     // Shows the completion phrase at once and puts the gauge away for the next file.

@@ -54,11 +54,17 @@ bool TMainForm::KeysAgree() const {
     return !key.isEmpty() && key == VKeyBox->text();
 }
 
-void TMainForm::TakeFirstEntry() {
-    m_unit.CurrentFileName = QFile::encodeName(FileList->item(0)->text()).toStdString();
+bool TMainForm::TakeFirstEntry() {
+    const QListWidgetItem* entry = FileList->item(0);
+    // Entries loaded through the dialog carry the bytes of the name beside its text.
+    const QVariant native = entry->data(NativeNameRole);
+    const bool known = !entry->data(NameUnknownRole).toBool();
+    m_unit.CurrentFileName =
+        (native.isValid() ? native.toByteArray() : QFile::encodeName(entry->text())).toStdString();
     delete FileList->takeItem(0);
     RepaintFileList();
     RepaintOwnSurface();
+    return known;
 }
 
 bool TMainForm::Algorithm() {
@@ -89,7 +95,11 @@ void TMainForm::RunTurns(const std::function<void()>& fileStep) {
     // A run never takes more turns than the list holds: after a run that stopped early the list
     // is shorter than the count of the last loading.
     for (std::int32_t turn = m_loadedCount; turn > 0 && FileList->count() > 0; --turn) {
-        TakeFirstEntry();
+        if (!TakeFirstEntry()) {
+            // Which file the entry means cannot be told, so none is touched.
+            SetStatus(CannotOpenPhrase, false);
+            continue;
+        }
         if (!FileExists(m_unit.CurrentFileName)) {
             SetStatus(NoFilePhrase, false);
             return;

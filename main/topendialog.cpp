@@ -1,5 +1,7 @@
 #include "main/topendialog.h"
 
+#include "main/nativepath.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -55,11 +57,13 @@ bool TOpenDialog::Execute() {
 
 bool TOpenDialog::IsReadOnly(const QString& path) {
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    const std::optional<QByteArray> native = NativePathOf(path);
+    if (!native || ::stat(native->constData(), &status) != 0)
         return false; // a missing file is the existence rule's business, not this one's
     if ((status.st_mode & S_IWUSR) == 0)
         return true;
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const qsizetype slash = native->lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : native->left(slash == 0 ? 1 : slash);
     return ::access(folder.constData(), W_OK) != 0;
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/tapplication.h"
 #include "main/mainform.h"
+#include "main/nativepath.h"
 #include "main/topendialog.h"
 #include "tests/support/reliabilitysupport.h"
 
@@ -45,6 +46,8 @@ private slots:
     void badEntryStopsTheRun_data();
     void badEntryStopsTheRun();
     void nameThatIsNotText();
+    void nativePaths_data();
+    void nativePaths();
     void replacedBetweenMarkerTestAndPass();
     void writeFailsMidPass();
     void manyFiles();
@@ -59,6 +62,7 @@ private:
         m_form->FileOpen();
     }
     void encrypt() { QTest::mouseClick(find<QPushButton>("EncryptButton"), Qt::LeftButton); }
+    void decrypt() { QTest::mouseClick(find<QPushButton>("DecryptButton"), Qt::LeftButton); }
     QString file(const QString& name, const QByteArray& bytes) const {
         const QString path = m_dir->filePath(name);
         if (!enginetest::WriteFile(path, bytes))
@@ -134,7 +138,8 @@ void TestReliabilityWindow::badEntryStopsTheRun() {
 }
 
 // A chosen file whose name is not UTF-8 reaches the window as text with replacement characters.
-// Whatever the run makes of it, a different file whose name is that text must not be touched.
+// Alone in its folder under that reading, it is the file the run works on; beside a file whose
+// name is that very text, which of the two was meant cannot be told, and neither is touched.
 void TestReliabilityWindow::nameThatIsNotText() {
     const QByteArray raw = QFile::encodeName(m_dir->path()) + "/name \xff\xfe";
     const QString asText = QFile::decodeName(raw);
@@ -147,21 +152,82 @@ void TestReliabilityWindow::nameThatIsNotText() {
         ::close(fd);
         return ok;
     };
+    const auto bytesOf = [](const QByteArray& path) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        QByteArray bytes;
+        char chunk[4096];
+        for (ssize_t got; fd >= 0 && (got = ::read(fd, chunk, sizeof chunk)) > 0;)
+            bytes.append(chunk, got);
+        ::close(fd);
+        return bytes;
+    };
     QVERIFY(write(raw));
 
-    // Alone, it counts as missing and nothing changes.
     load({asText});
     encrypt();
-    QCOMPARE(status(), NoFile);
+    QCOMPARE(status(), Completed);
+    QVERIFY(bytesOf(raw) == Encrypted(plain, TheKey));
+    load({asText});
+    decrypt();
+    QVERIFY(bytesOf(raw) == plain);
 
-    // Beside a file whose name is the text it became, that other file must stay as it was.
+    // Two names that read alike, and a plain file after them that is still done.
     QVERIFY(write(lookAlike));
+    const QString next = file("after the look-alikes", plain);
+    load({asText, next});
+    encrypt();
+    QCOMPARE(status(), Completed);
+    QVERIFY(bytesOf(raw) == plain);
+    QVERIFY(bytesOf(lookAlike) == plain);
+    QVERIFY(FileBytes(next) == Encrypted(plain, TheKey));
     load({asText});
     encrypt();
-    QEXPECT_FAIL("", "the window turns list text back into bytes; a name that is not UTF-8 does not survive that",
-                 Continue);
-    QVERIFY(FileBytes(QFile::decodeName(lookAlike)) == plain);
+    QCOMPARE(status(), CannotOpen);
+    QCOMPARE(entries(), 0);
+    QVERIFY(bytesOf(raw) == plain);
+    QVERIFY(bytesOf(lookAlike) == plain);
     ::unlink(raw.constData());
+    ::unlink(lookAlike.constData());
+}
+
+void TestReliabilityWindow::nativePaths_data() {
+    QTest::addColumn<QByteArrayList>("made");   // names made under the temporary folder, "/" ending folders
+    QTest::addColumn<QByteArray>("chosen");     // the name chosen, as bytes; it reaches us decoded
+    QTest::addColumn<QByteArray>("expected");   // the bytes it resolves to, or "?" for none
+    QTest::newRow("UTF-8 name") << QByteArrayList{"caf\xc3\xa9"} << QByteArray("caf\xc3\xa9")
+                                << QByteArray("caf\xc3\xa9");
+    QTest::newRow("Latin-1 name") << QByteArrayList{"caf\xe9"} << QByteArray("caf\xe9") << QByteArray("caf\xe9");
+    QTest::newRow("Latin-1 folder and name")
+        << QByteArrayList{"d\xe9j\xe0/", "d\xe9j\xe0/\xff"} << QByteArray("d\xe9j\xe0/\xff")
+        << QByteArray("d\xe9j\xe0/\xff");
+    QTest::newRow("missing, left as text") << QByteArrayList{} << QByteArray("gone \xff")
+                                           << QByteArray("gone \xef\xbf\xbd");
+    QTest::newRow("two names read alike") << QByteArrayList{"x\xff", "x\xfe"} << QByteArray("x\xff")
+                                          << QByteArray("?");
+    QTest::newRow("look-alike in a folder that is not")
+        << QByteArrayList{"a\xff/", "a\xfe/", "a\xff/f"} << QByteArray("a\xff/f") << QByteArray("?");
+}
+
+void TestReliabilityWindow::nativePaths() {
+    QFETCH(QByteArrayList, made);
+    QFETCH(QByteArray, chosen);
+    QFETCH(QByteArray, expected);
+    const QByteArray base = QFile::encodeName(m_dir->path()) + '/';
+    for (const QByteArray& name : made) {
+        const QByteArray path = base + name;
+        if (name.endsWith('/'))
+            QCOMPARE(::mkdir(path.constData(), 0700), 0);
+        else
+            QCOMPARE(::close(::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)), 0);
+    }
+    const std::optional<QByteArray> native = veltrane::NativePathOf(QFile::decodeName(base + chosen));
+    // The temporary folder cannot remove names that are not text by itself.
+    for (auto name = made.crbegin(); name != made.crend(); ++name)
+        (name->endsWith('/') ? ::rmdir : ::unlink)((base + *name).constData());
+    if (expected == "?")
+        QVERIFY(!native);
+    else
+        QCOMPARE(native.value_or("?"), base + expected);
 }
 
 // Another program renames a file over the chosen one after the marker test: the window must not
