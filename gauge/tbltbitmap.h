@@ -14,6 +14,11 @@ public:
     // Gives this image the template's width and height (and the 32-bit RGB format); the former
     // contents are discarded.
     void MakeLike(const QImage& templateImage);
+    // XORs `source` (32-bit RGB, this image's size) into this image pixel by pixel within `area`
+    // (all of it when empty), as the source-XOR-destination raster operation does, the pixels
+    // staying opaque. Done here in one plain loop: the painter hands such a combination to worker
+    // threads, which for an image this small costs far more in waking them than the work itself.
+    void XorFrom(const QImage& source, const QRect& area = QRect());
 };
 
 } // namespace veltrane

@@ -300,15 +300,16 @@ void TGauge::paintEvent(QPaintEvent* /*event*/) {
                 break;
             }
         }
-        QPainter painter(&result);
-        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        painter.drawImage(0, 0, kindImage);
+        result.XorFrom(kindImage);
     }
 
     if (m_showText) {
         TBltBitmap textImage;
         textImage.MakeLike(result);
         textImage.fill(Qt::black);
+        // The rows the figure can touch (a little beyond its line, for glyphs that overshoot);
+        // XOR-ing the black rows elsewhere would change nothing.
+        QRect figureRows;
         {
             QPainter painter(&textImage);
             // Whole glyph pixels only: XOR-ing pure white inverts each pixel under the figure
@@ -325,10 +326,9 @@ void TGauge::paintEvent(QPaintEvent* /*event*/) {
             const int y = (area.bottom - area.top + 1 - metrics.height()) / 2;
             painter.setClipRect(areaRect);
             painter.drawText(x, y + metrics.ascent(), figure);
+            figureRows = QRect(0, y - 2, width(), metrics.height() + 4);
         }
-        QPainter painter(&result);
-        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        painter.drawImage(0, 0, textImage);
+        result.XorFrom(textImage, figureRows);
     }
 
     QPainter screen(this);
