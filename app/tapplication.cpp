@@ -9,6 +9,7 @@
 #include <QStyleFactory>
 #include <QWidget>
 
+#include <csignal>
 #include <stdexcept>
 
 namespace veltrane {
@@ -24,6 +25,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setPalette(ProgramPalette());
     m_hints = std::make_unique<THintManager>();
     installEventFilter(m_hints.get());
+    // A write that would pass a file-size limit then fails with EFBIG, which the engine undoes and
+    // the error display reports, instead of the signal ending the program half-way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 TApplication::~TApplication() {

@@ -10,6 +10,7 @@
 #include "main/engine/filesequences.h"
 #include "main/engine/keybytes.h"
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -163,6 +164,9 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write that would pass a file-size limit then fails with EFBIG, which the engine undoes,
+    // instead of the signal ending the tool half-way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return Run(argc, argv);
     } catch (const std::exception& error) {

@@ -24,6 +24,7 @@
 #include <QToolTip>
 #include <QWindow>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -105,6 +106,7 @@ private slots:
     void startupFailure();
     void applicationErrorText_data();
     void applicationErrorText();
+    void fileSizeSignalIgnored();
 
 private:
     // Moves the pointer onto `control` (its centre), or onto `point` of the window.
@@ -478,6 +480,14 @@ void TestApp::applicationErrorText() {
     QFETCH(quintptr, address);
     QFETCH(QString, expected);
     QCOMPARE(veltrane::ApplicationErrorText("E", "m", address, message), expected);
+}
+
+// The application object ignores the file-size signal: a write past a limit fails with EFBIG, is
+// undone and reported, and the program goes on.
+void TestApp::fileSizeSignalIgnored() {
+    struct sigaction current {};
+    QCOMPARE(::sigaction(SIGXFSZ, nullptr, &current), 0);
+    QVERIFY(current.sa_handler == SIG_IGN);
 }
 
 int main(int argc, char* argv[]) {

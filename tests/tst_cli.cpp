@@ -50,6 +50,7 @@ private slots:
     void keyTextBecomesKeyBytes();
     void help();
     void failingFileIsReported();
+    void fileSizeSignalIgnored();
     void promptsOnTerminal_data();
     void promptsOnTerminal();
 
@@ -236,6 +237,32 @@ void TestCli::failingFileIsReported() {
                                     "%2: encrypted\n")
                                 .arg(big, small));
     QVERIFY(ReadFile(big) == Fixture["b.bin"]);
+}
+
+// Even started with the file-size signal at its default, the tool ignores it, so that a write past a
+// limit fails and is undone rather than ending the tool half-way through a file.
+void TestCli::fileSizeSignalIgnored() {
+    QProcess process;
+    process.setChildProcessModifier([] { std::signal(SIGXFSZ, SIG_DFL); });
+    process.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", path("a.txt")});
+    QVERIFY(process.waitForStarted());
+    // It waits for the key on standard input; meanwhile its signal dispositions can be read.
+    quint64 ignored = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+            if (!status.open(QIODevice::ReadOnly))
+                return false;
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("SigIgn:"))
+                    ignored = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            return (ignored & (quint64{1} << (SIGXFSZ - 1))) != 0;
+        }(),
+        5000);
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 2); // no key given
+    QVERIFY(ReadFile(path("a.txt")) == Fixture["a.txt"]);
 }
 
 void TestCli::promptsOnTerminal_data() {
