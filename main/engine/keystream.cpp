@@ -38,31 +38,21 @@ template <unsigned Index, unsigned Shift>
 VELTRANE_INLINE void ChunkStep(std::uint8_t* table, RunningJ& j, std::uint64_t& word) {
     std::uint64_t si;
     std::uint64_t sj;
-    if constexpr (Shift == 0) {
-        asm("movzbl %c[i](%[s]), %k[si]\n\t"
-            "addb %b[si], %b[j]\n\t"
-            "movzbl (%[s],%[j]), %k[sj]\n\t"
-            "movb %b[sj], %c[i](%[s])\n\t"
-            "movb %b[si], (%[s],%[j])\n\t"
-            "addb %b[sj], %b[si]\n\t"
-            "movzbl (%[s],%[si]), %k[w]\n\t"
-            : [j] "+r"(j), [si] "=&r"(si), [sj] "=&r"(sj), [w] "=&r"(word)
-            : [s] "r"(table), [i] "i"(Index)
-            : "memory", "cc");
-    } else {
-        asm("movzbl %c[i](%[s]), %k[si]\n\t"
-            "addb %b[si], %b[j]\n\t"
-            "movzbl (%[s],%[j]), %k[sj]\n\t"
-            "movb %b[sj], %c[i](%[s])\n\t"
-            "movb %b[si], (%[s],%[j])\n\t"
-            "addb %b[sj], %b[si]\n\t"
-            "movzbl (%[s],%[si]), %k[si]\n\t"
-            "shlq %[shift], %[si]\n\t"
-            "orq %[si], %[w]\n\t"
-            : [j] "+r"(j), [si] "=&r"(si), [sj] "=&r"(sj), [w] "+r"(word)
-            : [s] "r"(table), [i] "i"(Index), [shift] "i"(Shift)
-            : "memory", "cc");
-    }
+    std::uint64_t k;
+    asm("movzbl %c[i](%[s]), %k[si]\n\t"
+        "addb %b[si], %b[j]\n\t"
+        "movzbl (%[s],%[j]), %k[sj]\n\t"
+        "movb %b[sj], %c[i](%[s])\n\t"
+        "movb %b[si], (%[s],%[j])\n\t"
+        "addb %b[sj], %b[si]\n\t"
+        "movzbl (%[s],%[si]), %k[k]\n\t"
+        : [j] "+r"(j), [si] "=&r"(si), [sj] "=&r"(sj), [k] "=r"(k)
+        : [s] "r"(table), [i] "i"(Index)
+        : "memory", "cc");
+    if constexpr (Shift == 0)
+        word = k;
+    else
+        word |= k << Shift;
 }
 
 #else
