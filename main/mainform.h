@@ -63,9 +63,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // List entry data: the file name's bytes, and a flag for a text that stands for several names.
+    // List entry data: the bytes of the file's name; absent when the text stands for several names.
     static constexpr int NativeNameRole = Qt::UserRole;
-    static constexpr int NameUnknownRole = Qt::UserRole + 1;
 
     void CreateMenu();
     void CreateControls();

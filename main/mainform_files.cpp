@@ -2,7 +2,6 @@
 
 #include "main/mainform.h"
 
-#include "main/nativepath.h"
 #include "main/topendialog.h"
 
 #include <QListWidget>
@@ -14,14 +13,13 @@ void TMainForm::FileOpen() {
         return;
     // The new choice replaces everything, leftovers of a run that stopped early included.
     FileList->clear();
-    for (const QString& path : m_openDialog->Files()) {
-        auto* item = new QListWidgetItem(path, FileList);
-        // The entry shows the name as text and keeps the bytes it stands for beside it.
-        const std::optional<QByteArray> native = NativePathOf(path);
-        if (native)
+    const QStringList& files = m_openDialog->Files();
+    for (qsizetype n = 0; n < files.size(); ++n) {
+        // The entry shows the name as text and keeps the bytes it stands for beside it; an entry
+        // whose text stands for several names keeps none.
+        auto* item = new QListWidgetItem(files[n], FileList);
+        if (const std::optional<QByteArray>& native = m_openDialog->NativeFiles()[static_cast<std::size_t>(n)])
             item->setData(NativeNameRole, *native);
-        else
-            item->setData(NameUnknownRole, true);
     }
     RepaintFileList();
     m_loadedCount = static_cast<std::int32_t>(FileList->count());

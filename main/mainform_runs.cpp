@@ -9,7 +9,6 @@
 #include "main/engine/filesequences.h"
 #include "main/engine/keybytes.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -55,12 +54,10 @@ bool TMainForm::KeysAgree() const {
 }
 
 bool TMainForm::TakeFirstEntry() {
-    const QListWidgetItem* entry = FileList->item(0);
-    // Entries loaded through the dialog carry the bytes of the name beside its text.
-    const QVariant native = entry->data(NativeNameRole);
-    const bool known = !entry->data(NameUnknownRole).toBool();
-    m_unit.CurrentFileName =
-        (native.isValid() ? native.toByteArray() : QFile::encodeName(entry->text())).toStdString();
+    // Each entry carries the bytes of its file's name, unless its text stands for several names.
+    const QVariant native = FileList->item(0)->data(NativeNameRole);
+    const bool known = native.isValid();
+    m_unit.CurrentFileName = native.toByteArray().toStdString();
     delete FileList->takeItem(0);
     RepaintFileList();
     RepaintOwnSurface();

@@ -41,23 +41,32 @@ TOpenDialog::TOpenDialog(QWidget* parent) : QObject(parent), m_parentWidget(pare
 
 bool TOpenDialog::Execute() {
     m_files.clear();
+    m_nativeFiles.clear();
     const std::optional<QStringList> chosen =
         m_chooser ? m_chooser(m_parentWidget, m_fileName) : ShowFileDialog(m_parentWidget, m_fileName);
     if (!chosen || chosen->isEmpty())
         return false;
+    std::vector<std::optional<QByteArray>> natives;
+    natives.reserve(static_cast<std::size_t>(chosen->size()));
+    for (const QString& path : *chosen)
+        natives.push_back(NativePathOf(path));
     // The system chooser never returns a read-only file; a stand-in's choice gets the same rule.
-    for (const QString& path : *chosen) {
-        if (IsReadOnly(path))
+    for (const std::optional<QByteArray>& native : natives) {
+        if (IsReadOnly(native))
             return false;
     }
     m_files = *chosen;
+    m_nativeFiles = std::move(natives);
     m_fileName = m_files.first();
     return true;
 }
 
 bool TOpenDialog::IsReadOnly(const QString& path) {
+    return IsReadOnly(NativePathOf(path));
+}
+
+bool TOpenDialog::IsReadOnly(const std::optional<QByteArray>& native) {
     struct stat status {};
-    const std::optional<QByteArray> native = NativePathOf(path);
     if (!native || ::stat(native->constData(), &status) != 0)
         return false; // a missing file is the existence rule's business, not this one's
     if ((status.st_mode & S_IWUSR) == 0)

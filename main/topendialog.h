@@ -3,12 +3,14 @@
 // read-only files refused, and the first file of the previous choice pre-filled the next time.
 // The modal showing itself is replaceable so that tests can stand in for the user.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QWidget;
 
@@ -28,6 +30,9 @@ public:
     bool Execute();
 
     const QStringList& Files() const { return m_files; }
+    // The name on disk of each of Files (see NativePathOf), or nothing where its text stands for
+    // several names.
+    const std::vector<std::optional<QByteArray>>& NativeFiles() const { return m_nativeFiles; }
     // The first of Files; kept across showings as the name pre-filled next time.
     const QString& FileName() const { return m_fileName; }
 
@@ -43,11 +48,13 @@ public:
     static const QString FilterText;
 
 private:
+    static bool IsReadOnly(const std::optional<QByteArray>& native);
     static std::optional<QStringList> ShowFileDialog(QWidget* parent, const QString& fileName);
 
     QWidget* m_parentWidget;
     Chooser m_chooser;
     QStringList m_files;
+    std::vector<std::optional<QByteArray>> m_nativeFiles;
     QString m_fileName;
 };
 
