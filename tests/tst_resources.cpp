@@ -25,6 +25,12 @@ void TstResources::pictures_data() {
     QTest::newRow("open 16") << "open16" << QSize(16, 16) << 16;
     QTest::newRow("stop 32") << "stop32" << QSize(32, 32) << 16;
     QTest::newRow("stop 16") << "stop16" << QSize(16, 16) << 16;
+    QTest::newRow("emblem 2x") << "emblem@2x" << QSize(230, 190) << 256;
+    QTest::newRow("program icon 2x") << "veltrane32@2x" << QSize(64, 64) << 256;
+    QTest::newRow("open 32 2x") << "open32@2x" << QSize(64, 64) << 16;
+    QTest::newRow("open 16 2x") << "open16@2x" << QSize(32, 32) << 16;
+    QTest::newRow("stop 32 2x") << "stop32@2x" << QSize(64, 64) << 16;
+    QTest::newRow("stop 16 2x") << "stop16@2x" << QSize(32, 32) << 16;
 }
 
 void TstResources::pictures() {
@@ -52,6 +58,8 @@ void TstResources::brushCharacterIsRedOnBlack_data() {
     QTest::addColumn<QString>("name");
     QTest::newRow("emblem") << "emblem";
     QTest::newRow("program icon") << "veltrane32";
+    QTest::newRow("emblem 2x") << "emblem@2x";
+    QTest::newRow("program icon 2x") << "veltrane32@2x";
 }
 
 void TstResources::brushCharacterIsRedOnBlack() {

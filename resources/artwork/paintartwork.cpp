@@ -1,8 +1,10 @@
 // Paints the program's pictures and writes them as indexed PNG files:
 //   paintartwork OUTPUT_FOLDER
-// The pictures are made here, from code, so that they can be remade and changed on purpose; the committed PNGs
-// in resources/images are this program's output. Nothing here draws text with a system font, so the result does
-// not depend on what fonts the machine has: the letters of the stop sign are drawn from bitmaps below.
+// Every picture comes at its designed size (NAME.png) and at twice that (NAME@2x.png) for screens of two device
+// pixels per pixel, where Qt picks the larger file by itself. The pictures are made here, from code, so that they
+// can be remade and changed on purpose; the committed PNGs in resources/images are this program's output. Nothing
+// here draws text with a system font, so the result does not depend on what fonts the machine has: the letters of
+// the stop sign are drawn from bitmaps below.
 
 #include <QColor>
 #include <QDir>
@@ -198,6 +200,35 @@ QImage brushCharacter(int width, int height, double weight) {
     return big.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// The emblem at `scale` times its designed 115 x 95 pixels, in its 256 shades.
+QImage emblem(int scale) {
+    return quantise(brushCharacter(115 * scale, 95 * scale, 1.0), emblemPalette());
+}
+
+// The program icon, `size` pixels square. The classic sizes up to 32 keep the sixteen icon colours; larger ones
+// take the emblem's shades, which keep the brush's edge smooth where sixteen colours would band it.
+QImage programIcon(int size) {
+    return quantise(brushCharacter(size, size, 1.25), size <= 32 ? iconPalette(false) : emblemPalette());
+}
+
+// Doubles a pixel picture the way a pixel artist would (the Scale2x rule): each pixel becomes four, and a corner
+// takes the colour of the two neighbours beside it where they agree and differ from the other two, so a diagonal
+// edge stays a diagonal instead of turning into steps twice the size.
+QImage scale2x(const QImage& src) {
+    const int w = src.width(), h = src.height();
+    auto at = [&](int x, int y) { return src.pixel(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1)); };
+    QImage out(w * 2, h * 2, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = at(x, y), up = at(x, y - 1), right = at(x + 1, y), left = at(x - 1, y), down = at(x, y + 1);
+            out.setPixel(2 * x, 2 * y, left == up && left != down && up != right ? up : p);
+            out.setPixel(2 * x + 1, 2 * y, up == right && up != left && right != down ? right : p);
+            out.setPixel(2 * x, 2 * y + 1, down == left && down != right && left != up ? left : p);
+            out.setPixel(2 * x + 1, 2 * y + 1, right == down && right != up && down != left ? down : p);
+        }
+    return out;
+}
+
 // --- the small computer: a monitor on a desktop case, a yellow folder on its screen ---------------------------
 
 void fill(QImage& img, int x0, int y0, int x1, int y1, QRgb c) {
@@ -296,16 +327,18 @@ void drawGlyphs(QImage& img, int x, int y, const std::array<const char*, 4>& gly
     }
 }
 
-QImage stopSign(int size) {
-    QImage img(size, size, QImage::Format_ARGB32);
+// The sign's face at `scale` device pixels per pixel of its `size`: the octagon is measured in the design's
+// pixels and sampled at every device pixel, so the larger picture has a smooth outline, not a doubled staircase.
+QImage stopFace(int size, int scale) {
+    QImage img(size * scale, size * scale, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     const double c = size / 2.0;
     const double radius = size / 2.0;
     // The small sign has no room for a white rim beside its letters; a dark edge frames it instead.
     const double rim = size >= 32 ? 2.2 : 0.0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const double dx = x + 0.5 - c, dy = y + 0.5 - c;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const double dx = (x + 0.5) / scale - c, dy = (y + 0.5) / scale - c;
             const double m = octagonMeasure(dx, dy);
             if (m > radius + 0.05)
                 continue;
@@ -318,6 +351,13 @@ QImage stopSign(int size) {
                 colour = qRgb(128, 0, 0); // inner shade on the lower right gives the face some depth
             img.setPixel(x, y, colour);
         }
+    return img;
+}
+
+// The word STOP, white on transparent, at the sign's designed size.
+QImage stopLetters(int size) {
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
     const QRgb white = qRgb(255, 255, 255);
     if (size >= 32) {
         // 5 x 7 letters, one pixel apart.
@@ -336,8 +376,17 @@ QImage stopSign(int size) {
     return img;
 }
 
-bool save(const QImage& image, const QDir& dir, const char* name) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
+// The sign at `scale` 1 or 2; the letters are doubled as pixel art, the face is painted anew.
+QImage stopSign(int size, int scale) {
+    QImage img = stopFace(size, scale);
+    const QImage letters = stopLetters(size);
+    QPainter painter(&img);
+    painter.drawImage(0, 0, scale == 2 ? scale2x(letters) : letters);
+    return img;
+}
+
+bool save(const QImage& image, const QDir& dir, const QString& name) {
+    const QString path = dir.filePath(name);
     if (!image.save(path, "PNG")) {
         std::fprintf(stderr, "paintartwork: cannot write %s\n", qPrintable(path));
         return false;
@@ -345,6 +394,23 @@ bool save(const QImage& image, const QDir& dir, const char* name) {
     std::printf("%s\n", qPrintable(path));
     return true;
 }
+
+// One picture of the program: its file name without ".png", and how to paint it at 1 or 2 device pixels per pixel.
+// A 16-pixel picture doubled is the 32-pixel design, which has the detail that the small one had to leave out.
+struct Picture {
+    const char* name;
+    QImage (*paint)(int scale);
+};
+
+const Picture pictures[] = {
+    {"emblem", [](int scale) { return emblem(scale); }},
+    {"veltrane32", [](int scale) { return programIcon(32 * scale); }},
+    {"open32",
+     [](int scale) { return quantise(scale == 2 ? scale2x(computer32()) : computer32(), iconPalette(true)); }},
+    {"open16", [](int scale) { return quantise(scale == 2 ? computer32() : computer16(), iconPalette(true)); }},
+    {"stop32", [](int scale) { return quantise(stopSign(32, scale), iconPalette(true)); }},
+    {"stop16", [](int scale) { return quantise(scale == 2 ? stopSign(32, 1) : stopSign(16, 1), iconPalette(true)); }},
+};
 
 } // namespace
 
@@ -359,11 +425,10 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     bool ok = true;
-    ok &= save(quantise(brushCharacter(115, 95, 1.0), emblemPalette()), dir, "emblem.png");
-    ok &= save(quantise(brushCharacter(32, 32, 1.25), iconPalette(false)), dir, "veltrane32.png");
-    ok &= save(quantise(computer32(), iconPalette(true)), dir, "open32.png");
-    ok &= save(quantise(computer16(), iconPalette(true)), dir, "open16.png");
-    ok &= save(quantise(stopSign(32), iconPalette(true)), dir, "stop32.png");
-    ok &= save(quantise(stopSign(16), iconPalette(true)), dir, "stop16.png");
+    for (const Picture& picture : pictures) {
+        const QString name = QString::fromLatin1(picture.name);
+        ok &= save(picture.paint(1), dir, name + QStringLiteral(".png"));
+        ok &= save(picture.paint(2), dir, name + QStringLiteral("@2x.png"));
+    }
     return ok ? 0 : 1;
 }
