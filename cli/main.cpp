@@ -143,7 +143,7 @@ int Run(int argc, char** argv) {
         }
         unit.CurrentFileName = path;
         TerminalProgress progress(path, showProgress);
-        const auto pass = [&] { veltrane::RunBlockPass(unit, &progress); };
+        const auto pass = [&] { return veltrane::RunBlockPass(unit, &progress); };
         const auto afterPass = [&] { progress.Finish(); };
         try {
             const veltrane::FileOutcome outcome = encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)

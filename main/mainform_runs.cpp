@@ -113,7 +113,7 @@ void TMainForm::EncryptButtonClick() {
         return;
     RunTurns([this] {
         const FileOutcome outcome = EncryptCurrentFile(
-            m_unit, [this] { Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
+            m_unit, [this] { return Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
         if (outcome == FileOutcome::AlreadyEncrypted)
             SetStatus(AlreadyEncryptedPhrase, false);
         else if (outcome == FileOutcome::CannotOpen)
@@ -128,7 +128,7 @@ void TMainForm::DecryptButtonClick() {
     RunTurns([this] {
         SetStatus(DecryptingPhrase, true);
         const FileOutcome outcome = DecryptCurrentFile(
-            m_unit, [this] { Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });
+            m_unit, [this] { return Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });
         if (outcome == FileOutcome::NotEncrypted)
             SetStatus(NotEncryptedPhrase, false);
         else if (outcome == FileOutcome::InvalidKey)

@@ -199,7 +199,7 @@ void TestBlockPass::writeFailsMidPassForReal() {
             message = QString::fromStdString(error.what());
         }
     }
-    QCOMPARE(message, QString("Cannot write \"%1\": File too large; the file was restored").arg(file));
+    QCOMPARE(message, QString("Cannot write \"%1\": file too large; the file was restored").arg(file));
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(ReadFile(file) == plain);
 }
@@ -220,7 +220,7 @@ void TestBlockPass::readFailsMidPass() {
     } catch (const EngineError& error) {
         message = QString::fromStdString(error.what());
     }
-    QCOMPARE(message, QString("Cannot read \"%1\": Input/output error; the file was restored").arg(file));
+    QCOMPARE(message, QString("Cannot read \"%1\": input/output error; the file was restored").arg(file));
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(ReadFile(file) == plain);
 }
@@ -269,7 +269,7 @@ void TestBlockPass::undoFailsToo() {
     } catch (const EngineError& error) {
         message = QString::fromStdString(error.what());
     }
-    QCOMPARE(message, QString("Cannot read \"%1\": Input/output error; restoring it failed too (Input/output "
+    QCOMPARE(message, QString("Cannot read \"%1\": input/output error; restoring it failed too (input/output "
                               "error), so the file is left partly transformed up to offset 65536")
                           .arg(file));
     QVERIFY(!unit.CurrentFile.isOpen());

@@ -233,7 +233,7 @@ void TestCli::failingFileIsReported() {
         setrlimit(RLIMIT_FSIZE, &limit);
     });
     QCOMPARE(result.ExitCode, 1);
-    QCOMPARE(result.Output, QString("%1: failed: Cannot encrypt \"%1\": File too large; the file was left unchanged\n"
+    QCOMPARE(result.Output, QString("%1: failed: Cannot encrypt \"%1\": file too large; the file was left unchanged\n"
                                     "%2: encrypted\n")
                                 .arg(big, small));
     QVERIFY(ReadFile(big) == Fixture["b.bin"]);

@@ -47,14 +47,14 @@ void TestCurrentFile::openRules_data() {
     QTest::addColumn<bool>("opens");
     QTest::addColumn<QString>("why");
     QTest::newRow("regular file") << "regular" << true << "";
-    QTest::newRow("missing") << "missing" << false << "No such file or directory";
-    QTest::newRow("folder") << "folder" << false << "Is a directory";
+    QTest::newRow("missing") << "missing" << false << "no such file or directory";
+    QTest::newRow("folder") << "folder" << false << "is a directory";
     QTest::newRow("pipe without a writer") << "fifo" << false << "not a regular file";
     QTest::newRow("device") << "device" << false << "not a regular file";
     QTest::newRow("read-only") << "0444" << false << "the file is read-only";
     QTest::newRow("writable by group only") << "0464" << false << "the file is read-only";
     QTest::newRow("link to a file") << "link" << true << "";
-    QTest::newRow("locked by another holder") << "locked" << false << "the file is in use by another program";
+    QTest::newRow("locked by another holder") << "locked" << false << "in use by another program";
 }
 
 void TestCurrentFile::openRules() {
@@ -156,7 +156,7 @@ void TestCurrentFile::reserveAfterEnd() {
         result = handle.ReserveAfterEnd(20, reason);
     }
     QCOMPARE(result, reserved);
-    QCOMPARE(QString::fromStdString(reason), reserved ? QString() : QString("File too large"));
+    QCOMPARE(QString::fromStdString(reason), reserved ? QString() : QString("file too large"));
     QCOMPARE(handle.Size(), std::int64_t(1000));
     handle.Close();
     QVERIFY(ReadFile(file) == Pattern(1000));
@@ -200,8 +200,8 @@ void TestCurrentFile::failuresNameTheFile() {
         QFAIL("the truncation should have failed");
     } catch (const veltrane::EngineError& error) {
         QCOMPARE(QString::fromStdString(error.what()),
-                 QString("Cannot truncate \"%1\": Read-only file system").arg(file));
-        QCOMPARE(QString::fromStdString(error.reason()), QString("Read-only file system"));
+                 QString("Cannot truncate \"%1\": read-only file system").arg(file));
+        QCOMPARE(QString::fromStdString(error.reason()), QString("read-only file system"));
     }
     QCOMPARE(handle.Size(), std::int64_t(100));
 }

@@ -44,8 +44,13 @@ enum class Fault {
     TruncationFails,
     DeletedBeforePass,
     ReplacedBeforePass,
-    LockedBeforePass,
+    ReplacedByACopyBeforePass,
+    LockTriedBeforePass,
     ReadOnlyBeforePass,
+    CutToNothingMidPass,
+    AppendedToMidPass,
+    RewrittenAfterPass,
+    RenamedAfterPass,
     DeletedBetweenAppends,
     ReplacedBetweenAppends,
     ReadOnlyBetweenAppends,
@@ -55,9 +60,12 @@ enum class Fault {
 enum class Left {
     AsBefore,                         // exactly the bytes it had before the command
     Gone,                             // nothing: it was deleted
+    Done,                             // the command's result: the command was not disturbed
     Replacement,                      // the replacing file, untouched; the original, moved aside, untouched too
-    BodyWithCheckBlock,               // the enciphered body and the check block, no marker
-    ReplacementAndBodyWithCheckBlock, // the replacement untouched; the original, moved aside, as above
+    Moved,                            // nothing; the original, moved aside, untouched
+    Empty,                            // nothing: another program cut it to 0 bytes
+    TransformedPrefixThenAppended,    // its first block transformed, the rest and what was appended as they were
+    AsBeforeButRewritten,             // as before, but for the bytes another program wrote into it
 };
 
 class HeldLock {
@@ -123,62 +131,84 @@ void TestFaultMatrix::faultInBatch_data() {
     const auto E = Command::Encrypt;
     const auto D = Command::Decrypt;
     const QString restored = QStringLiteral("; the file was restored");
-    const QString notReopened = QStringLiteral("; it could not be opened again to restore it (%1), so the file is left "
-                                               "transformed up to offset %2");
 
     QTest::newRow("encrypt: size limit leaves no room for the trailer")
         << E << Fault::LimitBeforeTheCommand << "failed"
-        << "File too large; the file was left unchanged" << Left::AsBefore;
+        << "file too large; the file was left unchanged" << Left::AsBefore;
     QTest::newRow("encrypt: size limit hit by the check block") << E << Fault::LimitAtCheckBlock << "failed"
-                                                                << "File too large" + restored << Left::AsBefore;
+                                                                << "file too large" + restored << Left::AsBefore;
     QTest::newRow("encrypt: size limit hit by the marker") << E << Fault::LimitAtMarker << "failed"
-                                                           << "File too large" + restored << Left::AsBefore;
+                                                           << "file too large" + restored << Left::AsBefore;
     QTest::newRow("encrypt: write fails mid-pass") << E << Fault::WriteFailsMidPass << "failed"
-                                                   << "Input/output error" + restored << Left::AsBefore;
+                                                   << "input/output error" + restored << Left::AsBefore;
     QTest::newRow("encrypt: write stops part-way through a block")
         << E << Fault::WriteStopsPartWay << "failed"
-        << "No space left on device" + restored << Left::AsBefore;
+        << "no space left on device" + restored << Left::AsBefore;
     QTest::newRow("encrypt: read fails mid-pass") << E << Fault::ReadFailsMidPass << "failed"
-                                                  << "Input/output error" + restored << Left::AsBefore;
+                                                  << "input/output error" + restored << Left::AsBefore;
+    const QString untouched = QStringLiteral("; it was not written further, and none of its bytes had been changed");
+    const QString leftAt = QStringLiteral("; it was not written further, so the file is left as it is now, "
+                                          "transformed up to offset %1");
+    const QString deleted = QStringLiteral("another program deleted the file");
+    const QString replaced = QStringLiteral("another program replaced the file with another one");
     QTest::newRow("encrypt: deleted between marker test and pass")
-        << E << Fault::DeletedBeforePass << "cannot open" << QString() << Left::Gone;
+        << E << Fault::DeletedBeforePass << "failed" << deleted + untouched << Left::Gone;
     QTest::newRow("encrypt: replaced by an encrypted file between marker test and pass")
-        << E << Fault::ReplacedBeforePass << "cannot open" << QString() << Left::Replacement;
-    QTest::newRow("encrypt: locked between marker test and pass")
-        << E << Fault::LockedBeforePass << "cannot open" << QString() << Left::AsBefore;
+        << E << Fault::ReplacedBeforePass << "failed" << replaced + "; the file was left unchanged" << Left::Replacement;
+    // Deleted and copied back: the copy may get the inode number of the original on some file
+    // systems, but the original's inode stays in use while it is held open.
+    QTest::newRow("encrypt: replaced by a copy of itself between marker test and pass")
+        << E << Fault::ReplacedByACopyBeforePass << "failed" << deleted + untouched << Left::AsBefore;
+    QTest::newRow("encrypt: another holder tries for the lock between marker test and pass")
+        << E << Fault::LockTriedBeforePass << "encrypted" << QString() << Left::Done;
     QTest::newRow("encrypt: made read-only between marker test and pass")
-        << E << Fault::ReadOnlyBeforePass << "cannot open" << QString() << Left::AsBefore;
+        << E << Fault::ReadOnlyBeforePass << "encrypted" << QString() << Left::Done;
+    QTest::newRow("encrypt: cut to nothing during the pass")
+        << E << Fault::CutToNothingMidPass << "failed"
+        << "another program made the file shorter (from " + QString::number(VictimSize) + " to 0 bytes)" +
+               leftAt.arg(65536)
+        << Left::Empty;
+    QTest::newRow("encrypt: appended to during the pass")
+        << E << Fault::AppendedToMidPass << "failed"
+        << "another program made the file longer (from " + QString::number(VictimSize) + " to " +
+               QString::number(VictimSize + 5) + " bytes)" + leftAt.arg(65536)
+        << Left::TransformedPrefixThenAppended;
+    QTest::newRow("encrypt: written to between the pass and the trailer")
+        << E << Fault::RewrittenAfterPass << "failed"
+        << "another program wrote to the file" + leftAt.arg(VictimSize) << Left::AsBeforeButRewritten;
+    QTest::newRow("encrypt: renamed between the pass and the trailer")
+        << E << Fault::RenamedAfterPass << "failed"
+        << "another program renamed or moved the file; the file was restored" << Left::Moved;
     QTest::newRow("encrypt: deleted between the two appends")
-        << E << Fault::DeletedBetweenAppends << "failed"
-        << notReopened.arg("No such file or directory").arg(VictimSize).prepend("No such file or directory")
-        << Left::Gone;
-    QTest::newRow("encrypt: replaced between the two appends") << E << Fault::ReplacedBetweenAppends << "failed"
-                                                               << notReopened.arg("the file was replaced by another")
-                                                                      .arg(VictimSize)
-                                                                      .prepend("the file was replaced by another")
-                                                               << Left::ReplacementAndBodyWithCheckBlock;
+        << E << Fault::DeletedBetweenAppends << "failed" << deleted + leftAt.arg(VictimSize) << Left::Gone;
+    QTest::newRow("encrypt: replaced between the two appends")
+        << E << Fault::ReplacedBetweenAppends << "failed" << replaced + "; the file was restored" << Left::Replacement;
     QTest::newRow("encrypt: made read-only between the two appends")
-        << E << Fault::ReadOnlyBetweenAppends << "failed"
-        << notReopened.arg("the file is read-only").arg(VictimSize).prepend("the file is read-only")
-        << Left::BodyWithCheckBlock;
+        << E << Fault::ReadOnlyBetweenAppends << "encrypted" << QString() << Left::Done;
 
     QTest::newRow("decrypt: write fails mid-pass") << D << Fault::WriteFailsMidPass << "failed"
-                                                   << "Input/output error" + restored << Left::AsBefore;
+                                                   << "input/output error" + restored << Left::AsBefore;
     QTest::newRow("decrypt: write stops part-way through a block")
         << D << Fault::WriteStopsPartWay << "failed"
-        << "No space left on device" + restored << Left::AsBefore;
+        << "no space left on device" + restored << Left::AsBefore;
     QTest::newRow("decrypt: read fails mid-pass") << D << Fault::ReadFailsMidPass << "failed"
-                                                  << "Input/output error" + restored << Left::AsBefore;
+                                                  << "input/output error" + restored << Left::AsBefore;
     QTest::newRow("decrypt: truncation fails") << D << Fault::TruncationFails << "failed"
-                                               << "Input/output error" + restored << Left::AsBefore;
+                                               << "input/output error" + restored << Left::AsBefore;
     QTest::newRow("decrypt: deleted between key check and pass")
-        << D << Fault::DeletedBeforePass << "cannot open" << QString() << Left::Gone;
+        << D << Fault::DeletedBeforePass << "failed" << deleted + untouched << Left::Gone;
     QTest::newRow("decrypt: replaced by a plain file between key check and pass")
-        << D << Fault::ReplacedBeforePass << "cannot open" << QString() << Left::Replacement;
-    // No row "decrypt: locked between key check and pass": a key that checks leaves the file open
-    // and locked until the pass takes it over.
-    QTest::newRow("decrypt: made read-only between key check and pass")
-        << D << Fault::ReadOnlyBeforePass << "cannot open" << QString() << Left::AsBefore;
+        << D << Fault::ReplacedBeforePass << "failed" << replaced + "; the file was left unchanged" << Left::Replacement;
+    QTest::newRow("decrypt: another holder tries for the lock between key check and pass")
+        << D << Fault::LockTriedBeforePass << "decrypted" << QString() << Left::Done;
+    QTest::newRow("decrypt: cut to nothing during the pass")
+        << D << Fault::CutToNothingMidPass << "failed"
+        << "another program made the file shorter (from " + QString::number(VictimSize + 20) + " to 0 bytes)" +
+               leftAt.arg(65536)
+        << Left::Empty;
+    QTest::newRow("decrypt: renamed between the pass and the truncation")
+        << D << Fault::RenamedAfterPass << "failed"
+        << "another program renamed or moved the file; the file was restored" << Left::Moved;
 }
 
 void TestFaultMatrix::faultInBatch() {
@@ -257,19 +287,57 @@ void TestFaultMatrix::faultInBatch() {
     case Fault::ReplacedBeforePass:
         interference.BeforePass = replaceVictim;
         break;
-    case Fault::LockedBeforePass:
+    case Fault::ReplacedByACopyBeforePass:
+        interference.BeforePass = [&] {
+            QVERIFY(QFile::remove(victim));
+            QVERIFY(WriteFile(victim, victimBefore));
+        };
+        break;
+    case Fault::LockTriedBeforePass:
         interference.BeforePass = [&] {
             lock.emplace(victim);
-            QVERIFY(lock->locked());
+            QVERIFY(!lock->locked());
         };
         break;
     case Fault::ReadOnlyBeforePass:
         interference.BeforePass = [&] { QVERIFY(QFile::setPermissions(victim, QFile::ReadOwner)); };
         break;
+    case Fault::CutToNothingMidPass:
+    case Fault::AppendedToMidPass:
+        // Strikes once the first block is back on disk, as a log rotation or a writer would.
+        interference.Hook = [&, done = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+            if (operation == FileOperation::Read && position == 65536 && !done) {
+                done = true;
+                if (fault == Fault::CutToNothingMidPass) {
+                    QFile(victim).resize(0);
+                } else {
+                    QFile out(victim);
+                    if (!out.open(QIODevice::Append) || out.write("tail.") != 5)
+                        return EINVAL;
+                }
+            }
+            return 0;
+        };
+        break;
+    case Fault::RewrittenAfterPass:
+        interference.AfterPass = [&] {
+            QFile out(victim);
+            QVERIFY(out.open(QIODevice::ReadWrite) && out.write("XYZ") == 3);
+            out.close();
+            // A writer's time never equals the one the pass left, whatever the clock's resolution.
+            const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 5, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(victim).constData(), times, 0) == 0);
+        };
+        break;
+    case Fault::RenamedAfterPass:
+        interference.AfterPass = [&] {
+            QVERIFY(::rename(QFile::encodeName(victim).constData(), QFile::encodeName(aside).constData()) == 0);
+        };
+        break;
     case Fault::DeletedBetweenAppends:
     case Fault::ReplacedBetweenAppends:
     case Fault::ReadOnlyBetweenAppends:
-        // Acts while the first append is under way, so that its effect meets the second one's open.
+        // Acts while the first append is under way, so that the second append meets its effect.
         interference.Hook = [&, done = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
             if (operation != FileOperation::Write || position != encryptedEnd || done)
                 return 0;
@@ -314,13 +382,24 @@ void TestFaultMatrix::faultInBatch() {
         QVERIFY(FileBytes(victim) == replacement);
         QVERIFY(FileBytes(aside) == victimBefore);
         break;
-    case Left::BodyWithCheckBlock:
-        QVERIFY(FileBytes(victim) == Encrypted(plainVictim, BatchKey).chopped(10));
+    case Left::Done:
+        QVERIFY(FileBytes(victim) == (encrypting ? Encrypted(plainVictim, BatchKey) : plainVictim));
         break;
-    case Left::ReplacementAndBodyWithCheckBlock:
-        QVERIFY(FileBytes(victim) == replacement);
-        QVERIFY(FileBytes(aside) == Encrypted(plainVictim, BatchKey).chopped(10));
+    case Left::Moved:
+        QVERIFY(!QFileInfo::exists(victim));
+        QVERIFY(FileBytes(aside) == victimBefore);
         break;
+    case Left::Empty:
+        QCOMPARE(QFileInfo(victim).size(), qint64(0));
+        break;
+    case Left::TransformedPrefixThenAppended:
+        QVERIFY(FileBytes(victim) == XorPrefix(victimBefore, BatchKey, 65536) + "tail.");
+        break;
+    case Left::AsBeforeButRewritten: {
+        const QByteArray transformed = XorPrefix(victimBefore, BatchKey, victimBefore.size());
+        QVERIFY(FileBytes(victim) == "XYZ" + transformed.mid(3));
+        break;
+    }
     }
 
     // The batch goes on as if nothing had happened.

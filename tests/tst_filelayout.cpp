@@ -49,7 +49,7 @@ struct Run {
     FileOutcome operator()(Command command, EngineUnit& unit) {
         auto pass = [&] {
             ++Passes;
-            veltrane::RunBlockPass(unit, &Display);
+            return veltrane::RunBlockPass(unit, &Display);
         };
         auto afterPass = [&] {
             ++AfterPasses;
@@ -74,7 +74,7 @@ private slots:
     void refusalsLeaveTheFile_data();
     void refusalsLeaveTheFile();
     void identicalFilesGiveIdenticalResults();
-    void fileLockedBeforeThePass();
+    void lockHeldForTheWholeCommand();
     void refusedWhenTheTrailerCannotFit();
     void appendFailsAfterThePass_data();
     void appendFailsAfterThePass();
@@ -248,28 +248,33 @@ void TestFileLayout::identicalFilesGiveIdenticalResults() {
     QVERIFY(ReadFile(path("one")) == ReadFile(path("two")));
 }
 
-// Another program locks the file between the marker test and the pass: the pass cannot open it,
-// and the sequence must say so instead of appending a trailer to an untouched file.
-void TestFileLayout::fileLockedBeforeThePass() {
-    const QString file = path("snatched");
+// The lock taken for the marker test is held until the trailer is on: another holder trying for it
+// between the steps (a second copy of the program on the same file, or on another name of it) is
+// refused, and the command completes.
+void TestFileLayout::lockHeldForTheWholeCommand() {
+    const QString file = path("held");
+    const QString otherName = path("held, other name");
     const QByteArray plain = Pattern(5000);
     QVERIFY(WriteFile(file, plain));
+    QVERIFY(QFile::link(file, otherName) || ::link(QFile::encodeName(file), QFile::encodeName(otherName)) == 0);
     EngineUnit unit;
     bind(unit, file, "secret");
-    int lockHolder = -1;
-    int afterPasses = 0;
+    int refusals = 0;
+    const auto tryToLock = [&] {
+        const int other = ::open(QFile::encodeName(otherName).constData(), O_RDONLY | O_CLOEXEC);
+        refusals += ::flock(other, LOCK_EX | LOCK_NB) != 0;
+        ::close(other);
+    };
     const FileOutcome outcome = veltrane::EncryptCurrentFile(
         unit,
         [&] {
-            lockHolder = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
-            ::flock(lockHolder, LOCK_EX | LOCK_NB);
-            veltrane::RunBlockPass(unit, nullptr);
+            tryToLock();
+            return veltrane::RunBlockPass(unit, nullptr);
         },
-        [&] { ++afterPasses; });
-    ::close(lockHolder);
-    QCOMPARE(outcome, FileOutcome::CannotOpen);
-    QCOMPARE(afterPasses, 0);
-    QVERIFY(ReadFile(file) == plain);
+        tryToLock);
+    QCOMPARE(outcome, FileOutcome::Encrypted);
+    QCOMPARE(refusals, 2);
+    QVERIFY(ReadFile(file) == Encrypted(plain, "secret"));
 }
 
 // A file-size limit that leaves no room for the trailer is found before a byte changes.
@@ -290,7 +295,7 @@ void TestFileLayout::refusedWhenTheTrailerCannotFit() {
             message = QString::fromStdString(error.what());
         }
     }
-    QCOMPARE(message, QString("Cannot encrypt \"%1\": File too large; the file was left unchanged").arg(file));
+    QCOMPARE(message, QString("Cannot encrypt \"%1\": file too large; the file was left unchanged").arg(file));
     QCOMPARE(run.Passes, 0);
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(ReadFile(file) == plain);
@@ -301,9 +306,9 @@ void TestFileLayout::appendFailsAfterThePass_data() {
     QTest::addColumn<int>("room");
     QTest::addColumn<QString>("reason");
     // The limit arrives after the reservation, as if another program had filled the disk.
-    QTest::newRow("limit in the marker") << 70000 << 15 << "File too large";
-    QTest::newRow("limit at the check block") << 70000 << 0 << "File too large";
-    QTest::newRow("empty file") << 0 << 10 << "File too large";
+    QTest::newRow("limit in the marker") << 70000 << 15 << "file too large";
+    QTest::newRow("limit at the check block") << 70000 << 0 << "file too large";
+    QTest::newRow("empty file") << 0 << 10 << "file too large";
 }
 
 void TestFileLayout::appendFailsAfterThePass() {
@@ -323,8 +328,9 @@ void TestFileLayout::appendFailsAfterThePass() {
         veltrane::EncryptCurrentFile(
             unit,
             [&] {
-                veltrane::RunBlockPass(unit, nullptr);
+                const bool ran = veltrane::RunBlockPass(unit, nullptr);
                 limit.emplace(rlim_t(size + room));
+                return ran;
             },
             [&] { ++afterPasses; });
     } catch (const EngineError& error) {
@@ -355,7 +361,7 @@ void TestFileLayout::truncationFails() {
     } catch (const EngineError& error) {
         message = QString::fromStdString(error.what());
     }
-    QCOMPARE(message, QString("Cannot truncate \"%1\": Input/output error; the file was restored").arg(file));
+    QCOMPARE(message, QString("Cannot truncate \"%1\": input/output error; the file was restored").arg(file));
     QCOMPARE(run.AfterPasses, 1);
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(ReadFile(file) == encrypted);
@@ -382,7 +388,7 @@ void TestFileLayout::restoringFailsToo() {
     } catch (const EngineError& error) {
         message = QString::fromStdString(error.what());
     }
-    QCOMPARE(message, QString("Cannot write \"%1\": No space left on device; restoring it failed too (No space "
+    QCOMPARE(message, QString("Cannot write \"%1\": no space left on device; restoring it failed too (no space "
                               "left on device), so the file is left partly transformed up to offset 100000")
                           .arg(file));
     QVERIFY(ReadFile(file) == Xor(plain, Keystream("secret", plain.size())));

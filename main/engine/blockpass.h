@@ -1,6 +1,7 @@
 #pragma once
 // The in-place pass: every byte p of the current file becomes byte p XOR keystream byte p, block
-// by block through BlockBuffer, with a progress figure after every block.
+// by block through BlockBuffer, with a progress figure after every block; and the undo that puts
+// a file back after a failure part-way through a command.
 
 #include "main/engine/engineunit.h"
 #include "main/engine/progressdisplay.h"
@@ -14,19 +15,19 @@ namespace veltrane {
 // x 100, rounded half to even (64-bit throughout). An empty file gives 100.
 int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength);
 
-// Opens unit.CurrentFile (closing it first), schedules unit.KeyText and transforms the whole file,
-// leaving it open at its end; unit.FileLength and unit.BlockCount describe the pass. Returns false,
-// having changed nothing and left the display alone, when the file cannot be opened (the handle is
-// then closed, which is how a caller that gets no result from the pass can tell). On a failing read
-// or write the bytes already transformed are transformed back, the file is closed, and EngineError
-// is thrown naming the file, the system's reason and the state the file was left in. An empty file
-// gets one block of nothing and the figure 100. `display` may be null.
+// Schedules unit.KeyText and transforms the whole of unit.CurrentFile, leaving it open; unit.FileLength
+// and unit.BlockCount describe the pass. Works on the file as the command holds it open, or opens it
+// when it is not open; returns false, having changed nothing and left the display alone, when it
+// cannot be opened. Before every block it makes sure that no other program has changed the file.
+// On any failure the command's changes are undone as far as is safe (see UndoAndRethrow) and the
+// failure is thrown on as EngineError naming the file, the reason and the state the file was left
+// in. An empty file gets one block of nothing and the figure 100. `display` may be null.
 bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display);
 
-// Brings unit.CurrentFile back to its state before a pass after a failure: transforms bytes 0 to
-// transformedEnd - 1 once more (the cipher is its own inverse at the same offsets), then cuts the
-// file to `length` unless that is negative, and closes it. Opens the file when it is not open.
-// Returns the words to add to the failure's message: how the file was left.
-std::string RestoreFile(EngineUnit& unit, std::int64_t transformedEnd, std::int64_t length);
+// Called inside a catch block while unit.CurrentFile is open: puts the file back as unit.Undo
+// describes (bytes transformed again, length cut back, holes punched again, reserved room given
+// back), then throws the failure on with how the file was left added to its message. A file that
+// another program cut, grew or wrote to is not written further: it is left as it is now.
+[[noreturn]] void UndoAndRethrow(EngineUnit& unit);
 
 } // namespace veltrane

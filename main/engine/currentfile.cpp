@@ -1,17 +1,90 @@
 #include "main/engine/currentfile.h"
 
-#include "main/engine/engineerror.h"
-
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace veltrane {
+
+namespace {
+
+// The system's words for an error, in lower case so that they read well inside a sentence.
+std::string ReasonFor(int error) {
+    std::string reason = std::strerror(error);
+    if (!reason.empty())
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return reason;
+}
+
+// File systems whose files only look like files: kernel settings, counters and control points.
+// Writing one changes the system, not a document, so none is ever encrypted.
+const char* PseudoFileSystem(const struct statfs& system) {
+    struct Known {
+        unsigned long Magic;
+        const char* Name;
+    };
+    static constexpr Known known[] = {
+        {PROC_SUPER_MAGIC, "procfs"},     {SYSFS_MAGIC, "sysfs"},
+        {DEBUGFS_MAGIC, "debugfs"},       {TRACEFS_MAGIC, "tracefs"},
+        {SECURITYFS_MAGIC, "securityfs"}, {SELINUX_MAGIC, "selinuxfs"},
+        {SMACK_MAGIC, "smackfs"},         {CGROUP_SUPER_MAGIC, "cgroup"},
+        {CGROUP2_SUPER_MAGIC, "cgroup2"}, {PSTOREFS_MAGIC, "pstore"},
+        {EFIVARFS_MAGIC, "efivarfs"},     {BPF_FS_MAGIC, "bpf"},
+        {BINFMTFS_MAGIC, "binfmt_misc"},  {NSFS_MAGIC, "nsfs"},
+        {HUGETLBFS_MAGIC, "hugetlbfs"},   {DEVPTS_SUPER_MAGIC, "devpts"},
+        {AUTOFS_SUPER_MAGIC, "autofs"},   {0x62656570UL, "configfs"},
+        {0x65735543UL, "fusectl"},        {0x19800202UL, "mqueue"},
+        {0x67596969UL, "rpc_pipefs"},
+    };
+    const auto magic = static_cast<unsigned long>(static_cast<unsigned int>(system.f_type));
+    for (const Known& entry : known)
+        if (entry.Magic == magic)
+            return entry.Name;
+    return nullptr;
+}
+
+// Why an open for writing was refused with EPERM: usually an attribute that even root must clear first.
+std::string WhyNotPermitted(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return ReasonFor(EPERM);
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & FS_IMMUTABLE_FL))
+        return "the file is immutable";
+    if (known && (flags & FS_APPEND_FL))
+        return "the file is append-only";
+    return ReasonFor(EPERM);
+}
+
+std::string WhyNotOpened(const std::string& path, int error) {
+    switch (error) {
+    case EPERM:
+        return WhyNotPermitted(path);
+    case ETXTBSY:
+        return "the file is a running program";
+    default:
+        return ReasonFor(error);
+    }
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
 
 CurrentFileHandle::~CurrentFileHandle() {
     Close();
@@ -19,98 +92,103 @@ CurrentFileHandle::~CurrentFileHandle() {
 
 void CurrentFileHandle::Bind(std::string path) {
     Close();
-    Path = std::move(path);
-    HaveIdentity = false;
+    m_path = std::move(path);
 }
 
 bool CurrentFileHandle::Open() {
     Close();
-    OpenErrorText.clear();
+    m_openError.clear();
 
     // O_NONBLOCK keeps a FIFO or device that slipped past the existence test from hanging the open;
     // the checks below refuse it before any I/O.
-    const int fd = ::open(Path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        OpenErrorText = std::strerror(errno);
+        m_openError = WhyNotOpened(m_path, errno);
         return false;
     }
-    auto refuse = [&](const char* why) {
-        OpenErrorText = why;
+    auto refuse = [&](std::string why) {
+        m_openError = std::move(why);
         ::close(fd);
         return false;
     };
 
     struct stat status {};
     if (::fstat(fd, &status) != 0)
-        return refuse(std::strerror(errno));
+        return refuse(ReasonFor(errno));
     if (!S_ISREG(status.st_mode))
         return refuse("not a regular file");
+    struct statfs system {};
+    if (::fstatfs(fd, &system) != 0)
+        return refuse(ReasonFor(errno));
+    if (const char* pseudo = PseudoFileSystem(system))
+        return refuse(std::string("on a pseudo file system (") + pseudo + ")");
     // Root may open a file without write permission; the owner-write bit is our read-only attribute.
     if ((status.st_mode & S_IWUSR) == 0)
         return refuse("the file is read-only");
-    if (HaveIdentity && (status.st_dev != Device || status.st_ino != Inode))
-        return refuse("the file was replaced by another");
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return refuse(std::strerror(errno));
+        return refuse(ReasonFor(errno));
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR)
             continue;
-        return refuse(errno == EWOULDBLOCK ? "the file is in use by another program" : std::strerror(errno));
+        return refuse(errno == EWOULDBLOCK ? "in use by another program" : ReasonFor(errno));
     }
+    // What the file is can only be told once it is locked: a holder that let go just before may have
+    // changed it, so take its size and times again.
+    if (::fstat(fd, &status) != 0)
+        return refuse(ReasonFor(errno));
 
-    Fd = fd;
-    if (!HaveIdentity) {
-        HaveIdentity = true;
-        Device = status.st_dev;
-        Inode = status.st_ino;
-    }
+    m_fd = fd;
+    m_offset = 0;
+    m_device = status.st_dev;
+    m_inode = status.st_ino;
+    m_expectedSize = status.st_size;
+    m_modified = status.st_mtim;
     return true;
 }
 
 void CurrentFileHandle::Close() noexcept {
-    if (Fd >= 0) {
+    if (m_fd >= 0) {
         // Closing the last descriptor of the open file also releases the lock.
-        ::close(Fd);
-        Fd = -1;
+        ::close(m_fd);
+        m_fd = -1;
     }
 }
 
 void CurrentFileHandle::Fail(const char* action, int error) const {
-    const std::string reason = std::strerror(error);
-    throw EngineError(std::string("Cannot ") + action + " \"" + Path + "\": " + reason, reason);
+    const std::string reason = ReasonFor(error);
+    throw EngineError(std::string("Cannot ") + action + " \"" + m_path + "\": " + reason, reason);
+}
+
+void CurrentFileHandle::ReportChange(FileChange change, const std::string& how) const {
+    throw FileChangedError("Cannot go on with \"" + m_path + "\": " + how, how, change);
 }
 
 int CurrentFileHandle::Injected(FileOperation operation, std::size_t& count) const {
-    if (!Hook)
+    if (!m_hook)
         return 0;
-    return Hook(operation, Position(), count);
+    return m_hook(operation, m_offset, count);
 }
 
 std::int64_t CurrentFileHandle::Size() const {
     struct stat status {};
-    if (::fstat(Fd, &status) != 0)
+    if (::fstat(m_fd, &status) != 0)
         Fail("get the size of", errno);
     return status.st_size;
 }
 
 void CurrentFileHandle::SeekTo(std::int64_t offset) {
-    if (::lseek(Fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+    if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0)
         Fail("move within", errno);
+    m_offset = offset;
 }
 
 std::int64_t CurrentFileHandle::SeekToEnd() {
-    const off_t end = ::lseek(Fd, 0, SEEK_END);
+    const off_t end = ::lseek(m_fd, 0, SEEK_END);
     if (end < 0)
         Fail("move within", errno);
+    m_offset = end;
     return end;
-}
-
-std::int64_t CurrentFileHandle::Position() const {
-    const off_t position = ::lseek(Fd, 0, SEEK_CUR);
-    if (position < 0)
-        Fail("move within", errno);
-    return position;
 }
 
 std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
@@ -119,7 +197,7 @@ std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
         std::size_t count = buffer.size() - total;
         if (const int injected = Injected(FileOperation::Read, count))
             Fail("read", injected);
-        const ssize_t got = ::read(Fd, buffer.data() + total, count);
+        const ssize_t got = ::read(m_fd, buffer.data() + total, count);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -128,6 +206,7 @@ std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
         if (got == 0)
             break;
         total += static_cast<std::size_t>(got);
+        m_offset += got;
     }
     return total;
 }
@@ -140,7 +219,7 @@ void CurrentFileHandle::Write(std::span<const std::uint8_t> data, std::size_t* w
         std::size_t count = data.size() - total;
         if (const int injected = Injected(FileOperation::Write, count))
             Fail("write", injected);
-        const ssize_t put = ::write(Fd, data.data() + total, count);
+        const ssize_t put = ::write(m_fd, data.data() + total, count);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -149,6 +228,8 @@ void CurrentFileHandle::Write(std::span<const std::uint8_t> data, std::size_t* w
         if (put == 0)
             Fail("write", EIO);
         total += static_cast<std::size_t>(put);
+        m_offset += put;
+        m_expectedSize = std::max(m_expectedSize, m_offset);
         if (written)
             *written = total;
     }
@@ -158,33 +239,125 @@ void CurrentFileHandle::Truncate(std::int64_t length) {
     std::size_t newLength = static_cast<std::size_t>(length);
     if (const int injected = Injected(FileOperation::Truncate, newLength))
         Fail("truncate", injected);
-    while (::ftruncate(Fd, static_cast<off_t>(length)) != 0) {
+    while (::ftruncate(m_fd, static_cast<off_t>(length)) != 0) {
         if (errno != EINTR)
             Fail("truncate", errno);
     }
+    m_expectedSize = length;
 }
 
 bool CurrentFileHandle::ReserveAfterEnd(std::int64_t length, std::string& reason) {
-    const std::int64_t size = Size();
+    const std::int64_t size = m_expectedSize;
 
     // A file-size limit would let the reservation succeed and the append fail, so check it here.
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         static_cast<rlim_t>(size + length) > limit.rlim_cur) {
-        reason = std::strerror(EFBIG);
+        reason = ReasonFor(EFBIG);
         return false;
     }
 
-    while (::fallocate(Fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(length)) != 0) {
+    while (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(length)) != 0) {
         if (errno == EINTR)
             continue;
         // Not every file system can reserve space; there a failing append is undone instead.
         if (errno == EOPNOTSUPP || errno == ENOSYS)
             return true;
-        reason = std::strerror(errno);
+        reason = ReasonFor(errno);
         return false;
     }
     return true;
+}
+
+void CurrentFileHandle::ReleaseAfterEnd(std::int64_t length) noexcept {
+    // ext4 and XFS drop blocks reserved past the end when the file is cut to its own length; tmpfs
+    // keeps them until they are punched out. Either way the size does not change.
+    const auto size = static_cast<off_t>(m_expectedSize);
+    while (::ftruncate(m_fd, size) != 0 && errno == EINTR) {
+    }
+    while (::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, size, static_cast<off_t>(length)) != 0 &&
+           errno == EINTR) {
+    }
+}
+
+std::vector<FileRange> CurrentFileHandle::FindHoles() {
+    // Keeps the record of a pathological file (millions of holes) to a sensible size; holes past
+    // the last one kept are written back as zeros by an undo, which loses no data.
+    constexpr std::size_t MostHoles = 65536;
+    std::vector<FileRange> holes;
+    const std::int64_t size = m_expectedSize;
+    std::int64_t at = 0;
+    while (at < size && holes.size() < MostHoles) {
+        const off_t hole = ::lseek(m_fd, static_cast<off_t>(at), SEEK_HOLE);
+        if (hole < 0 || hole >= size)
+            break;
+        const off_t data = ::lseek(m_fd, hole, SEEK_DATA);
+        const std::int64_t end = data < 0 ? size : std::min<std::int64_t>(data, size);
+        holes.push_back({hole, end - hole});
+        at = end;
+    }
+    // SEEK_HOLE and SEEK_DATA move the file position; put it back where this handle has it.
+    if (::lseek(m_fd, static_cast<off_t>(m_offset), SEEK_SET) < 0)
+        Fail("move within", errno);
+    return holes;
+}
+
+bool CurrentFileHandle::Allocate(const std::vector<FileRange>& ranges, std::string& reason) {
+    for (const FileRange& range : ranges) {
+        while (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(range.Offset),
+                           static_cast<off_t>(range.Length)) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EOPNOTSUPP || errno == ENOSYS)
+                return true;
+            reason = ReasonFor(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CurrentFileHandle::Deallocate(const std::vector<FileRange>& ranges) noexcept {
+    for (const FileRange& range : ranges) {
+        while (::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(range.Offset),
+                           static_cast<off_t>(range.Length)) != 0 &&
+               errno == EINTR) {
+        }
+    }
+}
+
+void CurrentFileHandle::CheckUnchanged(bool thorough) const {
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0)
+        Fail("get the state of", errno);
+    if (status.st_nlink == 0)
+        ReportChange(FileChange::Deleted, "another program deleted the file");
+    if (status.st_size < m_expectedSize)
+        ReportChange(FileChange::Shorter, "another program made the file shorter (from " +
+                                              std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) +
+                                              " bytes)");
+    if (status.st_size > m_expectedSize)
+        ReportChange(FileChange::Longer, "another program made the file longer (from " +
+                                             std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) +
+                                             " bytes)");
+    if (!thorough)
+        return;
+    struct stat named {};
+    if (::stat(m_path.c_str(), &named) != 0)
+        ReportChange(FileChange::Renamed, "another program renamed or moved the file");
+    if (named.st_dev != m_device || named.st_ino != m_inode)
+        ReportChange(FileChange::Replaced, "another program replaced the file with another one");
+    // Every write moves the modification time. The change time is not compared: renaming, linking
+    // and permission changes move it too without touching a byte.
+    if (!SameTime(status.st_mtim, m_modified))
+        ReportChange(FileChange::Rewritten, "another program wrote to the file");
+}
+
+void CurrentFileHandle::Remember() {
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0)
+        Fail("get the state of", errno);
+    m_modified = status.st_mtim;
 }
 
 } // namespace veltrane

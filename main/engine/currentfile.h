@@ -1,23 +1,53 @@
 #pragma once
-// The single file handle of a run: bound to a path without opening it; every open is of an existing
-// regular file for reading and writing, with an exclusive advisory lock held while it is open, so
-// other holders may read the file meanwhile but a second writer of ours is refused. A file whose
-// owner-write bit is clear counts as read-only and is never opened for writing, even by root.
-// Every open after the first one since Bind must find the same file: one that was deleted and
-// replaced under the same name between two steps of a command is refused, so that no step works on
-// a file that the steps before it did not examine.
+// The single file handle of a run: bound to a path without opening it. The open is of an existing
+// regular file of an ordinary file system, for reading and writing, with an exclusive advisory lock
+// held while it is open: other holders may read the file meanwhile, but a second writer of ours (this
+// program, the command-line tool, on this name or any other name of the same file) is refused. A file
+// whose owner-write bit is clear counts as read-only and is never opened for writing, even by root.
+//
+// One open serves the whole command on a file. The handle remembers what the file was when it was
+// opened and what its own steps have made of it since (size, times), so that a step can make sure
+// that no other program has cut, grown, rewritten, renamed or replaced the file in the meantime.
+
+#include "main/engine/engineerror.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace veltrane {
 
 // The operations a fault hook sees.
 enum class FileOperation { Read, Write, Truncate };
+
+// What another program did to the open file behind this program's back.
+enum class FileChange { Shorter, Longer, Rewritten, Renamed, Replaced, Deleted };
+
+// A step found the file changed by another program. The message says how; whether the bytes this
+// command changed may still be put back depends on the change (see mayRestore).
+class FileChangedError : public EngineError {
+public:
+    FileChangedError(const std::string& message, std::string reason, FileChange change)
+        : EngineError(message, std::move(reason)), Change(change) {}
+    FileChange change() const { return Change; }
+    // Only a file that was renamed or replaced under its name, and is otherwise as this command
+    // left it, is safe to write back to: every other change means another program is writing it.
+    bool mayRestore() const { return Change == FileChange::Renamed || Change == FileChange::Replaced; }
+
+private:
+    FileChange Change;
+};
+
+// A stretch of the file: [Offset, Offset + Length).
+struct FileRange {
+    std::int64_t Offset = 0;
+    std::int64_t Length = 0;
+};
 
 class CurrentFileHandle {
 public:
@@ -32,49 +62,71 @@ public:
     CurrentFileHandle(const CurrentFileHandle&) = delete;
     CurrentFileHandle& operator=(const CurrentFileHandle&) = delete;
 
-    // Names the file without opening it; closes the handle if it is open. The next open decides
-    // which file the name stands for until the next Bind.
+    // Names the file without opening it; closes the handle if it is open.
     void Bind(std::string path);
-    const std::string& path() const { return Path; }
+    const std::string& path() const { return m_path; }
 
     // Opens the bound file (closing it first if open). False when it cannot be opened for reading
-    // and writing; openError() then says why in plain words.
+    // and writing; openError() then says why in a few lower-case words ("read-only file system",
+    // "in use by another program", "on a pseudo file system (procfs)", ...).
     bool Open();
     void Close() noexcept;
-    bool isOpen() const { return Fd >= 0; }
-    const std::string& openError() const { return OpenErrorText; }
+    bool isOpen() const { return m_fd >= 0; }
+    const std::string& openError() const { return m_openError; }
 
     // These need an open handle and throw EngineError naming the file and the system's reason.
     std::int64_t Size() const;
     void SeekTo(std::int64_t offset);
     std::int64_t SeekToEnd();
-    std::int64_t Position() const;
+    std::int64_t Position() const { return m_offset; }
     // Reads up to buffer.size() bytes; fewer only at the end of the file (0 there).
     std::size_t Read(std::span<std::uint8_t> buffer);
     // Writes all of `data` at the current position. `written`, when given, receives how many bytes
     // reached the file, also when the write fails part-way.
     void Write(std::span<const std::uint8_t> data, std::size_t* written = nullptr);
     void Truncate(std::int64_t length);
-    // Makes sure `length` bytes past the current end can be written later without running out of
-    // space (a reservation that does not change the size). False, with `reason` in plain words, when they
-    // cannot: the file system has no room, or the process may not make the file that long.
-    bool ReserveAfterEnd(std::int64_t length, std::string& reason);
 
-    int fd() const { return Fd; }
-    void SetFaultHook(FaultHook hook) { Hook = std::move(hook); }
+    // Makes sure `length` bytes past the current end can be written later without running out of
+    // space (a reservation that does not change the size). False, with `reason` in plain words, when
+    // they cannot: the file system has no room, or the process may not make the file that long.
+    bool ReserveAfterEnd(std::int64_t length, std::string& reason);
+    // Gives back space reserved past the end, where the file system keeps such reservations.
+    void ReleaseAfterEnd(std::int64_t length) noexcept;
+    // The holes of a sparse file (stretches that hold no data and read as zeros), as the file system
+    // reports them; empty for a file without holes or where the file system cannot tell.
+    std::vector<FileRange> FindHoles();
+    // Allocates the given stretches without changing their contents or the size; false, with
+    // `reason`, when there is no room.
+    bool Allocate(const std::vector<FileRange>& ranges, std::string& reason);
+    // Makes the given stretches holes again (they must hold zeros); best effort.
+    void Deallocate(const std::vector<FileRange>& ranges) noexcept;
+
+    // Checks that the file is still what this handle's own steps have made of it: not deleted and
+    // of the size they left. `thorough` also checks that the path still names it and that its
+    // modification time shows no other writer since the last Remember(). Throws FileChangedError.
+    void CheckUnchanged(bool thorough) const;
+    // Takes the file's present modification time as this handle's own doing (after a step that wrote).
+    void Remember();
+
+    int fd() const { return m_fd; }
+    void SetFaultHook(FaultHook hook) { m_hook = std::move(hook); }
 
 private:
     [[noreturn]] void Fail(const char* action, int error) const;
+    [[noreturn]] void ReportChange(FileChange change, const std::string& how) const;
     int Injected(FileOperation operation, std::size_t& count) const;
 
-    std::string Path;
-    std::string OpenErrorText;
-    FaultHook Hook;
-    int Fd = -1;
-    // The file (device and inode) that the first open since Bind found.
-    bool HaveIdentity = false;
-    std::uint64_t Device = 0;
-    std::uint64_t Inode = 0;
+    std::string m_path;
+    std::string m_openError;
+    FaultHook m_hook;
+    int m_fd = -1;
+    // Where the next read or write goes, kept here rather than asked of the system every time.
+    std::int64_t m_offset = 0;
+    // What the file is since the last of this handle's own steps.
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+    std::int64_t m_expectedSize = 0;
+    timespec m_modified{};
 };
 
 } // namespace veltrane

@@ -1,6 +1,6 @@
 #pragma once
-// The engine state that a run works on: one instance in the program (the main window unit's),
-// and as many as tests like.
+// The engine state that a run works on: one instance in the program (the main window unit's), one
+// per worker of the command-line tool, and as many as tests like.
 
 #include "main/engine/currentfile.h"
 #include "main/engine/keystream.h"
@@ -16,10 +16,29 @@ namespace veltrane {
 
 inline constexpr std::size_t BlockSize = 65536;
 
+// What the command in hand has done to its file beyond the bytes it transformed, so that a failure
+// can put all of it back: the length to cut back to, the holes of a sparse file that were filled,
+// and the room reserved past the end.
+struct UndoPlan {
+    std::int64_t TransformedEnd = 0;  // bytes [0, TransformedEnd) are transformed
+    std::int64_t OriginalLength = -1; // cut back to this length when not negative
+    std::vector<FileRange> Holes;
+    std::int64_t ReservedAfterEnd = 0;
+};
+
 struct EngineUnit {
+    EngineUnit() = default;
+    ~EngineUnit() { WipeKey(); }
+    EngineUnit(const EngineUnit&) = delete;
+    EngineUnit& operator=(const EngineUnit&) = delete;
+
+    // Overwrites the key and everything derived from it (tables, check block) once a run is over,
+    // so that neither lingers in memory.
+    void WipeKey() noexcept;
+
     std::vector<std::uint8_t> KeyText; // key bytes of the run, verbatim
     std::string CurrentFileName;       // full path of the file in hand
-    CurrentFileHandle CurrentFile;     // bound to CurrentFileName
+    CurrentFileHandle CurrentFile;     // bound to CurrentFileName, open for the whole command
     KeystreamGenerator Generator;      // StateTable, KeyTable and j
     std::array<std::uint8_t, 10> CheckBlock{};
     using Buffer = std::vector<std::uint8_t, PageAlignedAllocator<std::uint8_t>>;
@@ -27,6 +46,7 @@ struct EngineUnit {
     // Of the last pass: the file's size when it began, and the blocks it has processed.
     std::int64_t FileLength = 0;
     std::int64_t BlockCount = 0;
+    UndoPlan Undo;
 };
 
 } // namespace veltrane

@@ -8,60 +8,23 @@ namespace veltrane {
 
 namespace {
 
-// Closes the handle when a step leaves early through an exception.
-class CloseOnExit {
-public:
-    explicit CloseOnExit(CurrentFileHandle& file) : File(file) {}
-    ~CloseOnExit() {
-        if (Armed)
-            File.Close();
-    }
-    CloseOnExit(const CloseOnExit&) = delete;
-    CloseOnExit& operator=(const CloseOnExit&) = delete;
-    void Release() { Armed = false; }
-
-private:
-    CurrentFileHandle& File;
-    bool Armed = true;
-};
-
 void AppendBytes(CurrentFileHandle& file, std::span<const std::uint8_t> bytes) {
-    if (!file.Open())
-        throw EngineError("Cannot open \"" + file.path() + "\" to append to it: " + file.openError(), file.openError());
-    CloseOnExit closer(file);
+    file.CheckUnchanged(true);
     file.SeekToEnd();
     file.Write(bytes);
+    file.Remember();
 }
 
 } // namespace
 
-MarkerProbe ProbeFile(EngineUnit& unit, std::int64_t reserve) {
-    CurrentFileHandle& file = unit.CurrentFile;
-    MarkerProbe probe;
-    if (!file.Open()) {
-        probe.Reason = file.openError();
-        return probe;
-    }
-    CloseOnExit closer(file);
-    probe.State = MarkerState::Absent;
-    probe.Size = file.Size();
-    if (probe.Size >= static_cast<std::int64_t>(FileMarker.size())) {
-        std::array<std::uint8_t, FileMarker.size()> tail{};
-        file.SeekTo(probe.Size - static_cast<std::int64_t>(tail.size()));
-        if (file.Read(tail) == tail.size() && tail == FileMarker)
-            probe.State = MarkerState::Present;
-    }
-    if (reserve > 0 && probe.State == MarkerState::Absent)
-        probe.Reserved = file.ReserveAfterEnd(reserve, probe.Reason);
-    return probe;
-}
-
-MarkerState TestFileMarker(EngineUnit& unit) {
-    return ProbeFile(unit, 0).State;
-}
-
 bool HasFileMarker(EngineUnit& unit) {
-    return TestFileMarker(unit) == MarkerState::Present;
+    CurrentFileHandle& file = unit.CurrentFile;
+    const std::int64_t size = file.Size();
+    if (size < static_cast<std::int64_t>(FileMarker.size()))
+        return false;
+    std::array<std::uint8_t, FileMarker.size()> tail{};
+    file.SeekTo(size - static_cast<std::int64_t>(tail.size()));
+    return file.Read(tail) == tail.size() && tail == FileMarker;
 }
 
 void MakeCheckBlock(EngineUnit& unit) {
@@ -71,47 +34,35 @@ void MakeCheckBlock(EngineUnit& unit) {
 }
 
 void AppendTrailer(EngineUnit& unit) {
-    // Two separate cycles, as the format has always been written: check block, then marker.
+    // Two appends, check block first: between them the file holds the body and the check block.
     AppendBytes(unit.CurrentFile, unit.CheckBlock);
     AppendBytes(unit.CurrentFile, FileMarker);
 }
 
-KeyCheck CheckKeyOfFile(EngineUnit& unit) {
+bool CheckKey(EngineUnit& unit) {
     CurrentFileHandle& file = unit.CurrentFile;
-    if (!file.Open())
-        return KeyCheck::CannotOpen;
-    CloseOnExit closer(file);
     const std::int64_t size = file.Size();
     if (size < TrailerSize)
-        return KeyCheck::Invalid;
+        return false;
     file.SeekTo(size - TrailerSize);
     unit.Generator.ScheduleKey(unit.KeyText);
     std::array<std::uint8_t, FileMarker.size()> stored{};
     if (file.Read(stored) != stored.size())
-        return KeyCheck::Invalid;
+        return false;
     for (std::size_t n = 0; n < stored.size(); ++n)
         stored[n] ^= unit.Generator.NextKeyByte(static_cast<std::uint8_t>(n));
-    if (stored != FileMarker)
-        return KeyCheck::Invalid;
-    closer.Release();
-    return KeyCheck::Valid;
-}
-
-bool CheckKey(EngineUnit& unit) {
-    return CheckKeyOfFile(unit) == KeyCheck::Valid;
+    return stored == FileMarker;
 }
 
 void RemoveTrailer(EngineUnit& unit) {
     CurrentFileHandle& file = unit.CurrentFile;
-    if (!file.isOpen() && !file.Open())
-        throw EngineError("Cannot open \"" + file.path() + "\" to remove its trailer: " + file.openError(),
-                          file.openError());
-    CloseOnExit closer(file);
+    file.CheckUnchanged(true);
     const std::int64_t size = file.Size();
     if (size < TrailerSize)
         throw EngineError("Cannot remove the trailer of \"" + file.path() + "\": the file has become too short",
                           "the file has become too short");
     file.Truncate(size - TrailerSize);
+    file.Remember();
 }
 
 } // namespace veltrane

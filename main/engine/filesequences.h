@@ -1,6 +1,7 @@
 #pragma once
-// The two per-file sequences: marker test, key check, in-place pass, trailer appended or removed.
-// Each leaves the file either completely transformed or exactly as it was (then it throws EngineError).
+// The two per-file sequences: marker test, key check, in-place pass, trailer appended or removed,
+// all on one open descriptor of the file that holds its lock from the first step to the last. Each
+// leaves the file either completely transformed or as it was (then it throws EngineError).
 
 #include "main/engine/engineunit.h"
 #include "main/engine/fileoutcome.h"
@@ -10,17 +11,19 @@
 
 namespace veltrane {
 
-// Runs the in-place pass over unit.CurrentFile (the window's TMainForm::Algorithm, or RunBlockPass).
-using PassStep = std::function<void()>;
+// Runs the in-place pass over unit.CurrentFile (the window's TMainForm::Algorithm, or RunBlockPass)
+// and says whether it ran; false means the file could not be opened and nothing changed.
+using PassStep = std::function<bool()>;
 // The caller's step right after a completed pass: completion phrase, hide and reset the display.
 using AfterPassStep = std::function<void()>;
 
-// Both bind unit.CurrentFile to unit.CurrentFileName themselves and use unit.KeyText. A file that
-// cannot be opened, at any step before a byte changes, gives CannotOpen and stays as it was; the pass
-// step reports that by leaving unit.CurrentFile closed. Encryption reserves room for the trailer
-// before the pass and refuses with EngineError when there is none; a failing append (or, when
-// decrypting, a failing truncation) undoes the pass and cuts the file back before EngineError is
-// thrown. `afterPass` runs only after a completed pass.
+// Both bind unit.CurrentFile to unit.CurrentFileName and open it once, use unit.KeyText, and close
+// it when the command on the file ends. A file that cannot be opened gives CannotOpen and stays as
+// it was (unit.CurrentFile.openError() says why). Room for the trailer, and for the holes of a
+// sparse file, is reserved before the pass; where there is none, EngineError is thrown with the file
+// unchanged. A failing step after the pass undoes the pass before EngineError is thrown. A file that
+// another program changes meanwhile is not written further (FileChangedError). `afterPass` runs only
+// after a completed pass.
 FileOutcome EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass);
 FileOutcome DecryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass);
 

@@ -17,9 +17,9 @@ template <class T> struct PageAlignedAllocator {
     template <class U> PageAlignedAllocator(const PageAlignedAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t count) {
-        return static_cast<T*>(::operator new(count * sizeof(T), std::align_val_t{PageAlignment}));
+        return static_cast<T*>(::operator new (count * sizeof(T), std::align_val_t{PageAlignment}));
     }
-    void deallocate(T* pointer, std::size_t) noexcept { ::operator delete(pointer, std::align_val_t{PageAlignment}); }
+    void deallocate(T* pointer, std::size_t) noexcept { ::operator delete (pointer, std::align_val_t{PageAlignment}); }
 
     template <class U> bool operator==(const PageAlignedAllocator<U>&) const noexcept { return true; }
 };

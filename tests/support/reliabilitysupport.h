@@ -95,7 +95,7 @@ inline FileResult RunOne(veltrane::EngineUnit& unit, Command command, const QStr
     const auto pass = [&] {
         if (interference.BeforePass)
             interference.BeforePass();
-        veltrane::RunBlockPass(unit, display);
+        return veltrane::RunBlockPass(unit, display);
     };
     const auto afterPass = [&] {
         if (interference.AfterPass)
