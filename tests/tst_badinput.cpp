@@ -6,6 +6,7 @@
 #include "main/engine/keybytes.h"
 #include "tests/support/reliabilitysupport.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -146,6 +147,8 @@ private slots:
     void awkwardKeys_data();
     void awkwardKeys();
     void commandLineBatchOfBadEntries();
+    void simultaneousCommands_data();
+    void simultaneousCommands();
 
 private:
     QByteArray path(const QByteArray& name) const { return QFile::encodeName(m_dir->path()) + '/' + name; }
@@ -459,6 +462,56 @@ void TestBadInput::commandLineBatchOfBadEntries() {
     QVERIFY(Bytes(odd) == Encrypted(plain, TheKey));
     QVERIFY(Bytes(readOnly) == plain);
     QVERIFY(::access(path("nowhere").constData(), F_OK) != 0);
+}
+
+void TestBadInput::simultaneousCommands_data() {
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<bool>("twoNames"); // the second works on a hard link of the file
+    for (const bool twoNames : {false, true}) {
+        const char* names = twoNames ? ", two names" : ", one name";
+        QTest::addRow("encrypt and encrypt%s", names) << QByteArray("encrypt") << QByteArray("encrypt") << twoNames;
+        QTest::addRow("decrypt and decrypt%s", names) << QByteArray("decrypt") << QByteArray("decrypt") << twoNames;
+        QTest::addRow("encrypt and decrypt%s", names) << QByteArray("encrypt") << QByteArray("decrypt") << twoNames;
+    }
+}
+
+// Two copies of the tool started at the same moment on one file, round after round: the lock held
+// for the whole command lets one finish before the other begins, or refuses the other, so the file
+// always ends as plain text or as its one valid encryption, and what they report says which.
+void TestBadInput::simultaneousCommands() {
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(bool, twoNames);
+    const QByteArray file = path("contended");
+    const QByteArray link = path("contended, other name");
+    const QByteArray keyFile = path("key");
+    QVERIFY(Write(keyFile, TheKey + '\n'));
+    const QByteArray plain = Pattern(512 * 1024 + 5, 12);
+    const QByteArray encrypted = Encrypted(plain, TheKey);
+    const bool startsEncrypted = first == "decrypt";
+    for (int round = 0; round < 150; ++round) {
+        QVERIFY(Write(file, startsEncrypted ? encrypted : plain));
+        ::unlink(link.constData());
+        QVERIFY(::link(file.constData(), link.constData()) == 0);
+        QProcess one, other;
+        one.start(VELTRANE_CLI_PATH,
+                  {QString(first), "--key-file", QFile::decodeName(keyFile), QFile::decodeName(file)});
+        other.start(VELTRANE_CLI_PATH, {QString(second), "--key-file", QFile::decodeName(keyFile),
+                                        QFile::decodeName(twoNames ? link : file)});
+        QVERIFY(one.waitForFinished(20000) && other.waitForFinished(20000));
+        const QByteArray said = one.readAllStandardOutput() + other.readAllStandardOutput();
+        QVERIFY2(!said.contains("failed"), said.constData());
+        // Each line says done, or skipped for a reason that changed nothing.
+        int balance = startsEncrypted ? 1 : 0;
+        balance += int(said.count(": encrypted\n"));
+        balance -= int(said.count(": decrypted\n"));
+        QVERIFY2(int(said.count(": encrypted\n") + said.count(": decrypted\n") + said.count(": skipped")) == 2,
+                 said.constData());
+        QVERIFY2(balance == 0 || balance == 1, said.constData());
+        QVERIFY2(Bytes(file) == (balance == 1 ? encrypted : plain),
+                 qPrintable(QStringLiteral("round %1: %2").arg(round).arg(QString::fromUtf8(said))));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestBadInput)

@@ -11,11 +11,27 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace enginetest;
+
+namespace {
+
+// Sets the file's inode attributes (chattr); false where that is not allowed or not supported.
+bool SetAttributes(const QByteArray& name, int flags) {
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+} // namespace
+
 using veltrane::CurrentFileHandle;
 using veltrane::FileOperation;
 
@@ -55,6 +71,12 @@ void TestCurrentFile::openRules_data() {
     QTest::newRow("writable by group only") << "0464" << false << "the file is read-only";
     QTest::newRow("link to a file") << "link" << true << "";
     QTest::newRow("locked by another holder") << "locked" << false << "in use by another program";
+    // Kernel settings look like small regular files; writing one would change the system.
+    QTest::newRow("procfs setting") << "/proc/sys/kernel/hostname" << false << "on a pseudo file system (procfs)";
+    QTest::newRow("sysfs setting") << "/sys/class/net/lo/ifalias" << false << "on a pseudo file system (sysfs)";
+    // Attributes that only root can set; the open fails with a bare "operation not permitted".
+    QTest::newRow("immutable") << "immutable" << false << "the file is immutable";
+    QTest::newRow("append-only") << "append-only" << false << "the file is append-only";
 }
 
 void TestCurrentFile::openRules() {
@@ -72,6 +94,10 @@ void TestCurrentFile::openRules() {
         QVERIFY(::mkfifo(name.constData(), 0644) == 0);
     } else if (kind == "device") {
         opened = "/dev/null";
+    } else if (kind.startsWith('/')) {
+        if (::access(QFile::encodeName(kind).constData(), F_OK) != 0)
+            QSKIP("this system has no such file");
+        opened = kind;
     } else if (kind != "missing") {
         QVERIFY(WriteFile(kind == "link" ? path("target") : file, "content"));
         if (kind == "link")
@@ -81,6 +107,10 @@ void TestCurrentFile::openRules() {
         if (kind == "locked") {
             lockHolder = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
             QVERIFY(::flock(lockHolder, LOCK_EX | LOCK_NB) == 0);
+        }
+        if (kind == "immutable" || kind == "append-only") {
+            if (!SetAttributes(name, kind == "immutable" ? FS_IMMUTABLE_FL : FS_APPEND_FL))
+                QSKIP("setting the attribute needs root and a file system that has it");
         }
     }
 
@@ -100,6 +130,8 @@ void TestCurrentFile::openRules() {
         ::close(lockHolder);
     if (kind.startsWith('0'))
         ::chmod(name.constData(), 0644);
+    if (kind == "immutable" || kind == "append-only")
+        SetAttributes(name, 0);
 }
 
 void TestCurrentFile::lockHeldWhileOpen() {

@@ -58,14 +58,14 @@ enum class Fault {
 
 // What the victim's path holds afterwards.
 enum class Left {
-    AsBefore,                         // exactly the bytes it had before the command
-    Gone,                             // nothing: it was deleted
-    Done,                             // the command's result: the command was not disturbed
-    Replacement,                      // the replacing file, untouched; the original, moved aside, untouched too
-    Moved,                            // nothing; the original, moved aside, untouched
-    Empty,                            // nothing: another program cut it to 0 bytes
-    TransformedPrefixThenAppended,    // its first block transformed, the rest and what was appended as they were
-    AsBeforeButRewritten,             // as before, but for the bytes another program wrote into it
+    AsBefore,                      // exactly the bytes it had before the command
+    Gone,                          // nothing: it was deleted
+    Done,                          // the command's result: the command was not disturbed
+    Replacement,                   // the replacing file, untouched; the original, moved aside, untouched too
+    Moved,                         // nothing; the original, moved aside, untouched
+    Empty,                         // nothing: another program cut it to 0 bytes
+    TransformedPrefixThenAppended, // its first block transformed, the rest and what was appended as they were
+    AsBeforeButRewritten,          // as before, but for the bytes another program wrote into it
 };
 
 class HeldLock {
@@ -154,7 +154,8 @@ void TestFaultMatrix::faultInBatch_data() {
     QTest::newRow("encrypt: deleted between marker test and pass")
         << E << Fault::DeletedBeforePass << "failed" << deleted + untouched << Left::Gone;
     QTest::newRow("encrypt: replaced by an encrypted file between marker test and pass")
-        << E << Fault::ReplacedBeforePass << "failed" << replaced + "; the file was left unchanged" << Left::Replacement;
+        << E << Fault::ReplacedBeforePass << "failed" << replaced + "; the file was left unchanged"
+        << Left::Replacement;
     // Deleted and copied back: the copy may get the inode number of the original on some file
     // systems, but the original's inode stays in use while it is held open.
     QTest::newRow("encrypt: replaced by a copy of itself between marker test and pass")
@@ -198,7 +199,8 @@ void TestFaultMatrix::faultInBatch_data() {
     QTest::newRow("decrypt: deleted between key check and pass")
         << D << Fault::DeletedBeforePass << "failed" << deleted + untouched << Left::Gone;
     QTest::newRow("decrypt: replaced by a plain file between key check and pass")
-        << D << Fault::ReplacedBeforePass << "failed" << replaced + "; the file was left unchanged" << Left::Replacement;
+        << D << Fault::ReplacedBeforePass << "failed" << replaced + "; the file was left unchanged"
+        << Left::Replacement;
     QTest::newRow("decrypt: another holder tries for the lock between key check and pass")
         << D << Fault::LockTriedBeforePass << "decrypted" << QString() << Left::Done;
     QTest::newRow("decrypt: cut to nothing during the pass")

@@ -62,6 +62,8 @@ struct Run {
 
 } // namespace
 
+Q_DECLARE_METATYPE(Command)
+
 class TestFileLayout : public QObject {
     Q_OBJECT
 
@@ -74,6 +76,7 @@ private slots:
     void refusalsLeaveTheFile_data();
     void refusalsLeaveTheFile();
     void identicalFilesGiveIdenticalResults();
+    void lockHeldForTheWholeCommand_data();
     void lockHeldForTheWholeCommand();
     void refusedWhenTheTrailerCannotFit();
     void appendFailsAfterThePass_data();
@@ -248,33 +251,52 @@ void TestFileLayout::identicalFilesGiveIdenticalResults() {
     QVERIFY(ReadFile(path("one")) == ReadFile(path("two")));
 }
 
-// The lock taken for the marker test is held until the trailer is on: another holder trying for it
-// between the steps (a second copy of the program on the same file, or on another name of it) is
-// refused, and the command completes.
+void TestFileLayout::lockHeldForTheWholeCommand_data() {
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<bool>("afterThePass"); // where the second command comes: before or after the pass
+    QTest::newRow("encrypt, second command before the pass") << Command::Encrypt << false;
+    QTest::newRow("encrypt, second command before the trailer") << Command::Encrypt << true;
+    QTest::newRow("decrypt, second command before the pass") << Command::Decrypt << false;
+    QTest::newRow("decrypt, second command before the trailer is cut off") << Command::Decrypt << true;
+}
+
+// A second copy of the program starts the same command on another name of the file while the first
+// is between two of its steps: the lock taken for the marker test is still held, so the second is
+// refused, and the first completes. (With the lock let go between steps, both would have reported
+// success over a doubly transformed file.)
 void TestFileLayout::lockHeldForTheWholeCommand() {
+    QFETCH(Command, command);
+    QFETCH(bool, afterThePass);
     const QString file = path("held");
     const QString otherName = path("held, other name");
-    const QByteArray plain = Pattern(5000);
-    QVERIFY(WriteFile(file, plain));
-    QVERIFY(QFile::link(file, otherName) || ::link(QFile::encodeName(file), QFile::encodeName(otherName)) == 0);
-    EngineUnit unit;
+    const QByteArray plain = Pattern(70000);
+    const QByteArray before = command == Command::Encrypt ? plain : Encrypted(plain, "secret");
+    QVERIFY(WriteFile(file, before));
+    ::unlink(QFile::encodeName(otherName).constData());
+    QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(otherName).constData()) == 0);
+    EngineUnit unit, second;
     bind(unit, file, "secret");
-    int refusals = 0;
-    const auto tryToLock = [&] {
-        const int other = ::open(QFile::encodeName(otherName).constData(), O_RDONLY | O_CLOEXEC);
-        refusals += ::flock(other, LOCK_EX | LOCK_NB) != 0;
-        ::close(other);
+    bind(second, otherName, "secret");
+    std::optional<FileOutcome> secondOutcome;
+    const auto secondCommand = [&] {
+        Run run;
+        secondOutcome = run(command, second);
     };
-    const FileOutcome outcome = veltrane::EncryptCurrentFile(
-        unit,
-        [&] {
-            tryToLock();
-            return veltrane::RunBlockPass(unit, nullptr);
-        },
-        tryToLock);
-    QCOMPARE(outcome, FileOutcome::Encrypted);
-    QCOMPARE(refusals, 2);
-    QVERIFY(ReadFile(file) == Encrypted(plain, "secret"));
+    const auto pass = [&] {
+        if (!afterThePass)
+            secondCommand();
+        return veltrane::RunBlockPass(unit, nullptr);
+    };
+    const auto afterPass = [&] {
+        if (afterThePass)
+            secondCommand();
+    };
+    const FileOutcome outcome = command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
+                                                            : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+    QCOMPARE(outcome, command == Command::Encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted);
+    QCOMPARE(secondOutcome, std::optional(FileOutcome::CannotOpen));
+    QCOMPARE(QString::fromStdString(second.CurrentFile.openError()), QStringLiteral("in use by another program"));
+    QVERIFY(ReadFile(file) == (command == Command::Encrypt ? Encrypted(plain, "secret") : plain));
 }
 
 // A file-size limit that leaves no room for the trailer is found before a byte changes.
@@ -306,18 +328,37 @@ void TestFileLayout::appendFailsAfterThePass_data() {
     QTest::addColumn<int>("room");
     QTest::addColumn<QString>("reason");
     // The limit arrives after the reservation, as if another program had filled the disk.
-    QTest::newRow("limit in the marker") << 70000 << 15 << "file too large";
-    QTest::newRow("limit at the check block") << 70000 << 0 << "file too large";
-    QTest::newRow("empty file") << 0 << 10 << "file too large";
+    QTest::addColumn<bool>("sparse"); // 64 KiB of data, a hole, 64 KiB of data
+    QTest::newRow("limit in the marker") << 70000 << 15 << "file too large" << false;
+    QTest::newRow("limit at the check block") << 70000 << 0 << "file too large" << false;
+    QTest::newRow("empty file") << 0 << 10 << "file too large" << false;
+    // The room reserved for the trailer takes a block of its own here, and must be given back.
+    QTest::newRow("size on a block boundary") << 65536 << 0 << "file too large" << false;
+    // The pass fills the hole with keystream; the undo must leave it a hole again.
+    QTest::newRow("sparse file") << (1 << 20) + 131072 << 10 << "file too large" << true;
 }
 
 void TestFileLayout::appendFailsAfterThePass() {
     QFETCH(int, size);
     QFETCH(int, room);
     QFETCH(QString, reason);
+    QFETCH(bool, sparse);
     const QString file = path("append");
-    const QByteArray plain = Pattern(size, 13);
-    QVERIFY(WriteFile(file, plain));
+    QByteArray plain = Pattern(size, 13);
+    if (sparse) {
+        plain = plain.left(65536) + QByteArray(size - 2 * 65536, 0) + plain.right(65536);
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(out.write(plain.left(65536)) == 65536 && out.seek(size - 65536) &&
+                out.write(plain.right(65536)) == 65536);
+    } else {
+        QVERIFY(WriteFile(file, plain));
+    }
+    const auto diskUse = [&] {
+        struct stat status {};
+        return ::stat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_blocks : -1;
+    };
+    const auto usedBefore = diskUse();
     EngineUnit unit;
     bind(unit, file, "secret");
 
@@ -342,6 +383,7 @@ void TestFileLayout::appendFailsAfterThePass() {
     QCOMPARE(message, QString("Cannot write \"%1\": %2; the file was restored").arg(file, reason));
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(ReadFile(file) == plain);
+    QCOMPARE(diskUse(), usedBefore);
 }
 
 void TestFileLayout::truncationFails() {

@@ -191,19 +191,17 @@ void TestReliabilityWindow::nameThatIsNotText() {
 }
 
 void TestReliabilityWindow::nativePaths_data() {
-    QTest::addColumn<QByteArrayList>("made");   // names made under the temporary folder, "/" ending folders
-    QTest::addColumn<QByteArray>("chosen");     // the name chosen, as bytes; it reaches us decoded
-    QTest::addColumn<QByteArray>("expected");   // the bytes it resolves to, or "?" for none
+    QTest::addColumn<QByteArrayList>("made"); // names made under the temporary folder, "/" ending folders
+    QTest::addColumn<QByteArray>("chosen");   // the name chosen, as bytes; it reaches us decoded
+    QTest::addColumn<QByteArray>("expected"); // the bytes it resolves to, or "?" for none
     QTest::newRow("UTF-8 name") << QByteArrayList{"caf\xc3\xa9"} << QByteArray("caf\xc3\xa9")
                                 << QByteArray("caf\xc3\xa9");
     QTest::newRow("Latin-1 name") << QByteArrayList{"caf\xe9"} << QByteArray("caf\xe9") << QByteArray("caf\xe9");
-    QTest::newRow("Latin-1 folder and name")
-        << QByteArrayList{"d\xe9j\xe0/", "d\xe9j\xe0/\xff"} << QByteArray("d\xe9j\xe0/\xff")
-        << QByteArray("d\xe9j\xe0/\xff");
-    QTest::newRow("missing, left as text") << QByteArrayList{} << QByteArray("gone \xff")
-                                           << QByteArray("gone \xef\xbf\xbd");
-    QTest::newRow("two names read alike") << QByteArrayList{"x\xff", "x\xfe"} << QByteArray("x\xff")
-                                          << QByteArray("?");
+    QTest::newRow("Latin-1 folder and name") << QByteArrayList{"d\xe9j\xe0/", "d\xe9j\xe0/\xff"}
+                                             << QByteArray("d\xe9j\xe0/\xff") << QByteArray("d\xe9j\xe0/\xff");
+    QTest::newRow("missing, left as text")
+        << QByteArrayList{} << QByteArray("gone \xff") << QByteArray("gone \xef\xbf\xbd");
+    QTest::newRow("two names read alike") << QByteArrayList{"x\xff", "x\xfe"} << QByteArray("x\xff") << QByteArray("?");
     QTest::newRow("look-alike in a folder that is not")
         << QByteArrayList{"a\xff/", "a\xfe/", "a\xff/f"} << QByteArray("a\xff/f") << QByteArray("?");
 }
@@ -253,7 +251,7 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     QVERIFY(swapped);
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors[0].endsWith("another program deleted the file; it was not written further, and none of "
-                                      "its bytes had been changed."),
+                                  "its bytes had been changed."),
              qPrintable(m_errors[0]));
     QVERIFY(FileBytes(victim) == newcomer);
     QVERIFY(FileBytes(next) == plain);
