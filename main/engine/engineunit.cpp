@@ -7,7 +7,8 @@ namespace veltrane {
 
 void EngineUnit::WipeKey() noexcept {
     // explicit_bzero is not optimised away even when nothing reads the bytes afterwards.
-    ::explicit_bzero(KeyText.data(), KeyText.size());
+    if (!KeyText.empty())
+        ::explicit_bzero(KeyText.data(), KeyText.size());
     KeyText.clear();
     static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
     ::explicit_bzero(static_cast<void*>(&Generator), sizeof(Generator));
