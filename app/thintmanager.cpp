@@ -32,11 +32,12 @@ THintManager::THintManager(QObject* parent) : QObject(parent) {
     m_popup->setTextFormat(Qt::PlainText);
     m_popup->setWordWrap(true);
     m_popup->setFont(SansFont(11));
-    m_popup->setFrameStyle(QFrame::Box | QFrame::Plain);
-    m_popup->setLineWidth(1);
+    // Borderless, the text inset evenly: the pop-up is the text's extent plus 6 pixels wide and 2 high. A label
+    // with a frame would also indent its text by half an "x", pushing the last word onto a line cut off below.
+    m_popup->setFrameStyle(QFrame::NoFrame);
     m_popup->setMargin(0);
-    // With the one-pixel frame the pop-up is the text's extent plus 6 pixels wide and 2 high.
-    m_popup->setContentsMargins(2, 0, 2, 0);
+    m_popup->setIndent(0);
+    m_popup->setContentsMargins(3, 1, 3, 1);
     m_popup->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_popup->setAutoFillBackground(true);
     QPalette palette = m_popup->palette();

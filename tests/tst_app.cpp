@@ -195,6 +195,10 @@ void TestApp::hintShownOnlyForHintedControls() {
     const QSize text = popup->fontMetrics().boundingRect(QRect(0, 0, 10000, 10000), Qt::TextWordWrap, hint).size();
     QCOMPARE(popup->size(), text + QSize(6, 2));
     QVERIFY(!popup->isActiveWindow());
+    // Borderless, the text inset evenly, and all of it fits: no word wraps onto a line cut off below.
+    QCOMPARE(popup->frameWidth(), 0);
+    QCOMPARE(popup->contentsRect(), popup->rect().adjusted(3, 1, -3, -1));
+    QVERIFY2(popup->heightForWidth(popup->width()) <= popup->height(), qPrintable(hint));
 }
 
 void TestApp::hintTimingAndCancelling() {
