@@ -230,6 +230,9 @@ void TMainForm::CreateControls() {
     FileList->setTextElideMode(Qt::ElideNone);
     FileList->setWordWrap(false);
     FileList->setUniformItemSizes(true);
+    // The layout done before each immediate repaint of a run covers the first rows only, not all of a
+    // long queue once per file; the event loop lays out the rest.
+    FileList->setLayoutMode(QListView::Batched);
     SetColours(FileList, Red, Black);
 
     DecryptButton = MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, Black);
@@ -324,7 +327,11 @@ void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {
 
 // The entries are drawn by the list's viewport, which covers the borderless list completely; Qt
 // skips a repaint of the list itself when opaque children cover it, so the viewport is asked too.
+// A change of the entries only schedules the list's item layout for the event loop, and until it
+// runs the list paints no rows at all: during a run, which holds the loop, the queue would look
+// empty. So the layout is done here, before the paint.
 void TMainForm::RepaintFileList() {
+    FileList->doItemsLayout();
     FileList->repaint();
     FileList->viewport()->repaint();
 }

@@ -80,6 +80,9 @@ private:
     // The turns of a run over the loaded files: each takes the first entry, stops the run at a
     // missing file, and otherwise runs `fileStep` on it.
     void RunTurns(const std::function<void()>& fileStep);
+    // The same turns; a failure that escapes them puts the gauge away and shows `stoppedPhrase` at
+    // once before it travels on to the error display.
+    void RunTurns(const QString& stoppedPhrase, const std::function<void()>& fileStep);
     // Takes the first list entry into CurrentFileName and deletes it, then draws the list and the
     // window's own surface at once. False when the entry's text stands for more than one file name.
     bool TakeFirstEntry();
@@ -87,6 +90,8 @@ private:
     void RepaintFileList();
     // Shows the completion phrase at once and puts the gauge away for the next file.
     void FinishPass(const QString& completionPhrase);
+    // Hides the gauge and sets it back to 0.
+    void PutGaugeAway();
 
     // Components, in the window's declaration order.
     QMenuBar* MainMenu = nullptr;

@@ -30,6 +30,9 @@ const QString NotEncryptedPhrase =
     QStringLiteral("One or more files was not a Veltrane encrypted file and was skipped");
 const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
 const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
+// Shown when a failure ends a run, while the error display says what went wrong.
+const QString EncryptionStoppedPhrase = QStringLiteral("Encryption Stopped!");
+const QString DecryptionStoppedPhrase = QStringLiteral("Decryption Stopped!");
 
 // While a run holds the thread, the status line is drawn only when the run asks for it. Qt's
 // immediate repaint of one control also paints every area marked for repainting elsewhere in the
@@ -70,6 +73,10 @@ bool TMainForm::Algorithm() {
 
 void TMainForm::FinishPass(const QString& completionPhrase) {
     SetStatus(completionPhrase, true);
+    PutGaugeAway();
+}
+
+void TMainForm::PutGaugeAway() {
     PercentDoneGauge->setVisible(false);
     PercentDoneGauge->setProgress(0);
 }
@@ -106,12 +113,23 @@ void TMainForm::RunTurns(const std::function<void()>& fileStep) {
     m_loadedCount = 0;
 }
 
+void TMainForm::RunTurns(const QString& stoppedPhrase, const std::function<void()>& fileStep) {
+    try {
+        RunTurns(fileStep);
+    } catch (...) {
+        // The error display tells what happened; the window must not go on looking busy behind it.
+        PutGaugeAway();
+        SetStatus(stoppedPhrase, true);
+        throw;
+    }
+}
+
 void TMainForm::EncryptButtonClick() {
     const StatusPaintHold hold(StatusText);
     SetStatus(EncryptingPhrase, true);
     if (!TakeKeyText())
         return;
-    RunTurns([this] {
+    RunTurns(EncryptionStoppedPhrase, [this] {
         const FileOutcome outcome = EncryptCurrentFile(
             m_unit, [this] { return Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
         if (outcome == FileOutcome::AlreadyEncrypted)
@@ -125,7 +143,7 @@ void TMainForm::DecryptButtonClick() {
     const StatusPaintHold hold(StatusText);
     if (!TakeKeyText())
         return;
-    RunTurns([this] {
+    RunTurns(DecryptionStoppedPhrase, [this] {
         SetStatus(DecryptingPhrase, true);
         const FileOutcome outcome = DecryptCurrentFile(
             m_unit, [this] { return Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });

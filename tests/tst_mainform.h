@@ -59,6 +59,7 @@ private slots:
     void roundTrip();
     void immediateRepaints_data();
     void immediateRepaints();
+    void queueVisibleDuringPass();
     void gaugeDuringAndAfterPass();
     void engineFailureReachesErrorDisplay();
 

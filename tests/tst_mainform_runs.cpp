@@ -454,6 +454,38 @@ void TestMainForm::immediateRepaints() {
     QCOMPARE(status.Painted.last(), Status());
 }
 
+// While the first of three large files is in its pass, the list shows the two still queued.
+void TestMainForm::queueVisibleDuringPass() {
+    QStringList paths;
+    for (const char* name : {"one", "two", "three"})
+        paths.append(MakeFile(QLatin1String(name), Pattern(4 * 65536, 40)));
+    SetKeys("key", "key");
+    Load(paths);
+    QTest::qWait(1);
+    auto* list = Find<QListWidget>("FileList");
+    int rowsShown = -1;
+    Form->Unit().CurrentFile.SetFaultHook([&](veltrane::FileOperation operation, std::int64_t position, std::size_t&) {
+        if (rowsShown < 0 && operation == veltrane::FileOperation::Read && position == 2 * 65536) {
+            // Bands of text rows drawn in the list's red.
+            const QImage shot = list->viewport()->grab().toImage();
+            rowsShown = 0;
+            bool inRow = false;
+            for (int y = 0; y < shot.height(); ++y) {
+                bool red = false;
+                for (int x = 0; x < shot.width() && !red; ++x)
+                    red = qRed(shot.pixel(x, y)) > 128 && qGreen(shot.pixel(x, y)) < 100;
+                rowsShown += red && !inRow ? 1 : 0;
+                inRow = red;
+            }
+        }
+        return 0;
+    });
+    Form->EncryptButtonClick();
+    Form->Unit().CurrentFile.SetFaultHook({});
+    QCOMPARE(rowsShown, 2);
+    QCOMPARE(Status(), EncryptedPhrase);
+}
+
 void TestMainForm::gaugeDuringAndAfterPass() {
     auto* gauge = Find<veltrane::TGauge>("PercentDoneGauge");
     const QString file = MakeFile("big", Pattern(5 * 65536 + 10, 21));

@@ -2,6 +2,7 @@
 // stand-in, the key boxes, the buttons, the status line, the list and the error display.
 
 #include "app/tapplication.h"
+#include "gauge/tgauge.h"
 #include "main/mainform.h"
 #include "main/nativepath.h"
 #include "main/topendialog.h"
@@ -49,6 +50,7 @@ private slots:
     void nativePaths_data();
     void nativePaths();
     void replacedBetweenMarkerTestAndPass();
+    void writeFailsMidPass_data();
     void writeFailsMidPass();
     void manyFiles();
 
@@ -73,6 +75,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TMainForm> m_form;
     QStringList m_errors;
+    // The status line and the gauge as the error display found them.
+    QString m_sceneAtError;
 };
 
 void TestReliabilityWindow::init() {
@@ -80,7 +84,13 @@ void TestReliabilityWindow::init() {
     QVERIFY(m_dir->isValid());
     m_errors.clear();
     static_cast<TApplication*>(QCoreApplication::instance())
-        ->setMessageBoxShower([this](const QString&, const QString& text) { m_errors.append(text); });
+        ->setMessageBoxShower([this](const QString&, const QString& text) {
+            m_errors.append(text);
+            const auto* gauge = find<veltrane::TGauge>("PercentDoneGauge");
+            m_sceneAtError = QStringLiteral("%1, gauge %2 at %3")
+                                 .arg(status(), gauge->isVisible() ? "shown" : "hidden")
+                                 .arg(gauge->Progress());
+        });
     m_form = std::make_unique<TMainForm>();
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -258,14 +268,24 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     QCOMPARE(entries(), 1);
 }
 
+void TestReliabilityWindow::writeFailsMidPass_data() {
+    QTest::addColumn<bool>("decrypting");
+    QTest::newRow("encrypt") << false;
+    QTest::newRow("decrypt") << true;
+}
+
 // A disk fault in the middle of a file's pass: the error display says the file was restored, the
-// file is as it was, and the next command picks up the files left in the list.
+// file is as it was, the window behind the display no longer looks busy, and the next command picks
+// up the files left in the list.
 void TestReliabilityWindow::writeFailsMidPass() {
+    QFETCH(bool, decrypting);
+    const auto start = [&](const QByteArray& plain) { return decrypting ? Encrypted(plain, TheKey) : plain; };
+    const auto done = [&](const QByteArray& plain) { return decrypting ? plain : Encrypted(plain, TheKey); };
     const QByteArray small = Pattern(1000, 5);
     const QByteArray large = Pattern(4 * 65536 + 9, 6);
-    const QString first = file("first", small);
-    const QString failing = file("failing", large);
-    const QString last = file("last", small);
+    const QString first = file("first", start(small));
+    const QString failing = file("failing", start(large));
+    const QString last = file("last", start(small));
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
         return operation == FileOperation::Write && position == 2 * 65536 &&
                        m_form->Unit().CurrentFileName == NativePath(failing)
@@ -273,18 +293,19 @@ void TestReliabilityWindow::writeFailsMidPass() {
                    : 0;
     });
     load({first, failing, last});
-    encrypt();
+    decrypting ? decrypt() : encrypt();
     m_form->Unit().CurrentFile.SetFaultHook({});
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors[0].endsWith("input/output error; the file was restored."), qPrintable(m_errors[0]));
-    QVERIFY(FileBytes(first) == Encrypted(small, TheKey));
-    QVERIFY(FileBytes(failing) == large);
-    QVERIFY(FileBytes(last) == small);
+    QCOMPARE(m_sceneAtError, decrypting ? QStringLiteral("Decryption Stopped!, gauge hidden at 0")
+                                        : QStringLiteral("Encryption Stopped!, gauge hidden at 0"));
+    QVERIFY(FileBytes(first) == done(small));
+    QVERIFY(FileBytes(failing) == start(large));
+    QVERIFY(FileBytes(last) == start(small));
     QCOMPARE(entries(), 1);
 
-    encrypt();
-    QCOMPARE(status(), Completed);
-    QVERIFY(FileBytes(last) == Encrypted(small, TheKey));
+    decrypting ? decrypt() : encrypt();
+    QVERIFY(FileBytes(last) == done(small));
     QCOMPARE(m_errors.size(), 1);
 }
 
