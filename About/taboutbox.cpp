@@ -1,5 +1,6 @@
 #include "About/taboutbox.h"
 
+#include "resources/bringtofront.h"
 #include "resources/fonts.h"
 
 #include <QFrame>
@@ -95,9 +96,7 @@ void TAboutBox::ShowWindow() {
     placed_ = true;
     if (first)
         centre();
-    show();
-    raise();
-    activateWindow();
+    veltrane::BringToFront(*this);
     OKButton->setFocus();
     if (first) {
         centrePending_ = true;

@@ -1,10 +1,11 @@
 #include "help/thelpform.h"
 
+#include "resources/bringtofront.h"
+#include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
 
 #include <QEvent>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -89,7 +90,7 @@ THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     QPalette buttonPalette = Button1->palette();
     buttonPalette.setColor(QPalette::ButtonText, Black);
     Button1->setPalette(buttonPalette);
-    Button1->installEventFilter(this);
+    (new veltrane::FocusedButtonKeys(this))->Add(Button1, Qt::Key_A);
     connect(Button1, &QPushButton::clicked, this, &THelpForm::Button1Click);
 
     setTabOrder(Memo1, Memo2);
@@ -106,9 +107,7 @@ void THelpForm::ShowWindow() {
         move(FirstPosition);
         placed_ = true;
     }
-    show();
-    raise();
-    activateWindow();
+    veltrane::BringToFront(*this);
     if (first) {
         fitOuterPending_ = true;
         fitOuterSize();
@@ -136,18 +135,6 @@ bool THelpForm::event(QEvent* event) {
 
 void THelpForm::Button1Click() {
     close();
-}
-
-bool THelpForm::eventFilter(QObject* watched, QEvent* event) {
-    // On a focused button its accelerator letter alone presses it, without Alt.
-    if (watched == Button1 && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_A && (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == 0) {
-            Button1->click();
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 QString THelpForm::WalkthroughText() {

@@ -6,6 +6,7 @@
 #include "main/passwordstarstyle.h"
 #include "main/timage.h"
 #include "main/topendialog.h"
+#include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
 
 #include <QAction>
@@ -13,7 +14,6 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -252,8 +252,9 @@ void TMainForm::CreateControls() {
     setTabOrder(VKeyBox, EncryptButton);
     setTabOrder(EncryptButton, FileList);
     setTabOrder(FileList, DecryptButton);
-    EncryptButton->installEventFilter(this);
-    DecryptButton->installEventFilter(this);
+    auto* buttonKeys = new FocusedButtonKeys(this);
+    buttonKeys->Add(EncryptButton, Qt::Key_E);
+    buttonKeys->Add(DecryptButton, Qt::Key_D);
 
     LayOutClientArea();
 }
@@ -280,21 +281,8 @@ void TMainForm::LayOutClientArea() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ClientArea && event->type() == QEvent::Resize) {
+    if (watched == ClientArea && event->type() == QEvent::Resize)
         LayOutClientArea();
-    } else if ((watched == EncryptButton || watched == DecryptButton) && event->type() == QEvent::KeyPress) {
-        // While a button has the focus its accelerator letter alone presses it, as Alt+letter does.
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-        if (plain && key->key() == Qt::Key_E) {
-            EncryptButton->click();
-            return true;
-        }
-        if (plain && key->key() == Qt::Key_D) {
-            DecryptButton->click();
-            return true;
-        }
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 

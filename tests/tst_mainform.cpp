@@ -330,6 +330,11 @@ void TestMainForm::accelerators_data() {
     QTest::newRow("E on a button") << "DecryptButton" << int(Qt::Key_E) << none << "EncryptButton";
     QTest::newRow("D on a button") << "EncryptButton" << int(Qt::Key_D) << none << "DecryptButton";
     QTest::newRow("Space on a button") << "DecryptButton" << int(Qt::Key_Space) << none << "DecryptButton";
+    QTest::newRow("Enter on a button") << "EncryptButton" << int(Qt::Key_Return) << none << "EncryptButton";
+    QTest::newRow("keypad Enter on a button")
+        << "DecryptButton" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "DecryptButton";
+    QTest::newRow("Shift+E on a button") << "EncryptButton" << int(Qt::Key_E) << int(Qt::ShiftModifier) << "";
+    QTest::newRow("Ctrl+D on a button") << "EncryptButton" << int(Qt::Key_D) << int(Qt::ControlModifier) << "";
     QTest::newRow("E in the key box is typed") << "KeyBox" << int(Qt::Key_E) << none << "";
     QTest::newRow("Enter in the key box") << "KeyBox" << int(Qt::Key_Return) << none << "";
     QTest::newRow("Enter in the list") << "FileList" << int(Qt::Key_Return) << none << "";

@@ -235,6 +235,12 @@ void TstTAboutBox::showRaiseAndSingleInstance() {
     QVERIFY(QTest::qWaitForWindowActive(&box));
     QVERIFY(box.isVisible());
     QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+    // A minimised window comes back out of the task bar.
+    box.showMinimized();
+    QTRY_VERIFY(box.isMinimized());
+    box.ShowWindow();
+    QVERIFY(!box.isMinimized());
+    QVERIFY(QTest::qWaitForWindowActive(&box));
     QVERIFY(other.isEnabled());
 }
 

@@ -259,6 +259,12 @@ void TstTHelpForm::showRaiseAndSingleInstance() {
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QVERIFY(form.isVisible());
     QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+    // A minimised window comes back out of the task bar.
+    form.showMinimized();
+    QTRY_VERIFY(form.isMinimized());
+    form.ShowWindow();
+    QVERIFY(!form.isMinimized());
+    QVERIFY(QTest::qWaitForWindowActive(&form));
     QVERIFY(!form.isModal());
     QVERIFY(other.isEnabled());
 }
@@ -330,16 +336,22 @@ void TstTHelpForm::tabWalksTheControls() {
 
 void TstTHelpForm::accelerators_data() {
     QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<bool>("closes");
-    QTest::newRow("Alt+A in the walkthrough") << "Memo1" << int(Qt::AltModifier) << true;
-    QTest::newRow("Alt+A in the info text") << "Memo2" << int(Qt::AltModifier) << true;
-    QTest::newRow("A on the button") << "Button1" << int(Qt::NoModifier) << true;
-    QTest::newRow("A in the walkthrough types") << "Memo1" << int(Qt::NoModifier) << false;
+    const int a = Qt::Key_A;
+    QTest::newRow("Alt+A in the walkthrough") << "Memo1" << a << int(Qt::AltModifier) << true;
+    QTest::newRow("Alt+A in the info text") << "Memo2" << a << int(Qt::AltModifier) << true;
+    QTest::newRow("A on the button") << "Button1" << a << int(Qt::NoModifier) << true;
+    QTest::newRow("Shift+A on the button") << "Button1" << a << int(Qt::ShiftModifier) << false;
+    QTest::newRow("Enter on the button") << "Button1" << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
+    QTest::newRow("A in the walkthrough types") << "Memo1" << a << int(Qt::NoModifier) << false;
+    QTest::newRow("Enter in the walkthrough") << "Memo1" << int(Qt::Key_Return) << int(Qt::NoModifier) << false;
 }
 
 void TstTHelpForm::accelerators() {
     QFETCH(QString, target);
+    QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(bool, closes);
     THelpForm form;
@@ -348,7 +360,7 @@ void TstTHelpForm::accelerators() {
     auto* widget = form.findChild<QWidget*>(target);
     widget->setFocus();
     const QString before = form.Memo1->toPlainText();
-    QTest::keyClick(widget, Qt::Key_A, Qt::KeyboardModifiers(modifiers));
+    QTest::keyClick(widget, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     // An accelerator presses the button the way a click does, with its short visible press first.
     if (closes)
         QTRY_VERIFY(!form.isVisible());
