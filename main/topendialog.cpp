@@ -1,11 +1,9 @@
 #include "main/topendialog.h"
 
+#include "main/filechooser.h"
 #include "main/nativepath.h"
 
 #include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QMessageBox>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,27 +12,6 @@ namespace veltrane {
 
 const QString TOpenDialog::FilterText = QStringLiteral("All Files (*)");
 
-namespace {
-
-// Refuses OK while any chosen file is read-only and keeps the dialog open, so the user can choose
-// again, as the system dialog of the original platform does.
-class RefusingFileDialog : public QFileDialog {
-public:
-    using QFileDialog::QFileDialog;
-
-    void accept() override {
-        for (const QString& path : selectedFiles()) {
-            if (TOpenDialog::IsReadOnly(path)) {
-                QMessageBox::warning(this, windowTitle(), TOpenDialog::ReadOnlyRefusal(path));
-                return;
-            }
-        }
-        QFileDialog::accept();
-    }
-};
-
-} // namespace
-
 TOpenDialog::TOpenDialog(QWidget* parent) : QObject(parent), m_parentWidget(parent) {
     setObjectName(QStringLiteral("OpenDialog"));
 }
@@ -42,37 +19,49 @@ TOpenDialog::TOpenDialog(QWidget* parent) : QObject(parent), m_parentWidget(pare
 bool TOpenDialog::Execute() {
     m_files.clear();
     m_nativeFiles.clear();
-    const std::optional<QStringList> chosen =
-        m_chooser ? m_chooser(m_parentWidget, m_fileName) : ShowFileDialog(m_parentWidget, m_fileName);
-    if (!chosen || chosen->isEmpty())
-        return false;
+    QStringList files;
     std::vector<std::optional<QByteArray>> natives;
-    natives.reserve(static_cast<std::size_t>(chosen->size()));
-    for (const QString& path : *chosen)
-        natives.push_back(NativePathOf(path));
-    // The system chooser never returns a read-only file; a stand-in's choice gets the same rule.
-    for (const std::optional<QByteArray>& native : natives) {
-        if (IsReadOnly(native))
+    if (m_chooser) {
+        const std::optional<QStringList> chosen = m_chooser(m_parentWidget, m_fileName);
+        if (!chosen)
             return false;
+        files = *chosen;
+        for (const QString& path : files)
+            natives.push_back(NativePathOf(path));
+        // The program's chooser never returns a read-only file; a stand-in's choice gets the same rule.
+        for (const std::optional<QByteArray>& native : natives) {
+            if (native && IsReadOnly(*native))
+                return false;
+        }
+    } else {
+        auto chosen = ShowFileDialog(m_parentWidget, m_nativeFileName.value_or(QByteArray()));
+        if (!chosen)
+            return false;
+        files = std::move(chosen->first);
+        natives = std::move(chosen->second);
     }
-    m_files = *chosen;
+    if (files.isEmpty())
+        return false;
+    m_files = std::move(files);
     m_nativeFiles = std::move(natives);
     m_fileName = m_files.first();
+    m_nativeFileName = m_nativeFiles.front();
     return true;
 }
 
 bool TOpenDialog::IsReadOnly(const QString& path) {
-    return IsReadOnly(NativePathOf(path));
+    const std::optional<QByteArray> native = NativePathOf(path);
+    return native && IsReadOnly(*native);
 }
 
-bool TOpenDialog::IsReadOnly(const std::optional<QByteArray>& native) {
+bool TOpenDialog::IsReadOnly(const QByteArray& native) {
     struct stat status {};
-    if (!native || ::stat(native->constData(), &status) != 0)
+    if (::stat(native.constData(), &status) != 0)
         return false; // a missing file is the existence rule's business, not this one's
     if ((status.st_mode & S_IWUSR) == 0)
         return true;
-    const qsizetype slash = native->lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : native->left(slash == 0 ? 1 : slash);
+    const qsizetype slash = native.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : native.left(slash == 0 ? 1 : slash);
     return ::access(folder.constData(), W_OK) != 0;
 }
 
@@ -81,21 +70,18 @@ QString TOpenDialog::ReadOnlyRefusal(const QString& path) {
         .arg(QDir::toNativeSeparators(path));
 }
 
-std::optional<QStringList> TOpenDialog::ShowFileDialog(QWidget* parent, const QString& fileName) {
-    RefusingFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(FilterText);
-    // Our own dialog class refuses read-only files; a platform dialog would bypass it.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    if (!fileName.isEmpty())
-        dialog.selectFile(fileName);
+std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
+TOpenDialog::ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName) {
+    FileChooser dialog(parent);
+    dialog.SelectFile(nativeFileName);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    QStringList files;
-    for (const QString& path : dialog.selectedFiles())
-        files.append(QFileInfo(path).absoluteFilePath());
-    return files;
+    std::pair<QStringList, std::vector<std::optional<QByteArray>>> chosen;
+    for (const ChosenFile& file : dialog.Chosen()) {
+        chosen.first.append(file.text);
+        chosen.second.emplace_back(file.native);
+    }
+    return chosen;
 }
 
 } // namespace veltrane

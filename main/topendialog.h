@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -42,20 +43,25 @@ public:
     // True when `path` may not be written: its owner-write bit is clear, or its folder is
     // write-protected. Such files are refused, as only writable files can be encrypted in place.
     static bool IsReadOnly(const QString& path);
+    // The same for the name on disk.
+    static bool IsReadOnly(const QByteArray& native);
     // The text shown when the user picks a read-only file.
     static QString ReadOnlyRefusal(const QString& path);
 
     static const QString FilterText;
 
 private:
-    static bool IsReadOnly(const std::optional<QByteArray>& native);
-    static std::optional<QStringList> ShowFileDialog(QWidget* parent, const QString& fileName);
+    // Shows the program's file chooser opened at `nativeFileName`; the chosen files' texts and names
+    // on disk, or nothing when cancelled.
+    static std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
+    ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName);
 
     QWidget* m_parentWidget;
     Chooser m_chooser;
     QStringList m_files;
     std::vector<std::optional<QByteArray>> m_nativeFiles;
     QString m_fileName;
+    std::optional<QByteArray> m_nativeFileName;
 };
 
 } // namespace veltrane

@@ -2,8 +2,12 @@
 
 #include "main/engine/filesequences.h"
 
+#include "main/filechooser.h"
+
 #include <QAction>
-#include <QFileDialog>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QScreen>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMenu>
@@ -16,6 +20,7 @@
 
 #include <sys/stat.h>
 
+using veltrane::FileChooser;
 using veltrane::TApplication;
 using veltrane::TMainForm;
 using veltrane::TOpenDialog;
@@ -423,22 +428,96 @@ void TestMainForm::loadingPrefillsFirstFileOfPreviousChoice() {
     Form->FileOpen();
     QCOMPARE(prefilled, (QStringList{QString(), a}));
 
-    // The real dialog: several existing files, the one filter, the name pre-filled. Cancel it.
+    // The program's own dialog: the one filter, the first file of the choice pre-filled, placed
+    // centred across the screen and a third of the way down. Cancel it.
     Form->OpenDialog().setChooser({});
     bool seen = false;
     QTimer::singleShot(0, this, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
         QVERIFY(dialog != nullptr);
         seen = true;
-        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
-        QCOMPARE(dialog->nameFilters(), QStringList{"All Files (*)"});
-        QCOMPARE(dialog->selectedFiles().value(0), a);
+        QCOMPARE(dialog->findChild<QComboBox*>("FileTypeCombo")->currentText(), QStringLiteral("All Files (*)"));
+        QCOMPARE(dialog->Folder(), QFile::encodeName(Dir->path()));
+        QCOMPARE(dialog->findChild<QLineEdit*>("FileNameEdit")->text(), QStringLiteral("a"));
+        const QRect screen = dialog->screen()->geometry();
+        const QSize outer = dialog->frameGeometry().size();
+        QCOMPARE(dialog->frameGeometry().topLeft(),
+                 QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 3));
         dialog->reject();
     });
     Form->FileOpen();
     QVERIFY(seen);
     QCOMPARE(Entries(), (QStringList{a, b}));
     QCOMPARE(Form->LoadedCount(), 2);
+}
+
+void TestMainForm::chooserTypedNames_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("refusal"); // a line of the refusal, or empty when accepted
+    QTest::addColumn<QStringList>("entries");
+    const QStringList none;
+    QTest::newRow("two names") << R"("a" "b")"
+                               << "" << QStringList{"a", "b"};
+    QTest::newRow("one name") << "b"
+                              << "" << QStringList{"b"};
+    QTest::newRow("full path") << "<dir>/b"
+                               << "" << QStringList{"b"};
+    QTest::newRow("one of several missing") << R"("a" "missing")"
+                                            << "File not found." << none;
+    QTest::newRow("missing alone") << "missing"
+                                   << "File not found." << none;
+    QTest::newRow("folder among files") << R"("a" "sub")"
+                                        << "This is not an ordinary file." << none;
+    QTest::newRow("read-only") << R"("a" "locked")"
+                               << "This file is read-only or lies in a write-protected folder." << none;
+    QTest::newRow("a folder alone is entered") << "sub"
+                                               << "<sub>" << none;
+}
+
+// Names typed into the program's dialog: what it refuses keeps it open with a message and changes nothing.
+void TestMainForm::chooserTypedNames() {
+    QFETCH(QString, typed);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, entries);
+    MakeFile("a", "x");
+    MakeFile("b", "x");
+    QVERIFY(QFile::setPermissions(MakeFile("locked", "x"), QFile::ReadOwner));
+    QVERIFY(QDir(Dir->path()).mkdir("sub"));
+    Form->OpenDialog().setChooser({});
+    QStringList messages;
+    bool stayedOpen = false;
+    QByteArray folderAfter;
+    QTimer::singleShot(0, this, [&] {
+        auto* dialog = qobject_cast<FileChooser*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        dialog->OpenFolder(QFile::encodeName(Dir->path()));
+        dialog->findChild<QLineEdit*>("FileNameEdit")->setText(QString(typed).replace("<dir>", Dir->path()));
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                messages.append(box->text());
+                box->accept();
+            }
+        });
+        QTest::mouseClick(dialog->findChild<QPushButton*>("OpenButton"), Qt::LeftButton);
+        QCoreApplication::processEvents();
+        stayedOpen = dialog->isVisible();
+        folderAfter = dialog->Folder();
+        if (stayedOpen)
+            dialog->reject();
+    });
+    Form->FileOpen();
+    QStringList expected;
+    for (const QString& name : entries)
+        expected.append(Path(name));
+    QCOMPARE(Entries(), expected);
+    QCOMPARE(stayedOpen, !refusal.isEmpty());
+    if (refusal == "<sub>") {
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(folderAfter, QFile::encodeName(Path("sub")));
+    } else if (!refusal.isEmpty()) {
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
+    }
 }
 
 void TestMainForm::readOnlyFileRefused() {

@@ -44,6 +44,8 @@ private slots:
     void loading_data();
     void loading();
     void loadingPrefillsFirstFileOfPreviousChoice();
+    void chooserTypedNames_data();
+    void chooserTypedNames();
     void readOnlyFileRefused();
 
     // tst_mainform_runs.cpp

@@ -3,6 +3,7 @@
 
 #include "app/tapplication.h"
 #include "gauge/tgauge.h"
+#include "main/filechooser.h"
 #include "main/mainform.h"
 #include "main/nativepath.h"
 #include "main/topendialog.h"
@@ -16,6 +17,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
 #include <memory>
 
@@ -36,6 +39,24 @@ const QString NoFile = QStringLiteral("No File Chosen");
 const QString CannotOpen = QStringLiteral("One or more files could not be opened and was skipped");
 const QByteArray TheKey("window key");
 
+// Files named by bytes that need not be text.
+bool WriteRaw(const QByteArray& path, const QByteArray& bytes) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool ok = fd >= 0 && ::write(fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    return ok;
+}
+
+QByteArray RawBytes(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    QByteArray bytes;
+    char chunk[4096];
+    for (ssize_t got; fd >= 0 && (got = ::read(fd, chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, got);
+    ::close(fd);
+    return bytes;
+}
+
 } // namespace
 
 class TestReliabilityWindow : public QObject {
@@ -47,6 +68,7 @@ private slots:
     void badEntryStopsTheRun_data();
     void badEntryStopsTheRun();
     void nameThatIsNotText();
+    void namesThatAreNotTextInTheDialog();
     void nativePaths_data();
     void nativePaths();
     void replacedBetweenMarkerTestAndPass();
@@ -156,48 +178,69 @@ void TestReliabilityWindow::nameThatIsNotText() {
     const QByteArray lookAlike = QFile::encodeName(asText);
     QVERIFY(lookAlike != raw);
     const QByteArray plain = Pattern(2000, 2);
-    const auto write = [&](const QByteArray& path) {
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const bool ok = fd >= 0 && ::write(fd, plain.constData(), std::size_t(plain.size())) == plain.size();
-        ::close(fd);
-        return ok;
-    };
-    const auto bytesOf = [](const QByteArray& path) {
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        QByteArray bytes;
-        char chunk[4096];
-        for (ssize_t got; fd >= 0 && (got = ::read(fd, chunk, sizeof chunk)) > 0;)
-            bytes.append(chunk, got);
-        ::close(fd);
-        return bytes;
-    };
-    QVERIFY(write(raw));
+    QVERIFY(WriteRaw(raw, plain));
 
     load({asText});
     encrypt();
     QCOMPARE(status(), Completed);
-    QVERIFY(bytesOf(raw) == Encrypted(plain, TheKey));
+    QVERIFY(RawBytes(raw) == Encrypted(plain, TheKey));
     load({asText});
     decrypt();
-    QVERIFY(bytesOf(raw) == plain);
+    QVERIFY(RawBytes(raw) == plain);
 
     // Two names that read alike, and a plain file after them that is still done.
-    QVERIFY(write(lookAlike));
+    QVERIFY(WriteRaw(lookAlike, plain));
     const QString next = file("after the look-alikes", plain);
     load({asText, next});
     encrypt();
     QCOMPARE(status(), Completed);
-    QVERIFY(bytesOf(raw) == plain);
-    QVERIFY(bytesOf(lookAlike) == plain);
+    QVERIFY(RawBytes(raw) == plain);
+    QVERIFY(RawBytes(lookAlike) == plain);
     QVERIFY(FileBytes(next) == Encrypted(plain, TheKey));
     load({asText});
     encrypt();
     QCOMPARE(status(), CannotOpen);
     QCOMPARE(entries(), 0);
-    QVERIFY(bytesOf(raw) == plain);
-    QVERIFY(bytesOf(lookAlike) == plain);
+    QVERIFY(RawBytes(raw) == plain);
+    QVERIFY(RawBytes(lookAlike) == plain);
     ::unlink(raw.constData());
     ::unlink(lookAlike.constData());
+}
+
+// The program's dialog lists names that are not text, look-alikes each on its own row, and hands
+// back the very bytes of the rows chosen.
+void TestReliabilityWindow::namesThatAreNotTextInTheDialog() {
+    const QByteArray base = QFile::encodeName(m_dir->path()) + '/';
+    const QByteArrayList names{base + "name \xff\xfe", QFile::encodeName(QFile::decodeName(base + "name \xff\xfe"))};
+    const QByteArray plain = Pattern(2000, 7);
+    for (const QByteArray& name : names)
+        QVERIFY(WriteRaw(name, plain));
+    const auto choose = [&](int rows) {
+        m_form->OpenDialog().setChooser({});
+        QTimer::singleShot(0, this, [&, rows] {
+            auto* dialog = qobject_cast<veltrane::FileChooser*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            dialog->OpenFolder(base.chopped(1));
+            auto* list = dialog->findChild<QTreeWidget*>("FolderList");
+            const auto found = list->findItems(QFile::decodeName(names[0]).section('/', -1), Qt::MatchExactly);
+            QCOMPARE(found.size(), 2);
+            for (int n = 0; n < rows; ++n)
+                found[n]->setSelected(true);
+            dialog->accept();
+        });
+        m_form->FileOpen();
+    };
+    choose(1);
+    encrypt();
+    QCOMPARE(status(), Completed);
+    QCOMPARE(int(RawBytes(names[0]) == plain) + int(RawBytes(names[1]) == plain), 1);
+    choose(2);
+    encrypt();
+    QCOMPARE(entries(), 0);
+    for (const QByteArray& name : names) {
+        QVERIFY(RawBytes(name) == Encrypted(plain, TheKey));
+        ::unlink(name.constData());
+    }
 }
 
 void TestReliabilityWindow::nativePaths_data() {
