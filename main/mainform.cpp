@@ -73,6 +73,9 @@ QLineEdit* MakeKeyBox(QWidget* parent, const char* name, const QRect& geometry, 
     box->setFont(SerifFont(11));
     box->setStyle(style);
     box->setEchoMode(QLineEdit::Password);
+    // Files dropped on a key box load like files dropped anywhere else on the window; a dropped path
+    // is never typed in as a key.
+    box->setAcceptDrops(false);
     // Keys of any length: the box sets no limit of its own.
     box->setMaxLength(std::numeric_limits<int>::max());
     // Only the text and its field are coloured; the frame keeps the style's own shades, which
@@ -129,6 +132,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     CreateMenu();
     CreateControls();
     ConnectHandlers();
+    setAcceptDrops(true);
 
     resize(ClientWidth, ClientHeight + MainMenu->sizeHint().height());
     move(-1, -2);

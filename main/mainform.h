@@ -6,12 +6,16 @@
 #include "main/engine/engineunit.h"
 #include "main/gaugeprogressdisplay.h"
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -61,10 +65,17 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Files dropped on the window load like a choice in the open dialog, which refuses the same.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // List entry data: the bytes of the file's name; absent when the text stands for several names.
     static constexpr int NativeNameRole = Qt::UserRole;
+
+    // Replaces the list's entries by `files` (with the names on disk they stand for) and sets
+    // LoadedCount.
+    void LoadFiles(const QStringList& files, const std::vector<std::optional<QByteArray>>& natives);
 
     void CreateMenu();
     void CreateControls();

@@ -1,28 +1,89 @@
-// Loading the list of files that the next run works through.
+// Loading the list of files that the next run works through: from the open dialog, or by dropping
+// files on the window.
 
 #include "main/mainform.h"
 
+#include "main/filechooser.h"
 #include "main/topendialog.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace veltrane {
+
+namespace {
+
+bool AreLocalFiles(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty())
+        return false;
+    const QList<QUrl> urls = data->urls();
+    return std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+// The name on disk that a dropped file's address stands for: its path's percent-encoded bytes, exact
+// also where they are not UTF-8.
+QByteArray NativePathOfUrl(const QUrl& url) {
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+} // namespace
 
 void TMainForm::FileOpen() {
     if (!m_openDialog->Execute())
         return;
+    LoadFiles(m_openDialog->Files(), m_openDialog->NativeFiles());
+}
+
+void TMainForm::LoadFiles(const QStringList& files, const std::vector<std::optional<QByteArray>>& natives) {
     // The new choice replaces everything, leftovers of a run that stopped early included.
     FileList->clear();
-    const QStringList& files = m_openDialog->Files();
     for (qsizetype n = 0; n < files.size(); ++n) {
         // The entry shows the name as text and keeps the bytes it stands for beside it; an entry
         // whose text stands for several names keeps none.
         auto* item = new QListWidgetItem(files[n], FileList);
-        if (const std::optional<QByteArray>& native = m_openDialog->NativeFiles()[static_cast<std::size_t>(n)])
+        if (const std::optional<QByteArray>& native = natives[static_cast<std::size_t>(n)])
             item->setData(NativeNameRole, *native);
     }
     RepaintFileList();
     m_loadedCount = static_cast<std::int32_t>(FileList->count());
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    if (AreLocalFiles(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    if (!AreLocalFiles(event->mimeData()))
+        return;
+    QStringList files;
+    std::vector<std::optional<QByteArray>> natives;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        const QByteArray native = NativePathOfUrl(url);
+        const QString refusal = FileChooser::Refusal(native);
+        if (!refusal.isEmpty()) {
+            event->ignore();
+            // Said once the drop is over: a modal box inside the drop would hold the file manager
+            // that is waiting for its end.
+            QTimer::singleShot(0, this, [this, refusal] {
+                QMessageBox::warning(this, QGuiApplication::applicationDisplayName(), refusal);
+            });
+            return;
+        }
+        files.append(QFile::decodeName(native));
+        natives.emplace_back(native);
+    }
+    event->acceptProposedAction();
+    LoadFiles(files, natives);
 }
 
 } // namespace veltrane

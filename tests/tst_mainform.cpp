@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -518,6 +519,58 @@ void TestMainForm::chooserTypedNames() {
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
     }
+}
+
+void TestMainForm::droppingFiles_data() {
+    QTest::addColumn<QStringList>("dropped"); // names in the test folder, or whole addresses with "://"
+    QTest::addColumn<QString>("refusal");     // a line of the refusal shown, or empty
+    QTest::addColumn<QStringList>("entries");
+    const QStringList before{"c"};
+    QTest::newRow("two files") << QStringList{"a", "b"} << "" << QStringList{"a", "b"};
+    QTest::newRow("blank and percent in the name") << QStringList{"my 100%"} << "" << QStringList{"my 100%"};
+    QTest::newRow("a missing file") << QStringList{"a", "missing"} << "File not found." << before;
+    QTest::newRow("a folder") << QStringList{"sub", "a"} << "This is not an ordinary file." << before;
+    QTest::newRow("not a local file") << QStringList{"https://example.org/a"} << "" << before;
+}
+
+// Files dragged from a file manager onto the window load as a choice in the open dialog does.
+void TestMainForm::droppingFiles() {
+    QFETCH(QStringList, dropped);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, entries);
+    for (const char* name : {"a", "b", "c", "my 100%"})
+        MakeFile(QLatin1String(name), "x");
+    QVERIFY(QDir(Dir->path()).mkdir("sub"));
+    Load({Path("c")});
+    QList<QUrl> urls;
+    for (const QString& name : dropped)
+        urls.append(name.contains("://") ? QUrl(name) : QUrl::fromLocalFile(Path(name)));
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form.get(), &enter);
+    QCOMPARE(enter.isAccepted(), !dropped.front().contains("://"));
+    QStringList messages;
+    if (enter.isAccepted()) {
+        QDropEvent drop(QPointF(300, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &drop);
+        QCOMPARE(drop.isAccepted(), refusal.isEmpty());
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                messages.append(box->text());
+                box->accept();
+            }
+        });
+        QTest::qWait(50);
+    }
+    QStringList expected;
+    for (const QString& name : entries)
+        expected.append(Path(name));
+    QCOMPARE(Entries(), expected);
+    QCOMPARE(Form->LoadedCount(), static_cast<int>(entries.size()));
+    QCOMPARE(messages.size(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty())
+        QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
 }
 
 void TestMainForm::readOnlyFileRefused() {

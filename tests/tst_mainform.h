@@ -47,6 +47,8 @@ private slots:
     void chooserTypedNames_data();
     void chooserTypedNames();
     void readOnlyFileRefused();
+    void droppingFiles_data();
+    void droppingFiles();
 
     // tst_mainform_runs.cpp
     void keyCheck_data();
