@@ -1,6 +1,7 @@
 // Throughput of the in-place pass and its parts beside their references, in one run:
 //   1. the keystream XOR as the pass applies it (64 KiB blocks, each starting at step index 0, j
-//      carried from block to block), over a 64 MiB buffer;
+//      carried from block to block), over a 64 MiB buffer; beside it the kernel the engine used
+//      before (bench/baselinekernel.cpp) and the kernel that stores the stream instead of XORing it;
 //   2. OpenSSL's RC4 over the same buffer, the hand-tuned member of the cipher family;
 //   3. memcpy of the same buffer, the ceiling set by memory bandwidth;
 //   4. the whole in-place pass through the current-file handle, progress figures included, over a
@@ -9,7 +10,9 @@
 // are per second of the thread's CPU time (system time of the file pass included), which a busy
 // shared machine disturbs far less than wall-clock time.
 
+#include "baselinekernel.h"
 #include "cyclecounter.h"
+#include "limitkernels.h"
 #include "summaryreporter.h"
 
 #include "main/engine/blockpass.h"
@@ -109,6 +112,77 @@ void KeystreamXor(benchmark::State& state) {
     cycles.Finish(state, buffer.size());
 }
 
+void KeystreamGenerate(benchmark::State& state) {
+    std::vector<std::uint8_t>& buffer = SharedBuffer();
+    const std::vector<std::uint8_t> key(Key, Key + KeyLength);
+    veltrane::KeystreamGenerator generator;
+    CycleSpan cycles;
+    for (auto _ : state) {
+        generator.ScheduleKey(key);
+        for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize) {
+            const std::size_t length = std::min(veltrane::BlockSize, buffer.size() - offset);
+            generator.GenerateBlock(std::span(buffer.data() + offset, length));
+        }
+        benchmark::ClobberMemory();
+    }
+    cycles.Finish(state, buffer.size());
+}
+
+void BaselineKeystreamXor(benchmark::State& state) {
+    if (!BaselineKernelAvailable()) {
+        state.SkipWithError("the earlier kernel exists for x86-64 only");
+        return;
+    }
+    std::vector<std::uint8_t>& buffer = SharedBuffer();
+    const std::vector<std::uint8_t> key(Key, Key + KeyLength);
+    veltrane::KeystreamGenerator generator;
+    CycleSpan cycles;
+    for (auto _ : state) {
+        generator.ScheduleKey(key);
+        alignas(64) std::uint8_t table[256];
+        std::memcpy(table, generator.stateTable().data(), sizeof table);
+        unsigned j = generator.j();
+        for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize)
+            j = BaselineXorChunks(table, j, buffer.data() + offset, veltrane::BlockSize / 256);
+        benchmark::DoNotOptimize(j);
+        benchmark::ClobberMemory();
+    }
+    cycles.Finish(state, buffer.size());
+}
+
+// The two lower bounds of bench/limitkernels.h, over the same buffer and from the same table.
+template <unsigned (*Kernel)(const std::uint8_t*, std::uint8_t*, unsigned, std::uint8_t*, std::size_t)>
+void Limit(benchmark::State& state) {
+    if (!LimitKernelsAvailable()) {
+        state.SkipWithError("the limit kernels exist for x86-64 only");
+        return;
+    }
+    std::vector<std::uint8_t>& buffer = SharedBuffer();
+    const std::vector<std::uint8_t> key(Key, Key + KeyLength);
+    veltrane::KeystreamGenerator generator;
+    generator.ScheduleKey(key);
+    alignas(64) std::uint8_t table[256];
+    alignas(64) std::uint8_t sink[256];
+    std::memcpy(table, generator.stateTable().data(), sizeof table);
+    CycleSpan cycles;
+    for (auto _ : state) {
+        unsigned j = generator.j();
+        for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize)
+            j = Kernel(table, sink, j, buffer.data() + offset, veltrane::BlockSize / 256);
+        benchmark::DoNotOptimize(j);
+        benchmark::ClobberMemory();
+    }
+    cycles.Finish(state, buffer.size());
+}
+
+void LimitNoHazard(benchmark::State& state) {
+    Limit<NoHazardXorChunks>(state);
+}
+
+void LimitPortsOnly(benchmark::State& state) {
+    Limit<PortsOnlyXorChunks>(state);
+}
+
 void OpenSslRc4(benchmark::State& state) {
     std::vector<std::uint8_t>& buffer = SharedBuffer();
     RC4_KEY key;
@@ -180,6 +254,10 @@ void FilePass(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(KeystreamXor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BaselineKeystreamXor)->Unit(benchmark::kMillisecond);
+BENCHMARK(KeystreamGenerate)->Unit(benchmark::kMillisecond);
+BENCHMARK(LimitNoHazard)->Unit(benchmark::kMillisecond);
+BENCHMARK(LimitPortsOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSslRc4)->Unit(benchmark::kMillisecond);
 BENCHMARK(Memcpy)->Unit(benchmark::kMillisecond);
 BENCHMARK(FilePass)->Unit(benchmark::kMillisecond);

@@ -1,4 +1,4 @@
-// The optimised XorBlock against a plain reading of the generator's rules, written here once more
+// The optimised XorBlock and GenerateBlock against a plain reading of the generator's rules, written here once more
 // and independently of the engine: many random keys (empty, short, long, every byte value), random
 // block lengths and splits with j carried from block to block, and unaligned data with guard
 // bytes around it, so that no speed-up can drift from the format.
@@ -105,13 +105,20 @@ void TestKeystreamDifferential::matchesPlainRules_data() {
     QTest::addColumn<int>("maxKeyLength");
     QTest::addColumn<int>("maxTotal");
     QTest::addColumn<int>("splits");
+    QTest::addColumn<bool>("generate"); // GenerateBlock instead of XorBlock
 
     const int several = 4 * 65536 + 1000;
-    QTest::newRow("pass blocks, keys 0..300") << 1u << 40 << 300 << several << int(Splits::PassBlocks);
-    QTest::newRow("random splits, keys 0..300") << 2u << 40 << 300 << several << int(Splits::Random);
-    QTest::newRow("small splits, short keys") << 3u << 60 << 8 << 20000 << int(Splits::Small);
-    QTest::newRow("chunk multiples, keys 0..300") << 4u << 40 << 300 << several << int(Splits::ChunkMultiples);
-    QTest::newRow("short totals, keys 0..300") << 5u << 300 << 300 << 700 << int(Splits::Random);
+    for (const bool generate : {false, true}) {
+        const char* const kind = generate ? "generate, " : "xor, ";
+        const auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow((QByteArray(kind) + name).constData());
+        };
+        row("pass blocks, keys 0..300") << 1u << 40 << 300 << several << int(Splits::PassBlocks) << generate;
+        row("random splits, keys 0..300") << 2u << 40 << 300 << several << int(Splits::Random) << generate;
+        row("small splits, short keys") << 3u << 60 << 8 << 20000 << int(Splits::Small) << generate;
+        row("chunk multiples, keys 0..300") << 4u << 40 << 300 << several << int(Splits::ChunkMultiples) << generate;
+        row("short totals, keys 0..300") << 5u << 300 << 300 << 700 << int(Splits::Random) << generate;
+    }
 }
 
 void TestKeystreamDifferential::matchesPlainRules() {
@@ -120,6 +127,7 @@ void TestKeystreamDifferential::matchesPlainRules() {
     QFETCH(int, maxKeyLength);
     QFETCH(int, maxTotal);
     QFETCH(int, splits);
+    QFETCH(bool, generate);
 
     QRandomGenerator random(seed);
     constexpr int guard = 64;
@@ -139,9 +147,16 @@ void TestKeystreamDifferential::matchesPlainRules() {
         int offset = misalign + guard;
         for (std::size_t block = 0; block < lengths.size(); ++block) {
             const int length = lengths[block];
-            for (int c = 0; c < length; ++c)
-                expected[static_cast<std::size_t>(offset + c)] ^= static_cast<std::uint8_t>(plain.next(c % 256));
-            generator.XorBlock(std::span(data.data() + offset, static_cast<std::size_t>(length)));
+            for (int c = 0; c < length; ++c) {
+                const auto k = static_cast<std::uint8_t>(plain.next(c % 256));
+                std::uint8_t& byte = expected[static_cast<std::size_t>(offset + c)];
+                byte = generate ? k : static_cast<std::uint8_t>(byte ^ k);
+            }
+            const std::span piece(data.data() + offset, static_cast<std::size_t>(length));
+            if (generate)
+                generator.GenerateBlock(piece);
+            else
+                generator.XorBlock(piece);
             offset += length;
 
             const QByteArray where = QByteArray("trial ") + QByteArray::number(trial) + " key length " +

@@ -19,6 +19,8 @@ public:
     // XORs the stream over `block`, whose first byte takes step index 0: exactly
     // block[c] ^= NextKeyByte(c % 256) for c = 0, 1, ... in order, j carrying on afterwards.
     void XorBlock(std::span<std::uint8_t> block);
+    // Like XorBlock, but stores the stream bytes themselves: stream[c] = NextKeyByte(c % 256).
+    void GenerateBlock(std::span<std::uint8_t> stream);
 
     const std::array<std::uint8_t, 256>& stateTable() const { return StateTable; }
     const std::array<std::uint8_t, 256>& keyTable() const { return KeyTable; }
