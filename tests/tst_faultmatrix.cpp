@@ -412,54 +412,98 @@ void TestFaultMatrix::faultInBatch() {
 }
 
 // Where the process dies.
-enum class KillPoint { EncryptPass, BetweenAppends, DecryptPass, BeforeTruncation };
+enum class KillPoint {
+    EncryptPass,
+    EncryptWrite,
+    BetweenAppends,
+    DecryptPass,
+    BeforeTruncation,
+    EncryptUndo,
+    DecryptUndo
+};
 Q_DECLARE_METATYPE(KillPoint)
+
+namespace {
+
+// A fault hook that kills the process at the `count`-th write to the file.
+veltrane::CurrentFileHandle::FaultHook KillAtWrite(int count) {
+    return [count, writes = 0](FileOperation operation, std::int64_t, std::size_t&) mutable {
+        if (operation == FileOperation::Write && ++writes == count)
+            ::raise(SIGKILL);
+        return 0;
+    };
+}
+
+QString Done(Command command) {
+    return command == Command::Encrypt ? QStringLiteral("encrypted") : QStringLiteral("decrypted");
+}
+
+// What the next command says when it finishes or undoes the interrupted one.
+QString Recovered(Command interrupted, Command next) {
+    const QString what = interrupted == Command::Encrypt ? QStringLiteral("encryption") : QStringLiteral("decryption");
+    return Done(next) + (interrupted == next ? " (finished an interrupted " : " (undid an interrupted ") + what + ')';
+}
+
+} // namespace
 
 void TestFaultMatrix::killedMidway_data() {
     QTest::addColumn<KillPoint>("point");
     QTest::addColumn<int>("size");
-    QTest::addColumn<int>("killAtBlock");           // for a pass: dies before writing back this block
-    QTest::addColumn<QStringList>("laterOutcomes"); // of Decrypt, Encrypt, Decrypt, Encrypt in turn
+    QTest::addColumn<int>("killAt");      // a pass: dies before writing back this block; otherwise at this write
+    QTest::addColumn<int>("killAgainAt"); // the first command after it dies too, at this write (0: it does not)
+    QTest::addColumn<Command>("next");    // the command that must then give the exact result
 
-    const QStringList refusedThenCycles{"not encrypted", "encrypted", "decrypted", "encrypted"};
-    QTest::newRow("encrypt pass, before the first write") << KillPoint::EncryptPass << 300000 << 1 << refusedThenCycles;
-    QTest::newRow("encrypt pass, after one block") << KillPoint::EncryptPass << 300000 << 2 << refusedThenCycles;
-    QTest::newRow("encrypt pass, before the last block") << KillPoint::EncryptPass << 300000 << 5 << refusedThenCycles;
-    QTest::newRow("encrypt, between the two appends") << KillPoint::BetweenAppends << 100000 << 0 << refusedThenCycles;
-    // The trailer is intact and the key still checks, so decrypting again runs over the whole file:
-    // the part done before is enciphered once more and the run reports success.
-    QTest::newRow("decrypt pass, after two blocks")
-        << KillPoint::DecryptPass << 300000 << 3 << QStringList{"decrypted", "encrypted", "decrypted", "encrypted"};
-    // The check block straddles the first block's end: deciphered in part, it no longer matches the
-    // key, while the marker in the next block is intact.
-    QTest::newRow("decrypt pass, check block half deciphered")
-        << KillPoint::DecryptPass << 65530 << 2
-        << QStringList{"invalid key", "already encrypted", "invalid key", "already encrypted"};
-    QTest::newRow("decrypt, before the trailer is cut off")
-        << KillPoint::BeforeTruncation << 100000 << 0 << refusedThenCycles;
+    for (const Command next : {Command::Encrypt, Command::Decrypt}) {
+        const char* then = next == Command::Encrypt ? ", then encrypt" : ", then decrypt";
+        const auto row = [&](const char* name, KillPoint point, int size, int killAt, int again = 0) {
+            QTest::addRow("%s%s", name, then) << point << size << killAt << again << next;
+        };
+        // Recorded, but not a byte written yet.
+        row("encrypt pass, at the first write", KillPoint::EncryptWrite, 300000, 1);
+        row("encrypt pass, at the third write", KillPoint::EncryptWrite, 300000, 3);
+        row("encrypt pass, after one block", KillPoint::EncryptPass, 300000, 2);
+        row("encrypt pass, before the last block", KillPoint::EncryptPass, 300000, 5);
+        row("encrypt, between the two appends", KillPoint::BetweenAppends, 100000, 0);
+        row("encrypt of an empty file, between the two appends", KillPoint::BetweenAppends, 0, 0);
+        row("decrypt pass, after two blocks", KillPoint::DecryptPass, 300000, 3);
+        // The check block straddles the first block's end and is half deciphered.
+        row("decrypt pass, check block half deciphered", KillPoint::DecryptPass, 65530, 2);
+        row("decrypt, before the trailer is cut off", KillPoint::BeforeTruncation, 100000, 0);
+        // A write fails in the fifth block; the undo of the four before it is killed in its second.
+        row("encrypt's undo after a failed write", KillPoint::EncryptUndo, 300000, 2);
+        row("decrypt's undo after a failed write", KillPoint::DecryptUndo, 300000, 2);
+        // The recovery itself is killed: it undoes (first row) or finishes (second row) the pass.
+        row("encrypt pass, and the decrypt undoing it", KillPoint::EncryptPass, 300000, 4, 3);
+        row("encrypt pass, and the encrypt finishing it", KillPoint::EncryptPass, 300000, 2, 2);
+    }
 }
 
-// The process is killed at a chosen point of one command. The user is left with a file partly
-// transformed; whatever Encrypt or Decrypt is run on it afterwards, each state must be the killed
-// state or that state enciphered once more with a trailer, so the plain bytes stay recoverable
-// with the key.
+// The process is killed at a chosen point of one command (and maybe once more in the command after
+// it). Whatever the user runs next, Encrypt or Decrypt with the same key, gives exactly the encrypted
+// or the plain file, and says that it finished or undid the interrupted command.
 void TestFaultMatrix::killedMidway() {
     QFETCH(KillPoint, point);
     QFETCH(int, size);
-    QFETCH(int, killAtBlock);
-    QFETCH(QStringList, laterOutcomes);
+    QFETCH(int, killAt);
+    QFETCH(int, killAgainAt);
+    QFETCH(Command, next);
 
     const QByteArray key("killed");
     const QByteArray plain = Pattern(size, 7);
+    const QByteArray encrypted = Encrypted(plain, key);
     const QString file = path("interrupted");
-    const bool decrypting = point == KillPoint::DecryptPass || point == KillPoint::BeforeTruncation;
-    QVERIFY(WriteFile(file, decrypting ? Encrypted(plain, key) : plain));
+    const bool decrypting =
+        point == KillPoint::DecryptPass || point == KillPoint::BeforeTruncation || point == KillPoint::DecryptUndo;
+    const Command interrupted = decrypting ? Command::Decrypt : Command::Encrypt;
+    QVERIFY(WriteFile(file, decrypting ? encrypted : plain));
 
     const int signal = RunInChild([&] {
         EngineUnit unit;
         unit.KeyText = enginetest::Key(key);
         Interference interference;
-        if (point == KillPoint::BetweenAppends) {
+        if (point == KillPoint::EncryptWrite) {
+            interference.Hook = KillAtWrite(killAt);
+        } else if (point == KillPoint::BetweenAppends) {
             interference.Hook = [size](FileOperation operation, std::int64_t position, std::size_t&) {
                 if (operation == FileOperation::Write && position == size + 10)
                     ::raise(SIGKILL);
@@ -471,98 +515,98 @@ void TestFaultMatrix::killedMidway() {
                     ::raise(SIGKILL);
                 return 0;
             };
+        } else if (point == KillPoint::EncryptUndo || point == KillPoint::DecryptUndo) {
+            interference.Hook = [killAt, failed = false, undoWrites = 0](FileOperation operation, std::int64_t position,
+                                                                         std::size_t&) mutable {
+                if (operation != FileOperation::Write)
+                    return 0;
+                if (!failed && position == 4 * 65536) {
+                    failed = true;
+                    return EIO;
+                }
+                if (failed && ++undoWrites == killAt)
+                    ::raise(SIGKILL);
+                return 0;
+            };
         }
-        KillingDisplay display(killAtBlock);
-        RunOne(unit, decrypting ? Command::Decrypt : Command::Encrypt, file, interference, &display);
+        KillingDisplay display(point == KillPoint::EncryptPass || point == KillPoint::DecryptPass ? killAt : 0);
+        RunOne(unit, interrupted, file, interference, &display);
     });
     QCOMPARE(signal, SIGKILL);
 
-    // What the user has after the kill, and how the plain bytes come back from it.
-    const qsizetype done = killAtBlock > 0 ? qsizetype(killAtBlock - 1) * 65536 : 0;
-    QByteArray killed;
-    switch (point) {
-    case KillPoint::EncryptPass:
-        killed = XorPrefix(plain, key, done);
-        QVERIFY(XorPrefix(killed, key, done) == plain);
-        break;
-    case KillPoint::BetweenAppends:
-        killed = Encrypted(plain, key).chopped(10);
-        QVERIFY(XorPrefix(killed, key, size).left(size) == plain);
-        break;
-    case KillPoint::DecryptPass:
-        killed = XorPrefix(Encrypted(plain, key), key, done);
-        QVERIFY(XorPrefix(killed, key, done) == Encrypted(plain, key));
-        break;
-    case KillPoint::BeforeTruncation:
-        killed = XorPrefix(Encrypted(plain, key), key, size + 20);
-        QVERIFY(killed.left(size) == plain);
-        break;
-    }
-    QVERIFY(FileBytes(file) == killed);
-
-    // Later commands, the user trying to make sense of it.
     EngineUnit unit;
     unit.KeyText = enginetest::Key(key);
-    QByteArray state = killed;
-    for (int n = 0; n < laterOutcomes.size(); ++n) {
-        const Command command = n % 2 == 0 ? Command::Decrypt : Command::Encrypt;
-        const FileResult result = RunOne(unit, command, file);
-        QCOMPARE(result.Outcome, laterOutcomes[n]);
-        if (result.Outcome == "encrypted")
-            state = Encrypted(state, key);
-        else if (result.Outcome == "decrypted")
-            state = XorPrefix(state, key, state.size()).chopped(20);
-        QVERIFY2(FileBytes(file) == state, qPrintable(QStringLiteral("after later command %1").arg(n + 1)));
-        QVERIFY(state == killed || state == Encrypted(killed, key) ||
-                (point == KillPoint::DecryptPass && Encrypted(state, key) == killed));
+    if (killAgainAt > 0) {
+        const Command first = next == Command::Encrypt ? Command::Decrypt : Command::Encrypt;
+        QCOMPARE(RunInChild([&] {
+                     EngineUnit another;
+                     another.KeyText = enginetest::Key(key);
+                     RunOne(another, first, file, Interference{{}, {}, KillAtWrite(killAgainAt)});
+                 }),
+                 SIGKILL);
     }
+    // A wrong key changes nothing and leaves the record for the right one.
+    const QByteArray before = FileBytes(file);
+    EngineUnit wrong;
+    wrong.KeyText = enginetest::Key("not the key");
+    QCOMPARE(RunOne(wrong, next, file).Outcome, QStringLiteral("invalid key"));
+    QVERIFY(FileBytes(file) == before);
+
+    const FileResult result = RunOne(unit, next, file);
+    QVERIFY2(result.Outcome.startsWith(Done(next) + " ("), qPrintable(result.Outcome + ' ' + result.Message));
+    if (killAgainAt == 0)
+        QCOMPARE(result.Outcome, Recovered(interrupted, next));
+    QVERIFY(FileBytes(file) == (next == Command::Encrypt ? encrypted : plain));
+    // Nothing is left of the interruption: the same command again is refused as usual.
+    QCOMPARE(RunOne(unit, next, file).Outcome,
+             next == Command::Encrypt ? QStringLiteral("already encrypted") : QStringLiteral("not encrypted"));
 }
 
-// Killed from outside at a moment nobody chose: the file must still be the plain bytes with one
-// prefix enciphered, never a torn mixture.
+// Killed from outside at a moment nobody chose, over and over, with files from empty to several
+// blocks and both commands: the command after it always gives the exact result it stands for.
 void TestFaultMatrix::killedAtRandomMoment() {
     const QByteArray key("random");
-    const qsizetype size = 48 * 65536 + 123;
-    const QByteArray plain = Pattern(size, 9);
-    const QByteArray cipher = enginetest::Xor(plain, enginetest::Keystream(key, size));
+    constexpr qsizetype MostSize = 6 * 1024 * 1024;
+    const QByteArray stream = enginetest::Keystream(key, MostSize + 20);
+    const QByteArray checkBlock = enginetest::Xor(Marker, stream.left(10));
     const QString file = path("random");
-    for (int round = 0; round < 4; ++round) {
-        QVERIFY(WriteFile(file, plain));
+    QRandomGenerator random(20261207);
+    const qsizetype awkward[] = {0, 1, 10, 65535, 65536, 65537, 2 * 65536 - 20};
+    int recovered = 0;
+    for (int round = 0; round < 160; ++round) {
+        const qsizetype size = round % 3 == 0 ? awkward[random.bounded(7)] : random.bounded(MostSize);
+        const QByteArray plain = Pattern(size, static_cast<std::uint32_t>(round));
+        const QByteArray encrypted = enginetest::Xor(plain, stream) + checkBlock + Marker;
+        const Command command = random.bounded(2) ? Command::Encrypt : Command::Decrypt;
+        const Command next = random.bounded(2) ? Command::Encrypt : Command::Decrypt;
+        QVERIFY(WriteFile(file, command == Command::Encrypt ? plain : encrypted));
+
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
         if (child == 0) {
             EngineUnit unit;
             unit.KeyText = enginetest::Key(key);
-            RunOne(unit, Command::Encrypt, file);
+            RunOne(unit, command, file);
             ::_exit(0);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(QRandomGenerator::global()->bounded(20000)));
+        std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(6000)));
         ::kill(child, SIGKILL);
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
 
-        const QByteArray left = FileBytes(file);
-        if (WIFEXITED(status)) {
-            // It finished before the kill.
-            QVERIFY(left == Encrypted(plain, key));
-            continue;
-        }
-        // Killed after the pass: the trailer is there in full, or its first half only.
-        const QByteArray encrypted = Encrypted(plain, key);
-        if (left.size() == size + 20) {
-            QVERIFY(left == encrypted);
-            continue;
-        }
-        if (left.size() == size + 10) {
-            QVERIFY(left == encrypted.chopped(10));
-            continue;
-        }
-        QCOMPARE(left.size(), size);
-        qsizetype cut = 0;
-        while (cut < size && left[cut] == cipher[cut])
-            ++cut;
-        QVERIFY2(left.mid(cut) == plain.mid(cut), qPrintable(QStringLiteral("torn after offset %1").arg(cut)));
+        EngineUnit unit;
+        unit.KeyText = enginetest::Key(key);
+        const FileResult result = RunOne(unit, next, file);
+        recovered += result.Outcome.contains("interrupted");
+        const QStringList expected{Done(next), Recovered(command, next),
+                                   next == Command::Encrypt ? "already encrypted" : "not encrypted"};
+        QVERIFY2(expected.contains(result.Outcome),
+                 qPrintable(QStringLiteral("round %1: %2 %3").arg(round).arg(result.Outcome, result.Message)));
+        QVERIFY2(FileBytes(file) == (next == Command::Encrypt ? encrypted : plain),
+                 qPrintable(QStringLiteral("round %1, %2 bytes").arg(round).arg(size)));
     }
+    // The kills must have landed inside commands often enough for the rounds to mean something.
+    QVERIFY2(recovered >= 20, qPrintable(QString::number(recovered)));
 }
 
 QTEST_APPLESS_MAIN(TestFaultMatrix)

@@ -1,64 +1,131 @@
 #include "main/engine/blockpass.h"
 
 #include "main/engine/engineerror.h"
+#include "main/engine/filelayout.h"
+#include "main/engine/interruption.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <span>
+#include <vector>
 
 namespace veltrane {
 
 namespace {
 
-// Transforms bytes [0, end) of the open file once more (the cipher is its own inverse at the same
-// offsets). Throws EngineError; `restored` tells how far it got.
-void TransformAgain(EngineUnit& unit, std::int64_t end, std::int64_t& restored) {
-    CurrentFileHandle& file = unit.CurrentFile;
-    unit.BlockBuffer.resize(BlockSize);
-    unit.Generator.ScheduleKey(unit.KeyText);
-    file.SeekTo(0);
-    while (restored < end) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(BlockSize, end - restored));
-        const std::span<std::uint8_t> block(unit.BlockBuffer.data(), want);
-        if (file.Read(block) != want)
-            throw EngineError("the file has become shorter", "the file has become shorter");
-        unit.Generator.XorBlock(block);
-        file.CheckUnchanged(false);
-        file.SeekTo(restored);
-        std::size_t written = 0;
-        try {
-            file.Write(block, &written);
-        } catch (...) {
-            restored += static_cast<std::int64_t>(written);
-            throw;
+std::uint64_t Sample(std::span<const std::uint8_t> page) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, page.data(), std::min<std::size_t>(sizeof value, page.size()));
+    return value;
+}
+
+// The first bytes of `page` XOR the keystream over it.
+std::uint64_t SampleXor(std::span<const std::uint8_t> page, std::span<const std::uint8_t> stream) {
+    return Sample(page) ^ Sample(stream);
+}
+
+std::span<const std::uint8_t> Page(std::span<const std::uint8_t> block, std::size_t page) {
+    const std::size_t start = page * RecordPageSize;
+    if (start >= block.size())
+        return {};
+    return block.subspan(start, std::min(RecordPageSize, block.size() - start));
+}
+
+// Whether the block being written back ends up enciphered: encryption's pass, decryption's undo.
+bool EndsEnciphered(RecordCommand command, RecordPhase phase) {
+    return (command == RecordCommand::Encrypt) == (phase == RecordPhase::Pass);
+}
+
+// For each page of a block as an interrupted command left it, whether it is already in the form
+// `phase` gives it. False when a page is in neither form.
+bool PageStates(RecordCommand command, RecordPhase phase, std::span<const std::uint8_t> data,
+                std::span<const std::uint8_t> stream, const BlockInFlight& block,
+                std::array<bool, RecordPagesPerBlock>& written) {
+    const bool enciphered = EndsEnciphered(command, phase);
+    for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
+        const auto bytes = Page(data, page);
+        if (bytes.empty()) {
+            written[page] = true;
+            continue;
         }
-        restored += static_cast<std::int64_t>(want);
+        const std::uint64_t asIs = Sample(bytes);
+        const std::uint64_t flipped = SampleXor(bytes, Page(stream, page));
+        const std::uint64_t wanted = block.Samples[page];
+        // The enciphered form is what the record keeps: as it is, or once more transformed.
+        const bool inTargetForm = (enciphered ? asIs : flipped) == wanted;
+        const bool inFormerForm = (enciphered ? flipped : asIs) == wanted;
+        if (!inTargetForm && !inFormerForm)
+            return false;
+        written[page] = inTargetForm;
     }
+    return true;
+}
+
+// A fresh schedule of the key, with the keystream moved on to `offset` (a block boundary).
+void StartKeystreamAt(EngineUnit& unit, std::int64_t offset) {
+    unit.Generator.ScheduleKey(unit.KeyText);
+    if (offset == 0)
+        return;
+    std::vector<std::uint8_t> scratch(BlockSize);
+    for (std::int64_t at = 0; at < offset; at += BlockSize)
+        unit.Generator.XorBlock(
+            std::span(scratch.data(), static_cast<std::size_t>(std::min<std::int64_t>(BlockSize, offset - at))));
+}
+
+void TakeSamples(std::span<const std::uint8_t> block, BlockInFlight& into) {
+    for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
+        const auto bytes = Page(block, page);
+        into.Samples[page] = bytes.empty() ? 0 : Sample(bytes);
+    }
+}
+
+void RecordBlock(EngineUnit& unit, RecordPhase phase, const BlockInFlight& block, std::int64_t undoEnd,
+                 const timespec& modified) {
+    RecordState& state = unit.Record.state();
+    state.Phase = phase;
+    state.Block = block.Block;
+    state.BlockLength = block.Length;
+    state.UndoEnd = undoEnd;
+    state.ExpectedSize = unit.CurrentFile.expectedSize();
+    state.ModifiedSeconds = modified.tv_sec;
+    state.ModifiedNanoseconds = modified.tv_nsec;
+    state.Samples = block.Samples;
+    unit.Record.Write(state);
 }
 
 // Puts the file back as unit.Undo describes; returns the words that say how it was left.
 std::string Restore(EngineUnit& unit) {
     CurrentFileHandle& file = unit.CurrentFile;
-    const UndoPlan& plan = unit.Undo;
-    std::int64_t restored = 0;
+    UndoPlan& plan = unit.Undo;
+    if (plan.TransformedEnd < 0) {
+        unit.LeftInBetween = true;
+        return "; the file is left part-way through the interrupted command, whose record was kept";
+    }
+    plan.RestoredEnd = 0;
     try {
-        TransformAgain(unit, plan.TransformedEnd, restored);
+        if (plan.TransformedEnd > 0)
+            TransformBlocks(unit, RecordPhase::Undo, 0, plan.TransformedEnd, plan.TransformedEnd, nullptr, nullptr);
     } catch (const EngineError& failure) {
+        unit.LeftInBetween = true;
         std::string left =
             "; restoring it failed too (" + failure.reason() + "), so the file is left partly transformed";
-        if (restored > 0)
-            left += " from offset " + std::to_string(restored);
+        if (plan.RestoredEnd > 0)
+            left += " from offset " + std::to_string(plan.RestoredEnd);
         return left + " up to offset " + std::to_string(plan.TransformedEnd);
     }
     bool cutBack = false;
     if (plan.OriginalLength >= 0) {
         try {
             cutBack = file.Size() != plan.OriginalLength;
-            if (cutBack)
+            if (cutBack) {
+                RecordPhaseNow(unit, RecordPhase::UndoCut);
                 file.Truncate(plan.OriginalLength);
+            }
         } catch (const EngineError& failure) {
+            unit.LeftInBetween = true;
             return "; its bytes were restored but cutting it back to " + std::to_string(plan.OriginalLength) +
                    " bytes failed too (" + failure.reason() + ")";
         }
@@ -68,11 +135,12 @@ std::string Restore(EngineUnit& unit) {
     file.Deallocate(plan.Holes);
     if (plan.ReservedAfterEnd > 0)
         file.ReleaseAfterEnd(plan.ReservedAfterEnd);
+    unit.LeftInBetween = false;
     return plan.TransformedEnd > 0 || cutBack ? "; the file was restored" : "; the file was left unchanged";
 }
 
 std::string LeftAsItIs(const UndoPlan& plan) {
-    if (plan.TransformedEnd <= 0)
+    if (plan.TransformedEnd == 0)
         return "; it was not written further, and none of its bytes had been changed";
     return "; it was not written further, so the file is left as it is now, transformed up to offset " +
            std::to_string(plan.TransformedEnd);
@@ -94,14 +162,134 @@ int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength) {
     return whole >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(whole);
 }
 
+void RecordPhaseNow(EngineUnit& unit, RecordPhase phase) {
+    if (!unit.Record.wanted())
+        return;
+    RecordBlock(unit, phase, BlockInFlight{}, 0, unit.CurrentFile.CheckUnchanged(false));
+}
+
+bool ReadBlockInFlight(EngineUnit& unit, RecordPhase phase, const BlockInFlight& block,
+                       std::array<bool, RecordPagesPerBlock>& written) {
+    CurrentFileHandle& file = unit.CurrentFile;
+    const auto length = static_cast<std::size_t>(std::clamp<std::int64_t>(block.Length, 0, BlockSize));
+    std::vector<std::uint8_t> data(length), stream(length);
+    file.SeekTo(block.Block * static_cast<std::int64_t>(BlockSize));
+    if (file.Read(data) != length)
+        return false;
+    StartKeystreamAt(unit, block.Block * static_cast<std::int64_t>(BlockSize));
+    unit.Generator.XorBlock(stream);
+    return PageStates(unit.Record.state().Command, phase, data, stream, block, written);
+}
+
+void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std::int64_t end, std::int64_t undoEnd,
+                     const BlockInFlight* mixed, ProgressDisplay* display) {
+    CurrentFileHandle& file = unit.CurrentFile;
+    const bool passing = phase == RecordPhase::Pass;
+    // The index rule (offset mod 256) relies on every block but the last being exactly this long.
+    unit.BlockBuffer.resize(BlockSize);
+    StartKeystreamAt(unit, from);
+    const bool recorded = unit.Record.wanted();
+    if (recorded && !unit.Record.recording()) {
+        // The record starts with the check block of the key, made from the stream's first bytes
+        // (both commands' files carry the same one under the same key).
+        KeystreamGenerator head = unit.Generator;
+        for (std::size_t n = 0; n < FileMarker.size(); ++n)
+            unit.Record.state().CheckBlock[n] = FileMarker[n] ^ head.NextKeyByte(static_cast<std::uint8_t>(n));
+    }
+    const bool enciphered = EndsEnciphered(unit.Record.state().Command, phase);
+    std::vector<std::uint8_t> stream;
+
+    file.SeekTo(from);
+    std::int64_t position = from;
+    do {
+        const auto wanted =
+            static_cast<std::size_t>(std::clamp<std::int64_t>(end - position, 0, static_cast<std::int64_t>(BlockSize)));
+        const std::size_t got = file.Read(std::span(unit.BlockBuffer.data(), wanted));
+        const std::span<std::uint8_t> block(unit.BlockBuffer.data(), got);
+        BlockInFlight inFlight;
+        inFlight.Block = position / static_cast<std::int64_t>(BlockSize);
+        inFlight.Length = static_cast<std::int64_t>(got);
+        const bool fixing = mixed && position == from;
+        if (fixing) {
+            // Only the pages that had not reached the file are transformed now.
+            stream.assign(got, 0);
+            unit.Generator.XorBlock(stream);
+            std::array<bool, RecordPagesPerBlock> written{};
+            if (!PageStates(unit.Record.state().Command, phase, block, stream, *mixed, written))
+                throw FileChangedError("Cannot go on with \"" + file.path() +
+                                           "\": another program changed the file since the interrupted command",
+                                       "another program changed the file", FileChange::Rewritten);
+            for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
+                const std::size_t start = page * RecordPageSize;
+                for (std::size_t n = start; !written[page] && n < std::min(got, start + RecordPageSize); ++n)
+                    block[n] ^= stream[n];
+            }
+            if (recorded) {
+                for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
+                    const auto bytes = Page(block, page);
+                    inFlight.Samples[page] =
+                        bytes.empty() ? 0 : (enciphered ? Sample(bytes) : SampleXor(bytes, Page(stream, page)));
+                }
+            }
+        } else {
+            // The record keeps the enciphered form: as read when it is being deciphered, as written
+            // when it is being enciphered.
+            if (recorded && !enciphered)
+                TakeSamples(block, inFlight);
+            unit.Generator.XorBlock(block);
+            if (recorded && enciphered)
+                TakeSamples(block, inFlight);
+        }
+        if (passing) {
+            ++unit.BlockCount;
+            if (display)
+                display->SetProgress(ProgressFigure(unit.BlockCount, unit.FileLength));
+        }
+        // A file that another program cut or grew since the last block is not written further.
+        const timespec modified = file.CheckUnchanged(false);
+        if (recorded)
+            RecordBlock(unit, phase, inFlight, undoEnd, modified);
+        file.SeekTo(position);
+        std::size_t written = 0;
+        try {
+            file.Write(block, &written);
+        } catch (...) {
+            if (passing)
+                unit.Undo.TransformedEnd = fixing ? -1 : position + static_cast<std::int64_t>(written);
+            else
+                unit.Undo.RestoredEnd = position + static_cast<std::int64_t>(written);
+            throw;
+        }
+        position += static_cast<std::int64_t>(got);
+        if (passing) {
+            unit.Undo.TransformedEnd = position;
+            // The block in hand is finished; an interruption undoes the pass from here.
+            ThrowIfInterrupted(file.path().c_str());
+        } else {
+            unit.Undo.RestoredEnd = position;
+        }
+    } while (position < end);
+}
+
 void UndoAndRethrow(EngineUnit& unit) {
     const std::exception_ptr failure = std::current_exception();
     try {
         std::rethrow_exception(failure);
     } catch (const FileChangedError& changed) {
-        const std::string left = changed.mayRestore() ? Restore(unit) : LeftAsItIs(unit.Undo);
+        std::string left;
+        if (changed.mayRestore()) {
+            left = Restore(unit);
+        } else {
+            // Nothing can be put back exactly any more, so the record has nothing left to tell.
+            left = LeftAsItIs(unit.Undo);
+            unit.LeftInBetween = false;
+        }
         unit.Undo = {};
         throw FileChangedError(changed.what() + left, changed.reason(), changed.change());
+    } catch (const InterruptedError& interrupted) {
+        const std::string left = Restore(unit);
+        unit.Undo = {};
+        throw InterruptedError(interrupted.what() + left, interrupted.reason());
     } catch (const EngineError& error) {
         const std::string left = Restore(unit);
         unit.Undo = {};
@@ -122,11 +310,12 @@ bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display) {
         if (!file.Open())
             return false;
         unit.Undo = {};
+        unit.Resume = {};
     }
     if (display)
         display->MakeVisible();
-    // The index rule (offset mod 256) relies on every block but the last being exactly this long.
-    unit.BlockBuffer.resize(BlockSize);
+    const ResumePoint resume = unit.Resume;
+    unit.Resume = {};
     unit.BlockCount = 0;
     unit.FileLength = 0;
     unit.Undo.TransformedEnd = 0;
@@ -134,33 +323,13 @@ bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display) {
     try {
         file.CheckUnchanged(true);
         unit.FileLength = file.Size();
-        unit.Generator.ScheduleKey(unit.KeyText);
-        file.SeekTo(0);
-        std::int64_t position = 0;
-        for (;;) {
-            // Asking for no more than the file holds spares the read that would only report its end.
-            const auto wanted = static_cast<std::size_t>(
-                std::clamp<std::int64_t>(unit.FileLength - position, 0, static_cast<std::int64_t>(BlockSize)));
-            const std::size_t bytesRead = file.Read(std::span(unit.BlockBuffer.data(), wanted));
-            const std::span<std::uint8_t> block(unit.BlockBuffer.data(), bytesRead);
-            unit.Generator.XorBlock(block);
-            ++unit.BlockCount;
-            if (display)
-                display->SetProgress(ProgressFigure(unit.BlockCount, unit.FileLength));
-            // A file that another program cut or grew since the last block is not written further.
-            file.CheckUnchanged(false);
-            file.SeekTo(position);
-            std::size_t written = 0;
-            try {
-                file.Write(block, &written);
-            } catch (...) {
-                unit.Undo.TransformedEnd = position + static_cast<std::int64_t>(written);
-                throw;
-            }
-            position += static_cast<std::int64_t>(bytesRead);
-            unit.Undo.TransformedEnd = position;
-            if (position >= unit.FileLength || bytesRead < wanted)
-                break;
+        if (resume.Active) {
+            const std::int64_t from = resume.In.Block * static_cast<std::int64_t>(BlockSize);
+            unit.BlockCount = resume.In.Block;
+            unit.Undo.TransformedEnd = from;
+            TransformBlocks(unit, RecordPhase::Pass, from, unit.FileLength, 0, &resume.In, display);
+        } else {
+            TransformBlocks(unit, RecordPhase::Pass, 0, unit.FileLength, 0, nullptr, display);
         }
         file.Remember();
     } catch (...) {

@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -135,15 +136,19 @@ bool CurrentFileHandle::Open() {
     }
     // What the file is can only be told once it is locked: a holder that let go just before may have
     // changed it, so take its size and times again.
-    if (::fstat(fd, &status) != 0)
+    struct statx now {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &now) != 0)
         return refuse(ReasonFor(errno));
 
     m_fd = fd;
     m_offset = 0;
-    m_device = status.st_dev;
-    m_inode = status.st_ino;
-    m_expectedSize = status.st_size;
-    m_modified = status.st_mtim;
+    m_device = makedev(now.stx_dev_major, now.stx_dev_minor);
+    m_inode = now.stx_ino;
+    m_expectedSize = static_cast<std::int64_t>(now.stx_size);
+    m_modified = {static_cast<time_t>(now.stx_mtime.tv_sec), static_cast<long>(now.stx_mtime.tv_nsec)};
+    m_birth = (now.stx_mask & STATX_BTIME)
+                  ? timespec{static_cast<time_t>(now.stx_btime.tv_sec), static_cast<long>(now.stx_btime.tv_nsec)}
+                  : timespec{-1, 0};
     return true;
 }
 
@@ -326,7 +331,7 @@ void CurrentFileHandle::Deallocate(const std::vector<FileRange>& ranges) noexcep
     }
 }
 
-void CurrentFileHandle::CheckUnchanged(bool thorough) const {
+timespec CurrentFileHandle::CheckUnchanged(bool thorough) const {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
         Fail("get the state of", errno);
@@ -341,7 +346,7 @@ void CurrentFileHandle::CheckUnchanged(bool thorough) const {
                                              std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) +
                                              " bytes)");
     if (!thorough)
-        return;
+        return status.st_mtim;
     struct stat named {};
     if (::stat(m_path.c_str(), &named) != 0)
         ReportChange(FileChange::Renamed, "another program renamed or moved the file");
@@ -351,6 +356,7 @@ void CurrentFileHandle::CheckUnchanged(bool thorough) const {
     // and permission changes move it too without touching a byte.
     if (!SameTime(status.st_mtim, m_modified))
         ReportChange(FileChange::Rewritten, "another program wrote to the file");
+    return status.st_mtim;
 }
 
 void CurrentFileHandle::Remember() {

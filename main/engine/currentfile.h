@@ -104,9 +104,19 @@ public:
     // Checks that the file is still what this handle's own steps have made of it: not deleted and
     // of the size they left. `thorough` also checks that the path still names it and that its
     // modification time shows no other writer since the last Remember(). Throws FileChangedError.
-    void CheckUnchanged(bool thorough) const;
+    // Returns the modification time it found.
+    timespec CheckUnchanged(bool thorough) const;
     // Takes the file's present modification time as this handle's own doing (after a step that wrote).
     void Remember();
+
+    // The open file's identity: device, inode, and birth time (tv_sec -1 where the file system
+    // keeps none).
+    std::uint64_t device() const { return m_device; }
+    std::uint64_t inode() const { return m_inode; }
+    const timespec& birth() const { return m_birth; }
+    std::int64_t expectedSize() const { return m_expectedSize; }
+    // The modification time as this handle's own steps left it (or as the open found it).
+    const timespec& modified() const { return m_modified; }
 
     int fd() const { return m_fd; }
     void SetFaultHook(FaultHook hook) { m_hook = std::move(hook); }
@@ -127,6 +137,7 @@ private:
     std::uint64_t m_inode = 0;
     std::int64_t m_expectedSize = 0;
     timespec m_modified{};
+    timespec m_birth{-1, 0};
 };
 
 } // namespace veltrane

@@ -3,8 +3,10 @@
 // per worker of the command-line tool, and as many as tests like.
 
 #include "main/engine/currentfile.h"
+#include "main/engine/fileoutcome.h"
 #include "main/engine/keystream.h"
 #include "main/engine/pagealignedallocator.h"
+#include "main/engine/progressrecord.h"
 
 #include <array>
 #include <cstddef>
@@ -20,10 +22,25 @@ inline constexpr std::size_t BlockSize = 65536;
 // can put all of it back: the length to cut back to, the holes of a sparse file that were filled,
 // and the room reserved past the end.
 struct UndoPlan {
-    std::int64_t TransformedEnd = 0;  // bytes [0, TransformedEnd) are transformed
+    std::int64_t TransformedEnd = 0;  // bytes [0, TransformedEnd) are transformed; -1: not known
+    std::int64_t RestoredEnd = 0;     // while undoing: bytes [0, RestoredEnd) are back
     std::int64_t OriginalLength = -1; // cut back to this length when not negative
     std::vector<FileRange> Holes;
     std::int64_t ReservedAfterEnd = 0;
+};
+
+// A block that an interrupted pass or undo was writing back when it stopped: the first bytes of each
+// of its pages in their enciphered form tell which pages reached the file.
+struct BlockInFlight {
+    std::int64_t Block = 0;
+    std::int64_t Length = 0;
+    std::array<std::uint64_t, RecordPagesPerBlock> Samples{};
+};
+
+// Where a pass picks up an interrupted one: from block `In.Block`, whose pages are partly done.
+struct ResumePoint {
+    bool Active = false;
+    BlockInFlight In;
 };
 
 struct EngineUnit {
@@ -47,6 +64,14 @@ struct EngineUnit {
     std::int64_t FileLength = 0;
     std::int64_t BlockCount = 0;
     UndoPlan Undo;
+    // The record that lets a command killed part-way be finished or undone by the next one.
+    ProgressRecord Record;
+    // Set by a recovery for the pass it hands the caller's pass step.
+    ResumePoint Resume;
+    // What the last command did about an interrupted earlier one.
+    Recovery LastRecovery = Recovery::None;
+    // The last command's undo failed, so its file is left in between (and its record kept).
+    bool LeftInBetween = false;
 };
 
 } // namespace veltrane

@@ -79,6 +79,22 @@ inline QString OutcomeWords(veltrane::FileOutcome outcome) {
     return QStringLiteral("?");
 }
 
+inline QString RecoveryWords(veltrane::Recovery recovery) {
+    switch (recovery) {
+    case veltrane::Recovery::None:
+        return {};
+    case veltrane::Recovery::FinishedEncryption:
+        return QStringLiteral(" (finished an interrupted encryption)");
+    case veltrane::Recovery::UndidEncryption:
+        return QStringLiteral(" (undid an interrupted encryption)");
+    case veltrane::Recovery::FinishedDecryption:
+        return QStringLiteral(" (finished an interrupted decryption)");
+    case veltrane::Recovery::UndidDecryption:
+        return QStringLiteral(" (undid an interrupted decryption)");
+    }
+    return QStringLiteral(" (?)");
+}
+
 // Steps a test can slip between the steps of one file's sequence.
 struct Interference {
     std::function<void()> BeforePass;
@@ -103,9 +119,10 @@ inline FileResult RunOne(veltrane::EngineUnit& unit, Command command, const QStr
     };
     FileResult result;
     try {
-        result.Outcome =
-            OutcomeWords(command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
-                                                     : veltrane::DecryptCurrentFile(unit, pass, afterPass));
+        const veltrane::FileOutcome outcome = command == Command::Encrypt
+                                                  ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
+                                                  : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+        result.Outcome = OutcomeWords(outcome) + RecoveryWords(unit.LastRecovery);
     } catch (const veltrane::EngineError& failure) {
         result.Outcome = QStringLiteral("failed");
         result.Message = QString::fromStdString(failure.what());
