@@ -3,6 +3,7 @@
 // command, and the process killed half-way. Each row checks the bytes on disk afterwards, what the
 // user is told, and that the files after it in the batch are still handled correctly.
 
+#include "main/engine/interruption.h"
 #include "tests/support/reliabilitysupport.h"
 
 #include <QDir>
@@ -18,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +105,8 @@ private slots:
     void killedMidway_data();
     void killedMidway();
     void killedAtRandomMoment();
+    void interruptedBySignal_data();
+    void interruptedBySignal();
 
 private:
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -607,6 +611,72 @@ void TestFaultMatrix::killedAtRandomMoment() {
     }
     // The kills must have landed inside commands often enough for the rounds to mean something.
     QVERIFY2(recovered >= 20, qPrintable(QString::number(recovered)));
+}
+
+void TestFaultMatrix::interruptedBySignal_data() {
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("again"); // a second signal arrives during the undo
+    QTest::newRow("encrypt, Ctrl-C") << Command::Encrypt << SIGINT << false;
+    QTest::newRow("encrypt, logout") << Command::Encrypt << SIGTERM << false;
+    QTest::newRow("decrypt, terminal closed") << Command::Decrypt << SIGHUP << false;
+    QTest::newRow("decrypt, quit key") << Command::Decrypt << SIGQUIT << false;
+    QTest::newRow("encrypt, Ctrl-C twice") << Command::Encrypt << SIGINT << true;
+    QTest::newRow("decrypt, logout, then Ctrl-C") << Command::Decrypt << SIGTERM << true;
+}
+
+// A signal that asks the program to stop arrives in the middle of a pass: the block in hand is
+// finished, the pass undone, and the process then ends as that signal ends it, the file exactly as
+// it was and no record left behind.
+void TestFaultMatrix::interruptedBySignal() {
+    QFETCH(Command, command);
+    QFETCH(int, signal);
+    QFETCH(bool, again);
+    const QByteArray key("signalled");
+    const QByteArray plain = Pattern(6 * 65536 + 99, 13);
+    const QByteArray before = command == Command::Encrypt ? plain : Encrypted(plain, key);
+    const QString file = path("signalled");
+    QVERIFY(WriteFile(file, before));
+
+    class SignallingDisplay : public veltrane::ProgressDisplay {
+    public:
+        explicit SignallingDisplay(int signal) : m_signal(signal) {}
+        void MakeVisible() override {}
+        void SetProgress(int) override {
+            if (++m_blocks == 3)
+                ::raise(m_signal);
+        }
+
+    private:
+        int m_signal;
+        int m_blocks = 0;
+    };
+    const int ended = RunInChild([&] {
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        const veltrane::InterruptionGuard guard({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
+        EngineUnit unit;
+        unit.KeyText = enginetest::Key(key);
+        Interference interference;
+        if (again) {
+            // The undo's first write back of block 0 comes after the pass wrote blocks 0 to 2.
+            interference.Hook = [writes = 0](FileOperation operation, std::int64_t, std::size_t&) mutable {
+                if (operation == FileOperation::Write && ++writes == 4)
+                    ::raise(SIGINT);
+                return 0;
+            };
+        }
+        SignallingDisplay display(signal);
+        const FileResult result = RunOne(unit, command, file, interference, &display);
+        if (result.Outcome != "failed" || !result.Message.endsWith("; the file was restored"))
+            ::_exit(3);
+    });
+    QCOMPARE(ended, signal);
+    QVERIFY(FileBytes(file) == before);
+    EngineUnit unit;
+    unit.KeyText = enginetest::Key(key);
+    QCOMPARE(RunOne(unit, command == Command::Encrypt ? Command::Decrypt : Command::Encrypt, file).Outcome,
+             command == Command::Encrypt ? QStringLiteral("not encrypted") : QStringLiteral("already encrypted"));
 }
 
 QTEST_APPLESS_MAIN(TestFaultMatrix)
