@@ -2,6 +2,7 @@
 
 #include "resources/bringtofront.h"
 #include "resources/fonts.h"
+#include "resources/pictures.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -76,7 +77,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     Image1->setGeometry(8, 8, 113, 97);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Drawn unscaled: the bitmap is two columns wider than its box and simply loses them.
-    Image1->setPixmap(QPixmap(QStringLiteral(":/images/emblem.png")));
+    Image1->setPixmap(veltrane::Picture(QStringLiteral("emblem"), devicePixelRatioF()));
     Image1->setToolTip(QStringLiteral("This symbol means infinity"));
 
     Label1 = makeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, Red);

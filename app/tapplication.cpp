@@ -2,6 +2,7 @@
 
 #include "app/thintmanager.h"
 #include "main/handlerfailureevent.h"
+#include "resources/pictures.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -20,7 +21,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // The name under which the desktop lists the program. Not the display name, which Qt would
     // append to every window caption.
     setApplicationName(Title);
-    setWindowIcon(QIcon(QStringLiteral(":/images/veltrane32.png")));
+    setWindowIcon(ProgramIcon());
     setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     setPalette(ProgramPalette());
     m_hints = std::make_unique<THintManager>();

@@ -1,21 +1,34 @@
 #include "gauge/tbltbitmap.h"
 
 #include <QRect>
+#include <QtMath>
 
 namespace veltrane {
 
 TBltBitmap::TBltBitmap(int width, int height) : QImage(width, height, QImage::Format_RGB32) {}
 
+TBltBitmap::TBltBitmap(const QSize& size, qreal devicePixelRatio)
+    : QImage(qCeil(size.width() * devicePixelRatio), qCeil(size.height() * devicePixelRatio), QImage::Format_RGB32) {
+    setDevicePixelRatio(devicePixelRatio);
+}
+
 void TBltBitmap::MakeLike(const QImage& templateImage) {
     // Always 32-bit RGB: the XOR combination of the gauge relies on every image having the same
     // pixel layout, whatever the template happens to be.
     QImage::operator=(QImage(templateImage.size(), QImage::Format_RGB32));
+    setDevicePixelRatio(templateImage.devicePixelRatio());
 }
 
 void TBltBitmap::XorFrom(const QImage& source, const QRect& area) {
     Q_ASSERT(source.format() == QImage::Format_RGB32 && format() == QImage::Format_RGB32);
     const QRect whole = rect() & source.rect();
-    const QRect part = area.isEmpty() ? whole : area & whole;
+    const qreal ratio = devicePixelRatio();
+    const QRect device =
+        area.isEmpty() || ratio == 1.0
+            ? area
+            : QRect(QPoint(qFloor(area.left() * ratio), qFloor(area.top() * ratio)),
+                    QPoint(qCeil((area.right() + 1) * ratio) - 1, qCeil((area.bottom() + 1) * ratio) - 1));
+    const QRect part = area.isEmpty() ? whole : device & whole;
     if (part.isEmpty())
         return;
     uchar* const targetBits = bits();

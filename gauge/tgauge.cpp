@@ -264,8 +264,16 @@ void TGauge::repaintAtOnce() {
 void TGauge::paintEvent(QPaintEvent* /*event*/) {
     if (width() <= 0 || height() <= 0)
         return;
+    // Composed at the screen's own pixel density, so a high-density screen shows a sharp pie and
+    // figure rather than a blown-up picture; the image is freed when the paint returns.
+    const QImage picture = Picture(devicePixelRatioF());
+    QPainter screen(this);
+    screen.drawImage(0, 0, picture);
+}
+
+QImage TGauge::Picture(qreal devicePixelRatio) const {
     // Each scratch image lives on the stack of this paint and is freed on every way out of it.
-    TBltBitmap result(width(), height());
+    TBltBitmap result(size(), devicePixelRatio);
     result.fill(Qt::black);
     const Box area = m_borderStyle == bsSingle ? Box{1, 1, width() - 1, height() - 1} : Box{0, 0, width(), height()};
     const QRect areaRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
@@ -330,9 +338,7 @@ void TGauge::paintEvent(QPaintEvent* /*event*/) {
         }
         result.XorFrom(textImage, figureRows);
     }
-
-    QPainter screen(this);
-    screen.drawImage(0, 0, result);
+    return result;
 }
 
 } // namespace veltrane

@@ -61,6 +61,10 @@ public:
     // Clamps into MinValue..MaxValue; repaints only when the whole percentage changes.
     void setProgress(int value);
 
+    // The gauge's picture as a paint puts it on the screen, composed at `devicePixelRatio` device
+    // pixels per pixel: the drawing's geometry stays in device-independent pixels, only finer.
+    QImage Picture(qreal devicePixelRatio) const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

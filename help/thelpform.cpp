@@ -3,6 +3,7 @@
 #include "resources/bringtofront.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
+#include "resources/pictures.h"
 
 #include <QEvent>
 #include <QIcon>
@@ -72,7 +73,7 @@ QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text,
 THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpForm"));
     setWindowTitle(QStringLiteral("Help!"));
-    setWindowIcon(QIcon(QStringLiteral(":/images/veltrane32.png")));
+    setWindowIcon(veltrane::ProgramIcon());
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Black);

@@ -8,6 +8,7 @@
 #include "main/topendialog.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
+#include "resources/pictures.h"
 
 #include <QAction>
 #include <QApplication>
@@ -114,11 +115,11 @@ QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const QString& captio
     return box;
 }
 
-TImage* MakePicture(QWidget* parent, const char* name, const QString& resource, const QRect& geometry) {
+TImage* MakePicture(QWidget* parent, const char* name, const QString& picture, const QRect& geometry) {
     auto* image = new TImage(parent);
     image->setObjectName(QLatin1String(name));
     image->setGeometry(geometry);
-    image->setPicture(QPixmap(resource));
+    image->setPicture(picture);
     return image;
 }
 
@@ -127,7 +128,7 @@ TImage* MakePicture(QWidget* parent, const char* name, const QString& resource, 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Veltrane Encryption - 32bit"));
-    setWindowIcon(QIcon(QStringLiteral(":/images/veltrane32.png")));
+    setWindowIcon(ProgramIcon());
 
     CreateMenu();
     CreateControls();
@@ -185,8 +186,8 @@ void TMainForm::CreateControls() {
     // Creation order decides what is drawn above what where controls overlap.
     KeyLabel = MakeLabel(ClientArea, "KeyLabel", QStringLiteral("Key:"), {32, 112, 33, 19});
     VKeyLabel = MakeLabel(ClientArea, "VKeyLabel", QStringLiteral("Verify:"), {16, 136, 47, 19});
-    Image5 = MakePicture(ClientArea, "Image5", QStringLiteral(":/images/open32.png"), {72, 64, 33, 33});
-    Image2 = MakePicture(ClientArea, "Image2", QStringLiteral(":/images/stop32.png"), {192, 64, 33, 33});
+    Image5 = MakePicture(ClientArea, "Image5", QStringLiteral("open32"), {72, 64, 33, 33});
+    Image2 = MakePicture(ClientArea, "Image2", QStringLiteral("stop32"), {192, 64, 33, 33});
     KeyBox = MakeKeyBox(ClientArea, "KeyBox", {72, 112, 153, 22}, m_keyBoxStyle);
     VKeyBox = MakeKeyBox(ClientArea, "VKeyBox", {72, 136, 153, 22}, m_keyBoxStyle);
     EncryptButton = MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, Red);
@@ -208,7 +209,7 @@ void TMainForm::CreateControls() {
     Panel1->setFrameStyle(QFrame::NoFrame);
     SetColours(Panel1, Red, Black);
 
-    Image1 = MakePicture(Panel1, "Image1", QStringLiteral(":/images/emblem.png"), {16, 8, 113, 97});
+    Image1 = MakePicture(Panel1, "Image1", QStringLiteral("emblem"), {16, 8, 113, 97});
 
     PercentDoneGauge = new TGauge(Panel1);
     PercentDoneGauge->setObjectName(QStringLiteral("PercentDoneGauge"));

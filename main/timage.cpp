@@ -1,5 +1,7 @@
 #include "main/timage.h"
 
+#include "resources/pictures.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -9,16 +11,23 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
-void TImage::setPicture(const QPixmap& picture) {
-    m_picture = picture;
+void TImage::setPicture(const QString& name) {
+    m_name = name;
+    m_picture = QPixmap();
     update();
 }
 
+QPixmap TImage::picture() const {
+    if (m_picture.isNull() || m_picture.devicePixelRatio() != devicePixelRatioF())
+        m_picture = Picture(m_name, devicePixelRatioF());
+    return m_picture;
+}
+
 void TImage::paintEvent(QPaintEvent*) {
-    if (m_picture.isNull())
+    if (m_name.isEmpty())
         return;
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_picture);
+    painter.drawPixmap(0, 0, picture());
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

@@ -1,8 +1,10 @@
 #pragma once
-// A picture control: draws its image unscaled from its top-left corner, cut off at its own edges,
-// with no window of its own, and reports a left click as clicked().
+// A picture control: draws one of the program's pictures unscaled from its top-left corner, cut off
+// at its own edges, with no window of its own, and reports a left click as clicked(). The picture is
+// taken at the pixel density of the screen it is drawn on.
 
 #include <QPixmap>
+#include <QString>
 #include <QWidget>
 
 namespace veltrane {
@@ -13,8 +15,10 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* parent = nullptr);
 
-    void setPicture(const QPixmap& picture);
-    const QPixmap& picture() const { return m_picture; }
+    // The picture NAME of the program's resource set (see resources/pictures.h).
+    void setPicture(const QString& name);
+    // The picture as drawn on the widget's screen.
+    QPixmap picture() const;
 
 signals:
     void clicked();
@@ -25,7 +29,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    QPixmap m_picture;
+    QString m_name;
+    // The last picture drawn, at its density; taken again when the screen's density changes.
+    mutable QPixmap m_picture;
     bool m_pressed = false;
 };
 

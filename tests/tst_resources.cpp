@@ -1,7 +1,10 @@
 // The pictures load from the resource set of a plain static library link, with the sizes and colour limits the
 // windows are laid out for.
 
+#include "resources/pictures.h"
+
 #include <QImage>
+#include <QPixmap>
 #include <QSet>
 #include <QTest>
 
@@ -13,6 +16,8 @@ private slots:
     void pictures();
     void brushCharacterIsRedOnBlack_data();
     void brushCharacterIsRedOnBlack();
+    void pictureForDensity_data();
+    void pictureForDensity();
 };
 
 void TstResources::pictures_data() {
@@ -85,6 +90,32 @@ void TstResources::brushCharacterIsRedOnBlack() {
     const int area = image.width() * image.height();
     QVERIFY(black > area / 3);
     QVERIFY(red > area / 8);
+}
+
+void TstResources::pictureForDensity_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("ratio");
+    QTest::addColumn<QString>("file"); // the file whose pixels it must be, or empty when scaled to size
+    QTest::newRow("open 32 at 1") << "open32" << 1.0 << "open32";
+    QTest::newRow("open 32 at 2") << "open32" << 2.0 << "open32@2x";
+    QTest::newRow("emblem at 2") << "emblem" << 2.0 << "emblem@2x";
+    QTest::newRow("emblem at 1.5") << "emblem" << 1.5 << "";
+    QTest::newRow("stop 32 at 1.25") << "stop32" << 1.25 << "";
+}
+
+// A picture keeps its designed size in device-independent pixels at every density; at 2 it is the
+// picture painted at twice the size, not the small one blown up.
+void TstResources::pictureForDensity() {
+    QFETCH(QString, name);
+    QFETCH(double, ratio);
+    QFETCH(QString, file);
+    const QPixmap picture = veltrane::Picture(name, ratio);
+    const QSize designed = QImage(QStringLiteral(":/images/%1.png").arg(name)).size();
+    QCOMPARE(picture.deviceIndependentSize().toSize(), designed);
+    QCOMPARE(picture.devicePixelRatio(), ratio);
+    if (!file.isEmpty())
+        QCOMPARE(picture.toImage().convertToFormat(QImage::Format_ARGB32),
+                 QImage(QStringLiteral(":/images/%1.png").arg(file)).convertToFormat(QImage::Format_ARGB32));
 }
 
 QTEST_MAIN(TstResources)

@@ -96,7 +96,7 @@ void TstTAboutBox::labelsShowTheirWholeText() {
 void TstTAboutBox::emblemAndHints() {
     TAboutBox box;
     const QPixmap emblem = box.Image1->pixmap();
-    QCOMPARE(emblem.size(), QSize(115, 95));
+    QCOMPARE(emblem.deviceIndependentSize().toSize(), QSize(115, 95));
     QVERIFY(!box.Image1->hasScaledContents());
     QCOMPARE(box.Image1->toolTip(), QStringLiteral("This symbol means infinity"));
     QVERIFY(box.toolTip().isEmpty());

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 
@@ -104,6 +105,8 @@ private slots:
     void singleBorderFrame();
     void barLengths_data();
     void barLengths();
+    void pictureAtRatioTwo_data();
+    void pictureAtRatioTwo();
     void picturePerKind();
 };
 
@@ -549,6 +552,44 @@ void TstTGauge::barLengths() {
             ++length;
     }
     QTEST(length, "foreLength");
+}
+
+void TstTGauge::pictureAtRatioTwo_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("progress");
+    for (int progress : {0, 25, 37, 63, 100})
+        QTest::addRow("pie %d%%", progress) << int(TGauge::gkPie) << progress;
+    QTest::newRow("horizontal bar") << int(TGauge::gkHorizontalBar) << 42;
+    QTest::newRow("needle") << int(TGauge::gkNeedle) << 70;
+}
+
+// On a screen of two device pixels per pixel the gauge is the same picture in twice the detail: shrunk back to
+// ratio 1 it matches the picture at ratio 1, yet it is no blown-up copy of it.
+void TstTGauge::pictureAtRatioTwo() {
+    QFETCH(int, kind);
+    QFETCH(int, progress);
+    TGauge gauge;
+    veltrane::ConfigurePercentDoneGauge(gauge);
+    gauge.setKind(TGauge::TGaugeKind(kind));
+    gauge.resize(113, 105);
+    gauge.setProgress(progress);
+    const QImage single = gauge.Picture(1);
+    const QImage twice = gauge.Picture(2);
+    QCOMPARE(single, render(gauge));
+    QCOMPARE(twice.size(), single.size() * 2);
+    QCOMPARE(twice.devicePixelRatio(), 2.0);
+    int matching = 0;
+    int mixedBlocks = 0;
+    for (int y = 0; y < single.height(); ++y)
+        for (int x = 0; x < single.width(); ++x) {
+            const QRgb block[4] = {twice.pixel(2 * x, 2 * y), twice.pixel(2 * x + 1, 2 * y),
+                                   twice.pixel(2 * x, 2 * y + 1), twice.pixel(2 * x + 1, 2 * y + 1)};
+            matching += std::count(block, block + 4, single.pixel(x, y)) > 0 ? 1 : 0;
+            mixedBlocks += std::count(block, block + 4, block[0]) < 4 ? 1 : 0;
+        }
+    const int area = single.width() * single.height();
+    QVERIFY2(matching >= area * 97 / 100, qPrintable(QString::number(matching)));
+    QVERIFY2(mixedBlocks > 0, "the picture at ratio 2 is only the one at ratio 1 blown up");
 }
 
 void TstTGauge::picturePerKind() {
