@@ -1,128 +1,232 @@
 #include "cli/keyinput.h"
 
+#include "cli/keyline.h"
+#include "cli/terminaltext.h"
+
+#include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-// The terminal settings to put back should a signal end the program while echo is off.
+// What a prompt's signal handlers need: the terminal settings to put back, and whether the prompt is
+// showing (echo off) and with which text.
 termios SavedTerminal{};
+termios QuietTerminal{};
 volatile std::sig_atomic_t EchoOff = 0;
+const char* volatile ShownPrompt = nullptr;
+
+constexpr std::array EndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void Install(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // The prompt's read carries on after a suspend and resume.
+    action.sa_flags = SA_RESTART;
+    ::sigaction(signalNumber, &action, nullptr);
+}
 
 void RestoreEchoAndDie(int signalNumber) {
     if (EchoOff)
         ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
 }
 
-// Reads up to the first line end (or the end of input) from `fd`, without the line end; a CR
-// before the LF goes too, so that key files written on other systems work. False on a read error.
-bool ReadLine(int fd, std::string& line, bool& sawAnything) {
-    line.clear();
-    sawAnything = false;
-    char byte = 0;
-    for (;;) {
-        const ssize_t got = ::read(fd, &byte, 1);
+// Ctrl-Z: give the shell its terminal back with echo on, then stop as usual (the signal stays
+// blocked until this handler returns, and then stops the process).
+void RestoreEchoAndStop(int) {
+    if (EchoOff)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+    ::signal(SIGTSTP, SIG_DFL);
+    ::raise(SIGTSTP);
+}
+
+// Back in the foreground: echo off again and the prompt shown afresh (the terminal dropped what had
+// been typed when it sent the stop).
+void QuietAgain(int) {
+    if (!EchoOff)
+        return;
+    const int saved = errno;
+    Install(SIGTSTP, RestoreEchoAndStop);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &QuietTerminal);
+    if (const char* prompt = ShownPrompt)
+        (void)!::write(STDERR_FILENO, prompt, std::strlen(prompt));
+    errno = saved;
+}
+
+// A read buffer that is wiped when it goes, since it held key bytes.
+struct ReadBuffer {
+    static constexpr std::size_t Size = 65536;
+    std::unique_ptr<char[]> Bytes = std::make_unique<char[]>(Size);
+    ~ReadBuffer() { ::explicit_bzero(Bytes.get(), Size); }
+};
+
+// Reads `line` from `fd` in large reads until its line end, the end of input or a refusal. False
+// on a read error, with errno set.
+bool ReadLine(int fd, KeyLine& line) {
+    ReadBuffer buffer;
+    while (line.state() == KeyLine::State::Reading) {
+        const ssize_t got = ::read(fd, buffer.Bytes.get(), ReadBuffer::Size);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        if (got == 0)
+        if (got == 0) {
+            line.Finish();
             break;
-        sawAnything = true;
-        if (byte == '\n')
-            break;
-        line.push_back(byte);
+        }
+        line.Feed(std::span<const char>(buffer.Bytes.get(), static_cast<std::size_t>(got)));
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
     return true;
 }
 
-std::optional<std::string> Prompted(const char* prompt, std::string& problem) {
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
-    std::string line;
-    bool sawAnything = false;
-    const bool ok = ReadLine(STDIN_FILENO, line, sawAnything);
-    // The Enter key was not echoed either.
-    std::fputs("\n", stderr);
-    if (!ok) {
-        problem = std::string("cannot read the key: ") + std::strerror(errno);
+// The key of a completed line, or nothing with `problem` saying why it is refused. `source` names
+// where it came from, for the message.
+std::optional<std::vector<std::uint8_t>> KeyOf(const KeyLine& line, const std::string& source, std::string& problem) {
+    switch (line.state()) {
+    case KeyLine::State::TooLong:
+        problem = "the key in " + source + " is longer than 1 MiB, or has no line end within it";
+        return std::nullopt;
+    case KeyLine::State::NotText:
+        problem = "the key in " + source + " is not text (it holds control characters)";
+        return std::nullopt;
+    case KeyLine::State::Reading:
+    case KeyLine::State::Complete:
+        break;
+    }
+    if (line.length() == 0) {
+        problem = "the key is empty";
         return std::nullopt;
     }
-    if (!sawAnything) {
+    return line.KeyBytes();
+}
+
+std::optional<std::vector<std::uint8_t>> Prompted(const char* prompt, std::string& problem) {
+    ShownPrompt = prompt;
+    (void)!::write(STDERR_FILENO, prompt, std::strlen(prompt));
+    KeyLine line;
+    const bool ok = ReadLine(STDIN_FILENO, line);
+    const int error = errno;
+    ShownPrompt = nullptr;
+    // The Enter key was not echoed either.
+    (void)!::write(STDERR_FILENO, "\n", 1);
+    if (!ok) {
+        problem = std::string("cannot read the key: ") + std::strerror(error);
+        return std::nullopt;
+    }
+    if (line.nothingRead()) {
         problem = "no key was typed";
         return std::nullopt;
     }
-    return line;
+    return KeyOf(line, "what was typed", problem);
+}
+
+void Wipe(std::optional<std::vector<std::uint8_t>>& key) {
+    if (key)
+        ::explicit_bzero(key->data(), key->size());
+}
+
+void NoteIdentity(int fd, KeyFileIdentity& identity) {
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        identity.Known = true;
+        identity.Device = status.st_dev;
+        identity.Inode = status.st_ino;
+    }
 }
 
 } // namespace
 
-std::optional<std::string> KeyFromTerminal(std::string& problem) {
+std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::string& problem) {
     if (::tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) {
         problem = std::string("cannot use the terminal: ") + std::strerror(errno);
         return std::nullopt;
     }
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP})
-        std::signal(signalNumber, RestoreEchoAndDie);
-    termios quiet = SavedTerminal;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    QuietTerminal = SavedTerminal;
+    QuietTerminal.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    for (int signalNumber : EndingSignals)
+        Install(signalNumber, RestoreEchoAndDie);
+    Install(SIGTSTP, RestoreEchoAndStop);
+    Install(SIGCONT, QuietAgain);
     EchoOff = 1;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &QuietTerminal);
 
-    std::optional<std::string> key = Prompted("Key: ", problem);
-    std::optional<std::string> verify;
-    if (key)
-        verify = Prompted("Verify: ", problem);
+    std::optional<std::vector<std::uint8_t>> key = Prompted("Key: ", problem);
+    std::optional<std::vector<std::uint8_t>> again;
+    if (key && verify)
+        again = Prompted("Verify: ", problem);
 
     ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
     EchoOff = 0;
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP})
-        std::signal(signalNumber, SIG_DFL);
+    for (int signalNumber : EndingSignals)
+        ::signal(signalNumber, SIG_DFL);
+    ::signal(SIGTSTP, SIG_DFL);
+    ::signal(SIGCONT, SIG_DFL);
 
-    if (!key || !verify)
+    if (!key || (verify && !again)) {
+        Wipe(key);
+        Wipe(again);
         return std::nullopt;
-    if (*key != *verify) {
+    }
+    // Two lines that give the same key open the same files: that is what must agree.
+    const bool same = !verify || *key == *again;
+    Wipe(again);
+    if (!same) {
+        Wipe(key);
         problem = "the key and its verification differ";
         return std::nullopt;
     }
     return key;
 }
 
-std::optional<std::string> KeyFromStandardInput(std::string& problem) {
-    std::string line;
-    bool sawAnything = false;
-    if (!ReadLine(STDIN_FILENO, line, sawAnything)) {
+std::optional<std::vector<std::uint8_t>> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity) {
+    NoteIdentity(STDIN_FILENO, identity);
+    KeyLine line;
+    if (!ReadLine(STDIN_FILENO, line)) {
         problem = std::string("cannot read the key from standard input: ") + std::strerror(errno);
         return std::nullopt;
     }
-    return line;
+    return KeyOf(line, "standard input", problem);
 }
 
-std::optional<std::string> KeyFromFile(const std::string& path, std::string& problem) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, std::string& problem,
+                                                     KeyFileIdentity& identity) {
+    const std::string source = "the key file \"" + EscapedName(path) + "\"";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        problem = "cannot read the key file \"" + path + "\": " + std::strerror(errno);
+        problem = "cannot read " + source + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    std::string line;
-    bool sawAnything = false;
-    const bool ok = ReadLine(fd, line, sawAnything);
+    NoteIdentity(fd, identity);
+    KeyLine line;
+    const bool ok = ReadLine(fd, line);
     const int error = errno;
     ::close(fd);
     if (!ok) {
-        problem = "cannot read the key file \"" + path + "\": " + std::strerror(error);
+        problem = "cannot read " + source + ": " + std::strerror(error);
         return std::nullopt;
     }
-    return line;
+    return KeyOf(line, source, problem);
+}
+
+void KeepKeyOutOfCoreDumps() {
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_CORE, &limit) == 0) {
+        limit.rlim_cur = 0;
+        ::setrlimit(RLIMIT_CORE, &limit);
+    }
 }

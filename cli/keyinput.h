@@ -1,11 +1,27 @@
 #pragma once
-// Where veltrane-cli gets its key text: prompted twice on a terminal without echo, or the first
-// line of standard input or of a key file.
+// Where veltrane-cli gets its key: asked for on the terminal without echo, or the first line of
+// standard input or of a key file. Each gives the key bytes, or nothing with `problem` saying why.
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-// The key text, or nothing with `problem` saying why (unreadable, the two entries differ...).
-std::optional<std::string> KeyFromTerminal(std::string& problem);
-std::optional<std::string> KeyFromStandardInput(std::string& problem);
-std::optional<std::string> KeyFromFile(const std::string& path, std::string& problem);
+#include <sys/types.h>
+
+// The file a key was read from, so that the batch can leave it alone; empty for a terminal or a pipe.
+struct KeyFileIdentity {
+    bool Known = false;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+};
+
+// Asks "Key: " and, when `verify` is set, "Verify: " as well; the two must give the same key. Echo
+// stays off while the key is typed, also after the program was suspended and resumed.
+std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::string& problem);
+std::optional<std::vector<std::uint8_t>> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity);
+std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, std::string& problem,
+                                                     KeyFileIdentity& identity);
+
+// Keeps the process from writing a core dump (which would hold the key) from here on.
+void KeepKeyOutOfCoreDumps();

@@ -1,5 +1,7 @@
 #include "cli/terminalprogress.h"
 
+#include "cli/terminaltext.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -7,9 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Files shorter than this come and go without a bar flickering past.
-constexpr auto Moment = std::chrono::milliseconds(500);
 
 int TerminalWidth() {
     winsize size{};
@@ -20,49 +19,42 @@ int TerminalWidth() {
 
 } // namespace
 
-TerminalProgress::TerminalProgress(std::string label, bool enabled) : Label(std::move(label)), Enabled(enabled) {}
+TerminalProgress::TerminalProgress(bool enabled) : m_enabled(enabled) {}
 
 TerminalProgress::~TerminalProgress() {
-    Finish();
+    Clear();
 }
 
-void TerminalProgress::MakeVisible() {
-    Started = std::chrono::steady_clock::now();
-}
-
-void TerminalProgress::SetProgress(int figure) {
-    if (!Enabled)
-        return;
-    const int percent = std::clamp(figure, 0, 100);
-    if (percent == Shown)
-        return;
-    if (!Drawn && std::chrono::steady_clock::now() - Started < Moment)
-        return;
-    Draw(percent);
-}
-
-void TerminalProgress::Draw(int percent) {
-    const int width = TerminalWidth();
-    constexpr int barWidth = 30;
-    // "label [#####.....] 100%": keep the whole line one column short of the edge.
-    const int labelRoom = std::max(0, width - barWidth - 9);
-    std::string label = Label;
-    if (static_cast<int>(label.size()) > labelRoom)
-        label = "..." + label.substr(label.size() - static_cast<std::size_t>(std::max(0, labelRoom - 3)));
+std::string TerminalProgress::Line(const std::string& label, int percent, int columns) {
+    percent = std::clamp(percent, 0, 100);
+    // "label [#####.....] 100%": the whole line one column short of the edge, so that the terminal
+    // never wraps it; the bar gives up columns to the name on a narrow terminal.
+    const int room = columns - 1;
+    const int barWidth = std::clamp((room - 8) / 2, 5, 30);
+    const int labelRoom = std::max(0, room - barWidth - 8);
     const int filled = percent * barWidth / 100;
-    std::string line = "\r" + label + " [" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(barWidth - filled), '.') + "] ";
-    std::fprintf(stderr, "%s%3d%%", line.c_str(), percent);
-    std::fflush(stderr);
-    Drawn = true;
-    Shown = percent;
+    char figure[8];
+    std::snprintf(figure, sizeof figure, "%3d%%", percent);
+    return FitToColumns(label, labelRoom) + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(barWidth - filled), '.') + "] " + figure;
 }
 
-void TerminalProgress::Finish() {
-    if (!Drawn)
+void TerminalProgress::Show(const std::string& label, int percent) {
+    if (!m_enabled || (m_drawn && percent == m_shownPercent && label == m_shownLabel))
+        return;
+    const std::string line = "\r" + Line(label, percent, TerminalWidth()) + "\033[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    m_drawn = true;
+    m_shownLabel = label;
+    m_shownPercent = percent;
+}
+
+void TerminalProgress::Clear() {
+    if (!m_drawn)
         return;
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
-    Drawn = false;
-    Shown = -1;
+    m_drawn = false;
+    m_shownPercent = -1;
 }

@@ -1,28 +1,28 @@
 #pragma once
-// A one-line progress bar on standard error for a file that takes more than a moment, drawn only
-// when standard error is a terminal.
+// A one-line progress bar on standard error, drawn only when standard error is a terminal: the name
+// of the file in hand, cut to fit the line, a bar and a percentage.
 
-#include "main/engine/progressdisplay.h"
-
-#include <chrono>
 #include <string>
 
-class TerminalProgress : public veltrane::ProgressDisplay {
+class TerminalProgress {
 public:
-    TerminalProgress(std::string label, bool enabled);
-    ~TerminalProgress() override;
+    explicit TerminalProgress(bool enabled);
+    ~TerminalProgress();
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-    void MakeVisible() override;
-    void SetProgress(int figure) override;
-    // Takes the bar off the line, so that the file's outcome can be printed in its place.
-    void Finish();
+    bool enabled() const { return m_enabled; }
+    // Draws the bar for `label` (already escaped for the terminal) at `percent`, over the last one.
+    void Show(const std::string& label, int percent);
+    // Takes the bar off the line, so that an outcome can be printed in its place.
+    void Clear();
+
+    // The line as Show draws it on a terminal `columns` wide, without the leading carriage return.
+    static std::string Line(const std::string& label, int percent, int columns);
 
 private:
-    void Draw(int percent);
-
-    std::string Label;
-    bool Enabled;
-    bool Drawn = false;
-    int Shown = -1;
-    std::chrono::steady_clock::time_point Started;
+    bool m_enabled;
+    bool m_drawn = false;
+    std::string m_shownLabel;
+    int m_shownPercent = -1;
 };

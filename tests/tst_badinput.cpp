@@ -87,16 +87,23 @@ QByteArray Bytes(const QByteArray& path) {
     return bytes;
 }
 
-// Runs the command-line tool with `arguments` as bytes and `input` on its standard input; its exit
-// status (-1 when it did not finish in `seconds`) and its standard output.
-std::pair<int, QByteArray> RunTool(const QList<QByteArray>& arguments, const QByteArray& input, int seconds) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-        return {-1, {}};
+struct ToolResult {
+    int Status = -1; // -1 when it did not finish in time
+    QByteArray Output;
+    QByteArray Errors;
+};
+
+// Runs the command-line tool with `arguments` as bytes and `input` on its standard input, for at
+// most `seconds`.
+ToolResult RunTool(const QList<QByteArray>& arguments, const QByteArray& input, int seconds) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return {};
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)};
         for (const QByteArray& argument : arguments)
             argv.push_back(const_cast<char*>(argument.constData()));
@@ -107,16 +114,22 @@ std::pair<int, QByteArray> RunTool(const QList<QByteArray>& arguments, const QBy
     }
     ::close(in[0]);
     ::close(out[1]);
+    ::close(err[1]);
     (void)!::write(in[1], input.constData(), static_cast<std::size_t>(input.size()));
     ::close(in[1]);
-    QByteArray output;
+    ToolResult result;
+    // The outputs here are small: reading one to its end and then the other cannot block the tool.
     char buffer[4096];
     for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        output.append(buffer, got);
+        result.Output.append(buffer, got);
+    for (ssize_t got; (got = ::read(err[0], buffer, sizeof buffer)) > 0;)
+        result.Errors.append(buffer, got);
     ::close(out[0]);
+    ::close(err[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
 }
 
 bool Write(const QByteArray& path, const QByteArray& bytes) {
@@ -426,41 +439,54 @@ void TestBadInput::awkwardKeys() {
 }
 
 // The command-line tool over a batch of every bad entry at once: one line each, the good files
-// done, nothing else touched, and it finishes.
+// done, nothing else touched, and it finishes. The problems go to standard error as well.
 void TestBadInput::commandLineBatchOfBadEntries() {
     const QByteArray good = path("good file");
     const QByteArray odd = path("odd \xff name\nwith newline");
+    const QByteArray painter = path("x\r\x1b[2Kfake: encrypted");
     const QByteArray readOnly = path("read-only");
+    const QByteArray key = path("key");
     const QByteArray plain = Pattern(100000, 11);
     QVERIFY(Write(good, plain));
     QVERIFY(Write(odd, plain));
+    QVERIFY(Write(painter, plain));
     QVERIFY(Write(readOnly, plain));
+    QVERIFY(Write(key, TheKey + '\n'));
+    QVERIFY(::link(key.constData(), path("key link").constData()) == 0);
     QVERIFY(::chmod(readOnly.constData(), 0444) == 0);
     QVERIFY(::mkdir(path("folder").constData(), 0700) == 0);
     QVERIFY(::mkfifo(path("fifo").constData(), 0600) == 0);
     QVERIFY(::symlink(path("nowhere").constData(), path("dangling").constData()) == 0);
 
-    const QList<QByteArray> entries{path("folder"), path("fifo"), "/dev/null", path("dangling"), readOnly,
-                                    good,           good,         odd,         path("missing")};
-    const auto [status, output] = RunTool(QList<QByteArray>{"encrypt"} + entries, TheKey + '\n', 20);
+    const QList<QByteArray> entries{
+        path("folder"), path("fifo"), "/dev/null",      path("dangling"), readOnly, good, good, odd,
+        painter,        key,          path("key link"), path("missing")};
+    const ToolResult result = RunTool(QList<QByteArray>{"encrypt", "--key-file", key} + entries, {}, 20);
     // 1: some entries were skipped; -1 would mean it hung.
-    QCOMPARE(status, 1);
-    const QList<QByteArray> expected{
-        path("folder") + ": missing",
+    QCOMPARE(result.Status, 1);
+    const QByteArray dir = path("");
+    const QList<QByteArray> problems{
+        path("folder") + ": skipped: is a folder",
         path("fifo") + ": missing",
         "/dev/null: missing",
         path("dangling") + ": missing",
-        readOnly + ": skipped: cannot be opened",
-        good + ": encrypted",
+        readOnly + ": skipped: cannot be opened (the file is read-only)",
         good + ": skipped: already encrypted",
-        odd + ": encrypted",
+        key + ": skipped: is the key file",
+        path("key link") + ": skipped: is the key file",
         path("missing") + ": missing",
     };
-    QCOMPARE(output, expected.join('\n') + '\n');
+    QList<QByteArray> expected = problems;
+    expected.insert(5, good + ": encrypted");
+    expected.insert(7, dir + "odd \\377 name\\nwith newline: encrypted");
+    expected.insert(8, dir + "x\\r\\033[2Kfake: encrypted: encrypted");
+    QCOMPARE(result.Output, expected.join('\n') + '\n');
+    QCOMPARE(result.Errors, "veltrane-cli: " + problems.join("\nveltrane-cli: ") + '\n');
 
     QVERIFY(Bytes(good) == Encrypted(plain, TheKey));
     QVERIFY(Bytes(odd) == Encrypted(plain, TheKey));
     QVERIFY(Bytes(readOnly) == plain);
+    QVERIFY(Bytes(key) == TheKey + '\n');
     QVERIFY(::access(path("nowhere").constData(), F_OK) != 0);
 }
 

@@ -1,6 +1,9 @@
 // veltrane-cli end to end: the built tool run as a process on real files, with its outcomes,
-// exit statuses and every way of giving it a key, the terminal prompts included.
+// exit statuses and every way of giving it a key, the terminal prompts included; and its progress
+// line, which only a terminal would show.
 
+#include "cli/terminalprogress.h"
+#include "cli/terminaltext.h"
 #include "tests/enginetestsupport.h"
 
 #include <QDir>
@@ -9,6 +12,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cwchar>
 
 #include <poll.h>
 #include <pty.h>
@@ -48,11 +52,15 @@ private slots:
     void knownAnswerFile();
     void keyTextBecomesKeyBytes_data();
     void keyTextBecomesKeyBytes();
-    void help();
+    void helpAndVersion();
     void failingFileIsReported();
-    void fileSizeSignalIgnored();
+    void settingsWhileWaitingForTheKey();
     void promptsOnTerminal_data();
     void promptsOnTerminal();
+    void namesInOutput_data();
+    void namesInOutput();
+    void progressLineFits_data();
+    void progressLineFits();
 
 private:
     QString path(const QString& name) const { return Dir->filePath(name); }
@@ -92,7 +100,11 @@ void TestCli::init() {
         {"ro.txt", Hello},
         {"key.txt", "secret\r\nsecond line\n"},
         {"empty.key", ""},
+        {"sub/x.txt", Hello},
+        {"sub/deeper/y.txt", Hello},
     };
+    QVERIFY(QDir(Dir->path()).mkpath("sub/deeper"));
+    QVERIFY(QFile::link("../a.txt", path("sub/link")));
     for (auto it = Fixture.cbegin(); it != Fixture.cend(); ++it)
         QVERIFY(WriteFile(path(it.key()), it.value()));
     QVERIFY(::chmod(QFile::encodeName(path("ro.txt")).constData(), 0444) == 0);
@@ -125,9 +137,30 @@ void TestCli::outcomes_data() {
     QTest::newRow("--key-file=PATH after the files")
         << QStringList{"decrypt", "{dir}/enc.bin", "--key-file={dir}/key.txt"} << QByteArray() << 0
         << QStringList{"{dir}/enc.bin: decrypted"} << QStringList{"enc.bin"};
-    QTest::newRow("missing files do not stop the others")
-        << QStringList{"encrypt", "{dir}/a.txt", "{dir}/nothere", "{dir}", "{dir}/b.bin"} << key << 1
-        << QStringList{"{dir}/a.txt: encrypted", "{dir}/nothere: missing", "{dir}: missing", "{dir}/b.bin: encrypted"}
+    QTest::newRow("missing files and folders do not stop the others")
+        << QStringList{"encrypt", "{dir}/a.txt", "{dir}/nothere", "{dir}/sub", "{dir}/b.bin"} << key << 1
+        << QStringList{"{dir}/a.txt: encrypted", "{dir}/nothere: missing", "{dir}/sub: skipped: is a folder",
+                       "{dir}/b.bin: encrypted"}
+        << QStringList{"a.txt", "b.bin"};
+    // Depth first in name order; the link inside is neither followed nor its target touched.
+    QTest::newRow("--recursive") << QStringList{"-r", "encrypt", "{dir}/sub/"} << key << 1
+                                 << QStringList{"{dir}/sub/deeper/y.txt: encrypted",
+                                                "{dir}/sub/link: skipped: is a symbolic link",
+                                                "{dir}/sub/x.txt: encrypted"}
+                                 << QStringList{"sub/x.txt", "sub/deeper/y.txt"};
+    QTest::newRow("the key file is left alone")
+        << QStringList{"encrypt", "-k", "{dir}/key.txt", "{dir}/key.txt", "{dir}/a.txt", "{dir}/sub/link"} << key << 1
+        << QStringList{"{dir}/key.txt: skipped: is the key file", "{dir}/a.txt: encrypted",
+                       "{dir}/sub/link: skipped: already encrypted"}
+        << QStringList{"a.txt"};
+    QTest::newRow("--quiet prints the problems only")
+        << QStringList{"--quiet", "encrypt", "{dir}/a.txt", "{dir}/nothere", "{dir}/b.bin"} << key << 1
+        << QStringList{"{dir}/nothere: missing"} << QStringList{"a.txt", "b.bin"};
+    // Each turn meets the file as the turn before left it, whatever the number of workers.
+    QTest::newRow("one file under two names, in parallel")
+        << QStringList{"-j", "4", "encrypt", "{dir}/a.txt", "{dir}/sub/link", "{dir}/b.bin", "{dir}/a.txt"} << key << 1
+        << QStringList{"{dir}/a.txt: encrypted", "{dir}/sub/link: skipped: already encrypted", "{dir}/b.bin: encrypted",
+                       "{dir}/a.txt: skipped: already encrypted"}
         << QStringList{"a.txt", "b.bin"};
     QTest::newRow("already encrypted") << QStringList{"encrypt", "{dir}/enc.bin", "{dir}/a.txt"} << key << 1
                                        << QStringList{"{dir}/enc.bin: skipped: already encrypted",
@@ -138,7 +171,8 @@ void TestCli::outcomes_data() {
     QTest::newRow("invalid key") << QStringList{"decrypt", "{dir}/enc.bin"} << QByteArray("Secret\n") << 1
                                  << QStringList{"{dir}/enc.bin: skipped: invalid key"} << QStringList{};
     QTest::newRow("read-only") << QStringList{"encrypt", "{dir}/ro.txt"} << key << 1
-                               << QStringList{"{dir}/ro.txt: skipped: cannot be opened"} << QStringList{};
+                               << QStringList{"{dir}/ro.txt: skipped: cannot be opened (the file is read-only)"}
+                               << QStringList{};
     QTest::newRow("no arguments") << QStringList{} << key << 2 << QStringList{} << QStringList{};
     QTest::newRow("unknown command") << QStringList{"scramble", "{dir}/a.txt"} << key << 2 << QStringList{}
                                      << QStringList{};
@@ -155,6 +189,22 @@ void TestCli::outcomes_data() {
                                     << 2 << QStringList{} << QStringList{};
     QTest::newRow("missing key file") << QStringList{"encrypt", "--key-file", "{dir}/none.key", "{dir}/a.txt"} << key
                                       << 2 << QStringList{} << QStringList{};
+    QTest::newRow("-j 0") << QStringList{"-j", "0", "encrypt", "{dir}/a.txt"} << key << 2 << QStringList{}
+                          << QStringList{};
+    // Binary data is no key: a device or a random file would lock the files under a key nobody has.
+    QTest::newRow("key with a control character")
+        << QStringList{"encrypt", "{dir}/a.txt"} << QByteArray("sec\x01ret\n") << 2 << QStringList{} << QStringList{};
+    QTest::newRow("key with a carriage return inside")
+        << QStringList{"encrypt", "{dir}/a.txt"} << QByteArray("sec\rret\n") << 2 << QStringList{} << QStringList{};
+    QTest::newRow("--key-file /dev/zero") << QStringList{"encrypt", "--key-file", "/dev/zero", "{dir}/a.txt"} << key
+                                          << 2 << QStringList{} << QStringList{};
+    QTest::newRow("--key-file /dev/urandom") << QStringList{"encrypt", "--key-file", "/dev/urandom", "{dir}/a.txt"}
+                                             << key << 2 << QStringList{} << QStringList{};
+    QTest::newRow("key line of 1 MiB") << QStringList{"encrypt", "{dir}/a.txt"} << QByteArray(1 << 20, 'k') + '\n'
+                                       << 0 << QStringList{"{dir}/a.txt: encrypted"} << QStringList{"a.txt"};
+    QTest::newRow("key line over 1 MiB") << QStringList{"encrypt", "{dir}/a.txt"}
+                                         << QByteArray((1 << 20) + 1, 'k') + '\n'
+                                         << 2 << QStringList{} << QStringList{};
 }
 
 void TestCli::outcomes() {
@@ -198,6 +248,10 @@ void TestCli::keyTextBecomesKeyBytes_data() {
     QTest::newRow("curly quotes") << QByteArray("\xe2\x80\x9cq\xe2\x80\x9d") << QByteArray("\x93q\x94");
     QTest::newRow("Greek has no 8-bit code") << QByteArray("\xce\xa9mega") << QByteArray("\xce\xa9mega");
     QTest::newRow("not UTF-8: byte for byte") << QByteArray("caf\xe9") << QByteArray("caf\xe9");
+    // Longer than the part of the line that is kept, which ends inside a character here.
+    const QByteArray eAcute("\xc3\xa9");
+    QTest::newRow("long UTF-8 key") << "x" + eAcute.repeated(600) << "x" + QByteArray(600, '\xe9');
+    QTest::newRow("long key, not UTF-8 at its end") << eAcute.repeated(600) + "\xff" << eAcute.repeated(600) + "\xff";
 }
 
 void TestCli::keyTextBecomesKeyBytes() {
@@ -213,11 +267,16 @@ void TestCli::keyTextBecomesKeyBytes() {
     QCOMPARE(run({"decrypt", "--key-file", path("8bit.key"), file}, {}).Output, file + ": decrypted\n");
 }
 
-void TestCli::help() {
-    const Result result = run({"--help"}, {});
-    QCOMPARE(result.ExitCode, 0);
-    QVERIFY(result.Output.startsWith("Usage: veltrane-cli encrypt"));
-    QVERIFY(result.Output.contains("Exit status"));
+void TestCli::helpAndVersion() {
+    const Result help = run({"--help"}, {});
+    QCOMPARE(help.ExitCode, 0);
+    QVERIFY(help.Output.startsWith("Usage: veltrane-cli encrypt"));
+    QVERIFY(help.Output.contains("Exit status"));
+    QCOMPARE(run({"encrypt", "-h"}, {}).Output, help.Output);
+    const Result version = run({"--version"}, {});
+    QCOMPARE(version.ExitCode, 0);
+    QVERIFY2(version.Output.startsWith("veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"),
+             qPrintable(version.Output));
 }
 
 // A file-size limit in the tool's process leaves no room for the trailer: that file fails, is left
@@ -239,26 +298,29 @@ void TestCli::failingFileIsReported() {
     QVERIFY(ReadFile(big) == Fixture["b.bin"]);
 }
 
-// Even started with the file-size signal at its default, the tool ignores it, so that a write past a
-// limit fails and is undone rather than ending the tool half-way through a file.
-void TestCli::fileSizeSignalIgnored() {
+// While it waits for the key on standard input, the tool has already set itself up for the run: no
+// core dump can hold the key, and neither a file-size limit nor a reader that goes away (| head) ends
+// it half-way through a file, even started with those signals at their defaults.
+void TestCli::settingsWhileWaitingForTheKey() {
     QProcess process;
-    process.setChildProcessModifier([] { std::signal(SIGXFSZ, SIG_DFL); });
+    process.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        std::signal(SIGPIPE, SIG_DFL);
+    });
     process.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", path("a.txt")});
     QVERIFY(process.waitForStarted());
-    // It waits for the key on standard input; meanwhile its signal dispositions can be read.
-    quint64 ignored = 0;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
-            if (!status.open(QIODevice::ReadOnly))
-                return false;
+    const auto procLine = [&](const char* file, const QByteArray& start) {
+        QFile status(QStringLiteral("/proc/%1/%2").arg(process.processId()).arg(file));
+        if (status.open(QIODevice::ReadOnly)) {
             for (const QByteArray& line : status.readAll().split('\n'))
-                if (line.startsWith("SigIgn:"))
-                    ignored = line.mid(7).trimmed().toULongLong(nullptr, 16);
-            return (ignored & (quint64{1} << (SIGXFSZ - 1))) != 0;
-        }(),
-        5000);
+                if (line.startsWith(start))
+                    return line.mid(start.size()).simplified();
+        }
+        return QByteArray();
+    };
+    const quint64 wanted = (quint64{1} << (SIGXFSZ - 1)) | (quint64{1} << (SIGPIPE - 1));
+    QTRY_VERIFY_WITH_TIMEOUT((procLine("status", "SigIgn:").toULongLong(nullptr, 16) & wanted) == wanted, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(procLine("limits", "Max core file size").startsWith("0 "), 5000);
     process.closeWriteChannel();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 2); // no key given
@@ -266,33 +328,40 @@ void TestCli::fileSizeSignalIgnored() {
 }
 
 void TestCli::promptsOnTerminal_data() {
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<QByteArray>("verify");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArrayList>("typed"); // one line per prompt
+    QTest::addColumn<bool>("suspend");         // Ctrl-Z at the first prompt, then resumed
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("same twice") << QByteArray("abc") << QByteArray("abc") << 0;
-    QTest::newRow("different") << QByteArray("abc") << QByteArray("abd") << 2;
-    QTest::newRow("empty") << QByteArray() << QByteArray() << 2;
+    QTest::newRow("encrypt: same twice") << "encrypt" << QByteArrayList{"abc", "abc"} << false << 0;
+    QTest::newRow("encrypt: different") << "encrypt" << QByteArrayList{"abc", "abd"} << false << 2;
+    QTest::newRow("encrypt: empty") << "encrypt" << QByteArrayList{""} << false << 2;
+    QTest::newRow("decrypt asks once") << "decrypt" << QByteArrayList{"secret"} << false << 0;
+    QTest::newRow("echo stays off after a suspend") << "encrypt" << QByteArrayList{"abc", "abc"} << true << 0;
 }
 
-// On a terminal the key is asked for twice, and what is typed is not echoed.
+// On a terminal the key is asked for (twice to encrypt), and what is typed is not echoed.
 void TestCli::promptsOnTerminal() {
-    QFETCH(QByteArray, key);
-    QFETCH(QByteArray, verify);
+    QFETCH(QString, command);
+    QFETCH(QByteArrayList, typed);
+    QFETCH(bool, suspend);
     QFETCH(int, exitCode);
-    const QByteArray file = QFile::encodeName(path("a.txt"));
+    const bool encrypt = command == "encrypt";
+    const QString name = encrypt ? "a.txt" : "enc.bin";
+    const QByteArray file = QFile::encodeName(path(name));
+    const QByteArray verb = command.toLatin1();
 
     int terminal = -1;
     const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
     QVERIFY(child >= 0);
     if (child == 0) {
-        ::execl(VELTRANE_CLI_PATH, VELTRANE_CLI_PATH, "encrypt", file.constData(), static_cast<char*>(nullptr));
+        ::execl(VELTRANE_CLI_PATH, VELTRANE_CLI_PATH, verb.constData(), file.constData(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
 
     QByteArray screen;
-    // Reads what the tool shows until `wanted` appears or the terminal closes.
-    auto readUntil = [&](const QByteArray& wanted) {
-        while (wanted.isEmpty() || !screen.contains(wanted)) {
+    // Reads what the tool shows until `wanted` appears `times` times or the terminal closes.
+    auto readUntil = [&](const QByteArray& wanted, int times = 1) {
+        while (wanted.isEmpty() || screen.count(wanted) < times) {
             pollfd waiting{terminal, POLLIN, 0};
             if (::poll(&waiting, 1, 20000) <= 0)
                 return false;
@@ -304,23 +373,107 @@ void TestCli::promptsOnTerminal() {
         }
         return true;
     };
-    QVERIFY2(readUntil("Key: "), screen.constData());
-    QVERIFY(::write(terminal, key + "\n", key.size() + 1) == key.size() + 1);
-    QVERIFY2(readUntil("Verify: "), screen.constData());
-    QVERIFY(::write(terminal, verify + "\n", verify.size() + 1) == verify.size() + 1);
+    const QByteArrayList prompts{"Key: ", "Verify: "};
+    for (qsizetype n = 0; n < typed.size(); ++n) {
+        QVERIFY2(readUntil(prompts[n]), screen.constData());
+        if (suspend && n == 0) {
+            // Ctrl-Z, as typed; then the shell's fg. The prompt is shown again for the key.
+            QVERIFY(::write(terminal, "\x1a", 1) == 1);
+            QTest::qWait(200);
+            ::kill(child, SIGCONT);
+            QVERIFY2(readUntil(prompts[0], 2), screen.constData());
+        }
+        const QByteArray line = typed[n] + "\n";
+        QVERIFY(::write(terminal, line.constData(), line.size()) == line.size());
+    }
     readUntil({});
     ::close(terminal);
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), exitCode);
-    if (!key.isEmpty())
-        QVERIFY2(!screen.contains(key), screen.constData());
+    QCOMPARE(screen.count("Verify: "), encrypt && !typed[0].isEmpty() ? 1 : 0);
+    if (!typed[0].isEmpty())
+        QVERIFY2(!screen.contains(typed[0]), screen.constData());
     if (exitCode == 0) {
-        QVERIFY(screen.contains(file + ": encrypted"));
-        QVERIFY(ReadFile(path("a.txt")) == Encrypted(Hello, key));
+        QVERIFY(screen.contains(file + ": " + verb + "ed"));
+        QVERIFY(ReadFile(path(name)) == (encrypt ? Encrypted(Hello, typed[0]) : Pattern(1000, 2)));
     } else {
-        QVERIFY(ReadFile(path("a.txt")) == Hello);
+        QVERIFY(ReadFile(path(name)) == Fixture[name]);
+    }
+}
+
+void TestCli::namesInOutput_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("shown");
+    // A carriage return and an erase-line code would otherwise paint a fake line over the real one.
+    QTest::newRow("return and escape code") << QByteArray("x\r\x1b[2Kfake: ok") << QByteArray("x\\r\\033[2Kfake: ok");
+    QTest::newRow("newline and tab") << QByteArray("two\nlines\tand tab") << QByteArray("two\\nlines\\tand tab");
+    QTest::newRow("backslash") << QByteArray("back\\slash") << QByteArray("back\\\\slash");
+    QTest::newRow("delete") << QByteArray("del\x7f") << QByteArray("del\\177");
+    QTest::newRow("UTF-8 text stays") << QByteArray("caf\xc3\xa9 \xe6\x97\xa5")
+                                      << QByteArray("caf\xc3\xa9 \xe6\x97\xa5");
+    QTest::newRow("C1 control character") << QByteArray("c1\xc2\x85") << QByteArray("c1\\302\\205");
+}
+
+// File names in the output escape what is not printable text, as `ls --quoting-style=escape` does
+// (spaces aside), in the result lines and in the tool's messages alike.
+void TestCli::namesInOutput() {
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, shown);
+    const QByteArray file = QFile::encodeName(Dir->path()) + '/' + name;
+    QVERIFY(WriteFile(QFile::decodeName(file), Hello));
+    const QByteArray folder = QFile::encodeName(Dir->path()) + '/';
+
+    QProcess tool;
+    tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "--", QFile::decodeName(file), QFile::decodeName(file)});
+    tool.write("secret\n");
+    tool.closeWriteChannel();
+    QVERIFY(tool.waitForFinished(10000));
+    QCOMPARE(tool.readAllStandardOutput(),
+             folder + shown + ": encrypted\n" + folder + shown + ": skipped: already encrypted\n");
+    QCOMPARE(tool.readAllStandardError(), "veltrane-cli: " + folder + shown + ": skipped: already encrypted\n");
+
+    tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "--key-file", QFile::decodeName(file), "x"});
+    QVERIFY(tool.waitForFinished(10000));
+    QCOMPARE(tool.exitCode(), 2);
+    QVERIFY2(tool.readAllStandardError().contains("\"" + folder + shown + "\""), qPrintable(name));
+}
+
+void TestCli::progressLineFits_data() {
+    QTest::addColumn<QByteArray>("label");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("short name") << QByteArray("/tmp/a.txt") << 80;
+    QTest::newRow("long ASCII name") << QByteArray("/tmp/").append(QByteArray(200, 'a')) << 80;
+    QTest::newRow("two-byte characters") << QByteArray("\xc3\xa9").repeated(100) << 80;
+    // Two columns each: an odd room cannot be filled to its last column.
+    QTest::newRow("wide characters") << QByteArray("\xe6\x97\xa5").repeated(60) << 81;
+    QTest::newRow("four-byte characters") << QByteArray("\xf0\x9f\x94\x92").repeated(60) << 100;
+    QTest::newRow("combining accents") << QByteArray("e\xcc\x81").repeated(90) << 80;
+    QTest::newRow("narrow terminal") << QByteArray("\xe6\x97\xa5").repeated(10) << 20;
+}
+
+// The file's name on the progress line is cut between whole characters, measured in columns, and
+// the line never reaches the terminal's last column (where it would wrap).
+void TestCli::progressLineFits() {
+    QFETCH(QByteArray, label);
+    QFETCH(int, columns);
+    UseUtf8CharacterType();
+    const std::string line = TerminalProgress::Line(label.toStdString(), 42, columns);
+    std::mbstate_t state{};
+    const char* text = line.c_str();
+    std::vector<wchar_t> wide(line.size() + 1);
+    const std::size_t count = std::mbsrtowcs(wide.data(), &text, wide.size(), &state);
+    QVERIFY2(count != static_cast<std::size_t>(-1), "the line is not whole UTF-8");
+    const int width = ::wcswidth(wide.data(), count);
+    QVERIFY2(width >= 0 && width < columns, qPrintable(QString::number(width)));
+    const std::size_t bar = line.rfind(" [");
+    const QByteArray shown = QByteArray::fromStdString(line.substr(0, bar));
+    QVERIFY(line.ends_with("]  42%") && line.find_first_not_of("#.", bar + 2) == line.size() - 6);
+    if (shown != label) {
+        QVERIFY2(shown.startsWith("...") && label.endsWith(shown.mid(3)), shown.constData());
+        // As much of the name as fits: one more character would not.
+        QVERIFY(width >= columns - 2 - (label.contains("\xe6") ? 1 : 0));
     }
 }
 

@@ -1,0 +1,270 @@
+#include "cli/batchrun.h"
+
+#include "cli/terminaltext.h"
+#include "main/engine/blockpass.h"
+#include "main/engine/engineerror.h"
+#include "main/engine/engineunit.h"
+#include "main/engine/fileexists.h"
+#include "main/engine/filesequences.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include <string.h>
+#include <sys/stat.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Files that take less than this come and go without a bar flickering past.
+constexpr auto Moment = std::chrono::milliseconds(500);
+
+// What the pass tells about the file in hand, kept for the thread that draws the bar.
+class FileProgress : public veltrane::ProgressDisplay {
+public:
+    void MakeVisible() override {
+        m_started.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        m_visible.store(true, std::memory_order_release);
+    }
+    void SetProgress(int figure) override { m_figure.store(figure, std::memory_order_relaxed); }
+
+    // The figure to show, or -1 when there is no bar to show yet.
+    int FigureToShow() const {
+        if (!m_visible.load(std::memory_order_acquire))
+            return -1;
+        const Clock::time_point started{Clock::duration(m_started.load(std::memory_order_relaxed))};
+        return Clock::now() - started < Moment ? -1 : m_figure.load(std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<bool> m_visible{false};
+    std::atomic<Clock::rep> m_started{0};
+    std::atomic<int> m_figure{0};
+};
+
+// One entry of the batch on its way from the walk to the report.
+struct Slot {
+    enum class State { Waiting, Running, Done };
+
+    BatchEntry Entry;
+    State Stage = State::Waiting;
+    // An earlier entry naming the same file, which must be done before this one starts.
+    const Slot* After = nullptr;
+    std::string Words;
+    bool Problem = false;
+    FileProgress Progress;
+};
+
+const char* OutcomeWords(veltrane::FileOutcome outcome) {
+    switch (outcome) {
+    case veltrane::FileOutcome::Encrypted:
+        return "encrypted";
+    case veltrane::FileOutcome::Decrypted:
+        return "decrypted";
+    case veltrane::FileOutcome::AlreadyEncrypted:
+        return "skipped: already encrypted";
+    case veltrane::FileOutcome::NotEncrypted:
+        return "skipped: not an encrypted file";
+    case veltrane::FileOutcome::InvalidKey:
+        return "skipped: invalid key";
+    case veltrane::FileOutcome::CannotOpen:
+        return "skipped: cannot be opened";
+    }
+    return "skipped";
+}
+
+// `text` with every occurrence of the raw `path` replaced by its escaped form.
+std::string WithEscapedPath(std::string text, const std::string& path) {
+    if (path.empty())
+        return text;
+    const std::string escaped = EscapedName(path);
+    for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + escaped.size())) {
+        text.replace(at, path.size(), escaped);
+    }
+    return text;
+}
+
+// The whole command on one file, with the worker's own engine state.
+void Process(veltrane::EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) {
+    const std::string& path = slot.Entry.Path;
+    slot.Problem = true;
+    struct stat status {};
+    if (keyFile.Known && ::stat(path.c_str(), &status) == 0 && status.st_dev == keyFile.Device &&
+        status.st_ino == keyFile.Inode) {
+        slot.Words = "skipped: is the key file";
+        return;
+    }
+    // Unlike the window's run, a missing file does not stop the others.
+    if (!veltrane::FileExists(path)) {
+        slot.Words = "missing";
+        return;
+    }
+    unit.CurrentFileName = path;
+    const auto pass = [&] { return veltrane::RunBlockPass(unit, &slot.Progress); };
+    const auto afterPass = [] {};
+    try {
+        const veltrane::FileOutcome outcome = encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
+                                                      : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+        slot.Words = OutcomeWords(outcome);
+        if (outcome == veltrane::FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
+            slot.Words += " (" + unit.CurrentFile.openError() + ")";
+        slot.Problem = outcome != veltrane::FileOutcome::Encrypted && outcome != veltrane::FileOutcome::Decrypted;
+    } catch (const veltrane::EngineError& error) {
+        slot.Words = "failed: " + WithEscapedPath(error.what(), path);
+    }
+}
+
+// The entries between the walk and the report, shared by the reporting thread and the workers.
+class Pipeline {
+public:
+    explicit Pipeline(std::size_t capacity) : m_capacity(capacity) {}
+
+    std::mutex Mutex;
+    std::condition_variable WorkReady; // a slot may have become ready to start, or the run ended
+    std::condition_variable SlotDone;  // a slot is done
+
+    // Under Mutex: adds an entry at the end, after any earlier entry of the same file.
+    void Add(std::unique_ptr<Slot> slot) {
+        if (slot->Stage == Slot::State::Waiting && slot->Entry.Known) {
+            const auto file = std::make_pair(slot->Entry.Device, slot->Entry.Inode);
+            auto [it, fresh] = m_lastOfFile.try_emplace(file, slot.get());
+            if (!fresh) {
+                slot->After = it->second;
+                it->second = slot.get();
+            }
+        }
+        m_slots.push_back(std::move(slot));
+    }
+
+    bool full() const { return m_slots.size() >= m_capacity; }
+    bool empty() const { return m_slots.empty(); }
+    Slot& front() { return *m_slots.front(); }
+    void PopFront() { m_slots.pop_front(); }
+
+    // Under Mutex: the first waiting entry that no earlier entry of its file holds back.
+    Slot* TakeReady() {
+        for (const auto& slot : m_slots) {
+            if (slot->Stage == Slot::State::Waiting && slot->After == nullptr) {
+                slot->Stage = Slot::State::Running;
+                return slot.get();
+            }
+        }
+        return nullptr;
+    }
+
+    // Under Mutex: marks `done` as done and lets a later entry of the same file go.
+    void Finish(Slot& done) {
+        done.Stage = Slot::State::Done;
+        for (const auto& slot : m_slots) {
+            if (slot->After == &done)
+                slot->After = nullptr;
+        }
+        if (done.Entry.Known) {
+            const auto it = m_lastOfFile.find(std::make_pair(done.Entry.Device, done.Entry.Inode));
+            if (it != m_lastOfFile.end() && it->second == &done)
+                m_lastOfFile.erase(it);
+        }
+    }
+
+    bool Ended = false; // no more entries will come and the workers may stop
+
+private:
+    std::size_t m_capacity;
+    std::deque<std::unique_ptr<Slot>> m_slots;
+    std::map<std::pair<dev_t, ino_t>, const Slot*> m_lastOfFile;
+};
+
+} // namespace
+
+BatchRun::BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, OutcomeReport& report,
+                   TerminalProgress& progress)
+    : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
+
+void BatchRun::Run(FileWalk& walk) {
+    const int jobs = std::max(1, m_settings.Jobs);
+    // Enough entries ahead for every worker to find one, while a slow file holds up the report.
+    Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
+
+    std::vector<std::thread> workers;
+    for (int n = 0; n < jobs; ++n) {
+        workers.emplace_back([&] {
+            veltrane::EngineUnit unit;
+            unit.KeyText = m_key;
+            std::unique_lock lock(pipeline.Mutex);
+            for (;;) {
+                if (Slot* slot = pipeline.TakeReady()) {
+                    lock.unlock();
+                    Process(unit, m_settings.Encrypt, m_settings.KeyFile, *slot);
+                    lock.lock();
+                    pipeline.Finish(*slot);
+                    pipeline.SlotDone.notify_one();
+                    pipeline.WorkReady.notify_all();
+                    continue;
+                }
+                if (pipeline.Ended)
+                    break;
+                pipeline.WorkReady.wait(lock);
+            }
+            lock.unlock();
+            ::explicit_bzero(unit.KeyText.data(), unit.KeyText.size());
+        });
+    }
+
+    bool walkEnded = false;
+    std::unique_lock lock(pipeline.Mutex);
+    for (;;) {
+        // Top up the entries ahead; the walk reads folders, so not under the lock.
+        while (!walkEnded && !pipeline.full()) {
+            lock.unlock();
+            auto slot = std::make_unique<Slot>();
+            walkEnded = !walk.Next(slot->Entry);
+            lock.lock();
+            if (walkEnded)
+                break;
+            if (!slot->Entry.Verdict.empty()) {
+                slot->Words = slot->Entry.Verdict;
+                slot->Problem = true;
+                slot->Stage = Slot::State::Done;
+            }
+            pipeline.Add(std::move(slot));
+            pipeline.WorkReady.notify_one();
+        }
+        // Report what is done, in order.
+        while (!pipeline.empty() && pipeline.front().Stage == Slot::State::Done) {
+            Slot& slot = pipeline.front();
+            m_report.File(slot.Entry.Path, slot.Words, slot.Problem);
+            pipeline.PopFront();
+        }
+        if (pipeline.empty() && walkEnded)
+            break;
+        // Room again after the report: take more entries first.
+        if (!walkEnded && !pipeline.full())
+            continue;
+        // Wait for the first entry, drawing its bar meanwhile.
+        if (m_progress.enabled()) {
+            pipeline.SlotDone.wait_for(lock, std::chrono::milliseconds(100));
+            if (!pipeline.empty() && pipeline.front().Stage == Slot::State::Running) {
+                const int figure = pipeline.front().Progress.FigureToShow();
+                if (figure >= 0)
+                    m_progress.Show(EscapedName(pipeline.front().Entry.Path), figure);
+            }
+        } else {
+            pipeline.SlotDone.wait(lock);
+        }
+    }
+    pipeline.Ended = true;
+    pipeline.WorkReady.notify_all();
+    lock.unlock();
+    for (std::thread& worker : workers)
+        worker.join();
+    m_progress.Clear();
+    ::explicit_bzero(m_key.data(), m_key.size());
+}

@@ -1,0 +1,35 @@
+#pragma once
+// One run of the tool over its files: up to `jobs` files processed at once, each worker with its own
+// engine state, and the outcomes reported in the order of the walk whatever order they finish in.
+// Two names of one file (the same name twice, hard links, a link and its target) are processed one
+// after the other, in that order, so that the outcome does not depend on the number of workers.
+
+#include "cli/filewalk.h"
+#include "cli/keyinput.h"
+#include "cli/outcomereport.h"
+#include "cli/terminalprogress.h"
+
+#include <cstdint>
+#include <vector>
+
+class BatchRun {
+public:
+    struct Settings {
+        bool Encrypt = true;
+        int Jobs = 1;
+        KeyFileIdentity KeyFile;
+    };
+
+    // `key` is the run's key bytes; they are wiped when the run is over.
+    BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, OutcomeReport& report,
+             TerminalProgress& progress);
+
+    // Processes and reports every entry of the walk.
+    void Run(FileWalk& walk);
+
+private:
+    Settings m_settings;
+    std::vector<std::uint8_t>& m_key;
+    OutcomeReport& m_report;
+    TerminalProgress& m_progress;
+};

@@ -1,0 +1,158 @@
+#include "cli/filewalk.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The system's reason in the lower-case words of the tool's other reasons.
+std::string Reason(int error) {
+    std::string reason = std::strerror(error);
+    if (reason.size() > 1 && std::isupper(static_cast<unsigned char>(reason[0])) &&
+        std::islower(static_cast<unsigned char>(reason[1])))
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return reason;
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+    return folder.ends_with('/') ? folder + name : folder + '/' + name;
+}
+
+void Identify(BatchEntry& entry, const struct stat& status) {
+    entry.Known = true;
+    entry.Device = status.st_dev;
+    entry.Inode = status.st_ino;
+}
+
+} // namespace
+
+FileWalk::FileWalk(std::vector<std::string> arguments, bool recursive)
+    : m_arguments(std::move(arguments)), m_recursive(recursive) {}
+
+FileWalk::~FileWalk() {
+    for (const Folder& folder : m_folders)
+        ::close(folder.Fd);
+}
+
+bool FileWalk::Next(BatchEntry& entry) {
+    for (;;) {
+        entry = BatchEntry{};
+        if (!m_folders.empty()) {
+            if (NextInFolder(entry))
+                return true;
+            continue;
+        }
+        if (m_nextArgument == m_arguments.size())
+            return false;
+        entry.Path = m_arguments[m_nextArgument++];
+        struct stat status {};
+        if (::stat(entry.Path.c_str(), &status) != 0)
+            return true; // the existence test reports it
+        Identify(entry, status);
+        if (!S_ISDIR(status.st_mode))
+            return true;
+        if (!m_recursive) {
+            entry.Verdict = "skipped: is a folder";
+            return true;
+        }
+        const int fd = ::open(entry.Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            entry.Verdict = "skipped: cannot read the folder (" + Reason(errno) + ")";
+            return true;
+        }
+        if (!Enter(fd, entry.Path, entry))
+            return true;
+    }
+}
+
+// One name of the innermost folder, or its end (false: the caller goes on with what is left).
+bool FileWalk::NextInFolder(BatchEntry& entry) {
+    Folder& folder = m_folders.back();
+    if (folder.NextName == folder.Names.size()) {
+        ::close(folder.Fd);
+        m_folders.pop_back();
+        return false;
+    }
+    const std::string& name = folder.Names[folder.NextName++];
+    entry.Path = Joined(folder.Path, name);
+    struct stat status {};
+    if (::fstatat(folder.Fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        entry.Verdict = errno == ENOENT ? "missing" : "skipped: cannot be opened (" + Reason(errno) + ")";
+        return true;
+    }
+    Identify(entry, status);
+    if (S_ISLNK(status.st_mode)) {
+        entry.Verdict = "skipped: is a symbolic link";
+        return true;
+    }
+    if (S_ISREG(status.st_mode))
+        return true;
+    if (!S_ISDIR(status.st_mode)) {
+        entry.Verdict = "skipped: not a regular file";
+        return true;
+    }
+    // O_NOFOLLOW: a folder swapped for a link since it was looked at is not followed either.
+    const int fd = ::openat(folder.Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        entry.Verdict =
+            errno == ELOOP ? "skipped: is a symbolic link" : "skipped: cannot read the folder (" + Reason(errno) + ")";
+        return true;
+    }
+    // A folder yields no line of its own, only its files do.
+    return !Enter(fd, entry.Path, entry);
+}
+
+bool FileWalk::Enter(int fd, const std::string& path, BatchEntry& entry) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        entry.Verdict = "skipped: cannot read the folder (" + Reason(errno) + ")";
+        ::close(fd);
+        return false;
+    }
+    // Only a bind mount can lead back into a folder being walked, but that would never end.
+    for (const Folder& outer : m_folders) {
+        if (outer.Device == status.st_dev && outer.Inode == status.st_ino) {
+            entry.Verdict = "skipped: leads back into a folder above it";
+            ::close(fd);
+            return false;
+        }
+    }
+    const int listing = ::dup(fd);
+    DIR* folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (folder == nullptr) {
+        entry.Verdict = "skipped: cannot read the folder (" + Reason(errno) + ")";
+        if (listing >= 0)
+            ::close(listing);
+        ::close(fd);
+        return false;
+    }
+    Folder walked;
+    walked.Fd = fd;
+    walked.Path = path;
+    walked.Device = status.st_dev;
+    walked.Inode = status.st_ino;
+    errno = 0;
+    while (const dirent* found = ::readdir(folder)) {
+        const std::string name = found->d_name;
+        if (name != "." && name != "..")
+            walked.Names.push_back(name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(folder);
+    if (error != 0) {
+        entry.Verdict = "skipped: cannot read the folder (" + Reason(error) + ")";
+        ::close(fd);
+        return false;
+    }
+    std::sort(walked.Names.begin(), walked.Names.end());
+    m_folders.push_back(std::move(walked));
+    return true;
+}

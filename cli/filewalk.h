@@ -1,0 +1,52 @@
+#pragma once
+// The files of a batch in the order they are reported: each argument in turn and, with -r, the
+// contents of each folder argument, depth first and in byte order of the names. Symbolic links
+// named as arguments are followed; symbolic links met inside folders are not.
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// One line of the batch's output to come.
+struct BatchEntry {
+    std::string Path;
+    // Empty when the file is to be processed; otherwise the outcome the walk found by itself
+    // ("skipped: is a folder", "skipped: is a symbolic link", ...).
+    std::string Verdict;
+    // The file the path named when the walk looked (links followed), when it could look.
+    bool Known = false;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+};
+
+class FileWalk {
+public:
+    FileWalk(std::vector<std::string> arguments, bool recursive);
+    ~FileWalk();
+    FileWalk(const FileWalk&) = delete;
+    FileWalk& operator=(const FileWalk&) = delete;
+
+    // The next entry, or false when there are no more.
+    bool Next(BatchEntry& entry);
+
+private:
+    struct Folder {
+        int Fd = -1;
+        std::string Path;
+        std::vector<std::string> Names;
+        std::size_t NextName = 0;
+        dev_t Device = 0;
+        ino_t Inode = 0;
+    };
+
+    // Starts walking the open folder `fd` at `path`; false, with `entry` telling why, when it
+    // cannot be read or would walk in a circle.
+    bool Enter(int fd, const std::string& path, BatchEntry& entry);
+    bool NextInFolder(BatchEntry& entry);
+
+    std::vector<std::string> m_arguments;
+    std::size_t m_nextArgument = 0;
+    bool m_recursive = false;
+    std::vector<Folder> m_folders;
+};

@@ -1,0 +1,130 @@
+#include "cli/keyline.h"
+
+#include "main/engine/keybytes.h"
+
+#include <string_view>
+
+#include <string.h>
+
+namespace {
+
+// Only the first 256 key bytes count in the key schedule.
+constexpr std::size_t KeyBytesUsed = 256;
+
+} // namespace
+
+KeyLine::~KeyLine() {
+    ::explicit_bzero(m_kept.data(), m_kept.size());
+    m_character = 0;
+}
+
+std::size_t KeyLine::Feed(std::span<const char> bytes) {
+    std::size_t used = 0;
+    while (m_state == State::Reading && used < bytes.size()) {
+        const char byte = bytes[used++];
+        m_sawAnything = true;
+        if (byte == '\n') {
+            // A carriage return just before the line end goes with it, for key files from other systems.
+            m_pendingReturn = false;
+            m_state = State::Complete;
+            break;
+        }
+        if (m_pendingReturn) {
+            m_state = State::NotText;
+            break;
+        }
+        if (byte == '\r') {
+            m_pendingReturn = true;
+            continue;
+        }
+        Take(byte);
+    }
+    return used;
+}
+
+void KeyLine::Finish() {
+    if (m_state == State::Reading) {
+        m_pendingReturn = false;
+        m_state = State::Complete;
+    }
+}
+
+void KeyLine::Take(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    // Nothing typed into a key box is a control character; a line that holds one is most likely
+    // binary data (a device, a random file) that would give a key nobody knows.
+    if ((value < 0x20 && value != '\t') || value == 0x7F) {
+        m_state = State::NotText;
+        return;
+    }
+    if (m_length == LongestLine) {
+        m_state = State::TooLong;
+        return;
+    }
+    ++m_length;
+    CheckUtf8(value);
+    if (m_keptLength < m_kept.size())
+        m_kept[m_keptLength++] = byte;
+}
+
+// The same rules as the key's text decoding: no overlong forms, no surrogates, nothing above U+10FFFF.
+void KeyLine::CheckUtf8(unsigned char byte) {
+    if (!m_utf8)
+        return;
+    if (m_continuations == 0) {
+        if (byte < 0x80)
+            return;
+        if ((byte & 0xE0) == 0xC0) {
+            m_continuations = 1;
+            m_character = byte & 0x1F;
+            m_minimum = 0x80;
+        } else if ((byte & 0xF0) == 0xE0) {
+            m_continuations = 2;
+            m_character = byte & 0x0F;
+            m_minimum = 0x800;
+        } else if ((byte & 0xF8) == 0xF0) {
+            m_continuations = 3;
+            m_character = byte & 0x07;
+            m_minimum = 0x10000;
+        } else {
+            m_utf8 = false;
+        }
+        return;
+    }
+    if ((byte & 0xC0) != 0x80) {
+        m_utf8 = false;
+        return;
+    }
+    m_character = (m_character << 6) | (byte & 0x3F);
+    if (--m_continuations == 0 &&
+        (m_character < m_minimum || m_character > 0x10FFFF || (m_character >= 0xD800 && m_character <= 0xDFFF)))
+        m_utf8 = false;
+}
+
+std::vector<std::uint8_t> KeyLine::KeyBytes() const {
+    const bool wellFormed = m_utf8 && m_continuations == 0;
+    std::size_t length = m_keptLength;
+    if (!wellFormed) {
+        // Text in an 8-bit code page: used byte for byte.
+        length = std::min(length, KeyBytesUsed);
+        return std::vector<std::uint8_t>(m_kept.begin(), m_kept.begin() + static_cast<std::ptrdiff_t>(length));
+    }
+    if (m_length > m_keptLength) {
+        // The head ends part-way into the line: cut it back to the last whole character, so that it
+        // decodes as the whole line does.
+        std::size_t lead = length;
+        while (lead > 0 && (static_cast<unsigned char>(m_kept[lead - 1]) & 0xC0) == 0x80)
+            --lead;
+        if (lead > 0) {
+            const auto first = static_cast<unsigned char>(m_kept[lead - 1]);
+            const std::size_t size = first < 0x80 ? 1 : (first & 0xE0) == 0xC0 ? 2 : (first & 0xF0) == 0xE0 ? 3 : 4;
+            length = lead - 1 + size <= length ? lead - 1 + size : lead - 1;
+        }
+    }
+    std::vector<std::uint8_t> key = veltrane::KeyBytesFromUtf8(std::string_view(m_kept.data(), length));
+    if (key.size() > KeyBytesUsed) {
+        ::explicit_bzero(key.data() + KeyBytesUsed, key.size() - KeyBytesUsed);
+        key.resize(KeyBytesUsed);
+    }
+    return key;
+}
