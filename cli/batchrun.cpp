@@ -214,7 +214,7 @@ void BatchRun::Run(FileWalk& walk) {
                 pipeline.WorkReady.wait(lock);
             }
             lock.unlock();
-            ::explicit_bzero(unit.KeyText.data(), unit.KeyText.size());
+            unit.WipeKey();
         });
     }
 

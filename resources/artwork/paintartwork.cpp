@@ -1,5 +1,6 @@
 // Paints the program's pictures and writes them as indexed PNG files:
 //   paintartwork OUTPUT_FOLDER
+//   paintartwork --icons THEME_FOLDER NAME SIZE...   (the program icon for an icon theme)
 // Every picture comes at its designed size (NAME.png) and at twice that (NAME@2x.png) for screens of two device
 // pixels per pixel, where Qt picks the larger file by itself. The pictures are made here, from code, so that they
 // can be remade and changed on purpose; the committed PNGs in resources/images are this program's output. Nothing
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointF>
+#include <QStringList>
 #include <QVector>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
 
 namespace {
@@ -414,9 +417,32 @@ const Picture pictures[] = {
 
 } // namespace
 
+// The program icon for a desktop's icon theme: THEME_FOLDER/NxN/apps/NAME.png for each size N.
+int paintThemeIcons(const QString& themeFolder, const QString& name, const QStringList& sizes) {
+    bool ok = !sizes.isEmpty();
+    for (const QString& text : sizes) {
+        const int size = text.toInt();
+        const QDir dir(QStringLiteral("%1/%2x%2/apps").arg(themeFolder).arg(size));
+        if (size < 1 || !QDir().mkpath(dir.path())) {
+            std::fprintf(stderr, "paintartwork: cannot make an icon of size %s in %s\n", qPrintable(text),
+                         qPrintable(themeFolder));
+            return 1;
+        }
+        ok &= save(programIcon(size), dir, name + QStringLiteral(".png"));
+    }
+    return ok ? 0 : 1;
+}
+
 int main(int argc, char* argv[]) {
+    if (argc >= 5 && std::strcmp(argv[1], "--icons") == 0) {
+        QStringList sizes;
+        for (int n = 4; n < argc; ++n)
+            sizes << QString::fromLocal8Bit(argv[n]);
+        return paintThemeIcons(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), sizes);
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: paintartwork OUTPUT_FOLDER\n");
+        std::fprintf(stderr, "usage: paintartwork OUTPUT_FOLDER\n"
+                             "       paintartwork --icons THEME_FOLDER NAME SIZE...\n");
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
