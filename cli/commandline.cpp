@@ -36,7 +36,8 @@ The key:
   file, without its line end. Key text is read as UTF-8 and gives the same key as the same text typed
   into the window program; text that is not UTF-8 is used byte for byte. Only the first 256 key
   bytes count. A key that is empty, longer than 1 MiB, or holds control characters other than tabs
-  is refused. The key file (or a file given as standard input) is never processed itself.
+  is refused, and so is a key file (or standard input) that is a device other than a terminal. The
+  key file (or a file given as standard input) is never processed itself.
 
 Output, one line per file on standard output, in the order of the arguments:
   FILE: encrypted

@@ -139,13 +139,23 @@ void Wipe(std::optional<std::vector<std::uint8_t>>& key) {
         ::explicit_bzero(key->data(), key->size());
 }
 
-void NoteIdentity(int fd, KeyFileIdentity& identity) {
+// Notes the file the key comes from, so that the batch leaves it alone. False for a device other
+// than a terminal: /dev/urandom or /dev/zero given by mistake would make a key nobody has (the
+// first line of random bytes is text often enough to pass for one).
+bool Examine(int fd, const std::string& source, KeyFileIdentity& identity, std::string& problem) {
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    if (::fstat(fd, &status) != 0)
+        return true;
+    if (S_ISCHR(status.st_mode) && ::isatty(fd) == 0) {
+        problem = source + " is a device, not a file with a key in it";
+        return false;
+    }
+    if (S_ISREG(status.st_mode)) {
         identity.Known = true;
         identity.Device = status.st_dev;
         identity.Inode = status.st_ino;
     }
+    return true;
 }
 
 } // namespace
@@ -193,7 +203,8 @@ std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::strin
 }
 
 std::optional<std::vector<std::uint8_t>> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity) {
-    NoteIdentity(STDIN_FILENO, identity);
+    if (!Examine(STDIN_FILENO, "standard input", identity, problem))
+        return std::nullopt;
     KeyLine line;
     if (!ReadLine(STDIN_FILENO, line)) {
         problem = std::string("cannot read the key from standard input: ") + std::strerror(errno);
@@ -210,7 +221,10 @@ std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, st
         problem = "cannot read " + source + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    NoteIdentity(fd, identity);
+    if (!Examine(fd, source, identity, problem)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     KeyLine line;
     const bool ok = ReadLine(fd, line);
     const int error = errno;
