@@ -8,6 +8,7 @@
 #include "main/engine/filesequences.h"
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -26,6 +27,18 @@ using Clock = std::chrono::steady_clock;
 
 // Files that take less than this come and go without a bar flickering past.
 constexpr auto Moment = std::chrono::milliseconds(500);
+
+// The signal that asked the run to stop (Ctrl-C, a hang-up, a termination request), 0 while none has.
+volatile std::sig_atomic_t StopSignal = 0;
+
+// The first such signal lets the files in hand be finished, rather than leaving them half
+// transformed; a second one ends the tool at once, as the signal always does.
+void StopAfterFilesInHand(int signalNumber) {
+    StopSignal = signalNumber;
+    ::signal(signalNumber, SIG_DFL);
+}
+
+constexpr int StoppingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // What the pass tells about the file in hand, kept for the thread that draws the bar.
 class FileProgress : public veltrane::ProgressDisplay {
@@ -52,7 +65,7 @@ private:
 
 // One entry of the batch on its way from the walk to the report.
 struct Slot {
-    enum class State { Waiting, Running, Done };
+    enum class State { Waiting, Running, Done, NotStarted };
 
     BatchEntry Entry;
     State Stage = State::Waiting;
@@ -144,6 +157,14 @@ public:
         m_slots.push_back(std::move(slot));
     }
 
+    // Under Mutex: no entry that has not begun will begin.
+    void DropWaiting() {
+        for (const auto& slot : m_slots) {
+            if (slot->Stage == Slot::State::Waiting)
+                slot->Stage = Slot::State::NotStarted;
+        }
+    }
+
     bool full() const { return m_slots.size() >= m_capacity; }
     bool empty() const { return m_slots.empty(); }
     Slot& front() { return *m_slots.front(); }
@@ -151,6 +172,8 @@ public:
 
     // Under Mutex: the first waiting entry that no earlier entry of its file holds back.
     Slot* TakeReady() {
+        if (StopSignal != 0)
+            return nullptr;
         for (const auto& slot : m_slots) {
             if (slot->Stage == Slot::State::Waiting && slot->After == nullptr) {
                 slot->Stage = Slot::State::Running;
@@ -188,7 +211,9 @@ BatchRun::BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, Out
                    TerminalProgress& progress)
     : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
 
-void BatchRun::Run(FileWalk& walk) {
+int BatchRun::Run(FileWalk& walk) {
+    for (int signalNumber : StoppingSignals)
+        ::signal(signalNumber, StopAfterFilesInHand);
     const int jobs = std::max(1, m_settings.Jobs);
     // Enough entries ahead for every worker to find one, while a slow file holds up the report.
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
@@ -237,10 +262,16 @@ void BatchRun::Run(FileWalk& walk) {
             pipeline.Add(std::move(slot));
             pipeline.WorkReady.notify_one();
         }
+        if (StopSignal != 0) {
+            walkEnded = true;
+            pipeline.DropWaiting();
+        }
         // Report what is done, in order.
-        while (!pipeline.empty() && pipeline.front().Stage == Slot::State::Done) {
+        while (!pipeline.empty() && pipeline.front().Stage != Slot::State::Waiting &&
+               pipeline.front().Stage != Slot::State::Running) {
             Slot& slot = pipeline.front();
-            m_report.File(slot.Entry.Path, slot.Words, slot.Problem);
+            if (slot.Stage == Slot::State::Done)
+                m_report.File(slot.Entry.Path, slot.Words, slot.Problem);
             pipeline.PopFront();
         }
         if (pipeline.empty() && walkEnded)
@@ -248,16 +279,12 @@ void BatchRun::Run(FileWalk& walk) {
         // Room again after the report: take more entries first.
         if (!walkEnded && !pipeline.full())
             continue;
-        // Wait for the first entry, drawing its bar meanwhile.
-        if (m_progress.enabled()) {
-            pipeline.SlotDone.wait_for(lock, std::chrono::milliseconds(100));
-            if (!pipeline.empty() && pipeline.front().Stage == Slot::State::Running) {
-                const int figure = pipeline.front().Progress.FigureToShow();
-                if (figure >= 0)
-                    m_progress.Show(EscapedName(pipeline.front().Entry.Path), figure);
-            }
-        } else {
-            pipeline.SlotDone.wait(lock);
+        // Wait for the first entry, drawing its bar meanwhile, and looking out for a stop.
+        pipeline.SlotDone.wait_for(lock, std::chrono::milliseconds(100));
+        if (m_progress.enabled() && !pipeline.empty() && pipeline.front().Stage == Slot::State::Running) {
+            const int figure = pipeline.front().Progress.FigureToShow();
+            if (figure >= 0)
+                m_progress.Show(EscapedName(pipeline.front().Entry.Path), figure);
         }
     }
     pipeline.Ended = true;
@@ -267,4 +294,5 @@ void BatchRun::Run(FileWalk& walk) {
         worker.join();
     m_progress.Clear();
     ::explicit_bzero(m_key.data(), m_key.size());
+    return StopSignal;
 }

@@ -64,7 +64,13 @@ int Run(int argc, char** argv) {
     OutcomeReport report(line.quiet, progress);
     FileWalk walk(std::move(line.files), line.recursive);
     BatchRun batch({line.encrypt, line.jobs, keyFile}, *key, report, progress);
-    batch.Run(walk);
+    if (const int stopped = batch.Run(walk)) {
+        std::fputs("veltrane-cli: interrupted: the files in hand were finished, the ones after them not begun\n",
+                   stderr);
+        // End as the signal ends a program, so that a calling shell or script sees the interruption.
+        std::signal(stopped, SIG_DFL);
+        std::raise(stopped);
+    }
     return report.anyProblem() ? ExitSkipped : ExitDone;
 }
 

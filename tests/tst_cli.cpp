@@ -55,6 +55,7 @@ private slots:
     void helpAndVersion();
     void failingFileIsReported();
     void settingsWhileWaitingForTheKey();
+    void interruptFinishesTheFileInHand();
     void promptsOnTerminal_data();
     void promptsOnTerminal();
     void namesInOutput_data();
@@ -325,6 +326,43 @@ void TestCli::settingsWhileWaitingForTheKey() {
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 2); // no key given
     QVERIFY(ReadFile(path("a.txt")) == Fixture["a.txt"]);
+}
+
+// Ctrl-C in the middle of a file: that file is finished (not left half enciphered), the next one
+// is not begun, and the tool then ends as interrupted.
+void TestCli::interruptFinishesTheFileInHand() {
+    const QString big = path("big.bin");
+    {
+        QFile out(big);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(out.resize(qint64(256) << 20));
+    }
+    QProcess tool;
+    tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "-j", "1", big, path("a.txt")});
+    tool.write("secret\n");
+    tool.closeWriteChannel();
+    QVERIFY(tool.waitForStarted());
+    // Interrupt once the tool holds the big file open.
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(tool.processId());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::Files | QDir::System))
+                if (fd.symLinkTarget() == big)
+                    return true;
+            return false;
+        }(),
+        10000);
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(tool.readAllStandardOutput(), QFile::encodeName(big) + ": encrypted\n");
+    QVERIFY(tool.readAllStandardError().contains("interrupted"));
+    QFile in(big);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.size(), (qint64(256) << 20) + 20);
+    QVERIFY(in.seek(in.size() - 10));
+    QCOMPARE(in.read(10), Marker);
+    QVERIFY(ReadFile(path("a.txt")) == Hello);
 }
 
 void TestCli::promptsOnTerminal_data() {
