@@ -6,9 +6,9 @@
 #include "main/engine/engineunit.h"
 #include "main/engine/fileexists.h"
 #include "main/engine/filesequences.h"
+#include "main/engine/interruption.h"
 
 #include <atomic>
-#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -27,18 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // Files that take less than this come and go without a bar flickering past.
 constexpr auto Moment = std::chrono::milliseconds(500);
-
-// The signal that asked the run to stop (Ctrl-C, a hang-up, a termination request), 0 while none has.
-volatile std::sig_atomic_t StopSignal = 0;
-
-// The first such signal lets the files in hand be finished, rather than leaving them half
-// transformed; a second one ends the tool at once, as the signal always does.
-void StopAfterFilesInHand(int signalNumber) {
-    StopSignal = signalNumber;
-    ::signal(signalNumber, SIG_DFL);
-}
-
-constexpr int StoppingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // What the pass tells about the file in hand, kept for the thread that draws the bar.
 class FileProgress : public veltrane::ProgressDisplay {
@@ -172,7 +160,7 @@ public:
 
     // Under Mutex: the first waiting entry that no earlier entry of its file holds back.
     Slot* TakeReady() {
-        if (StopSignal != 0)
+        if (veltrane::InterruptionSignal() != 0)
             return nullptr;
         for (const auto& slot : m_slots) {
             if (slot->Stage == Slot::State::Waiting && slot->After == nullptr) {
@@ -211,9 +199,7 @@ BatchRun::BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, Out
                    TerminalProgress& progress)
     : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
 
-int BatchRun::Run(FileWalk& walk) {
-    for (int signalNumber : StoppingSignals)
-        ::signal(signalNumber, StopAfterFilesInHand);
+bool BatchRun::Run(FileWalk& walk) {
     const int jobs = std::max(1, m_settings.Jobs);
     // Enough entries ahead for every worker to find one, while a slow file holds up the report.
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
@@ -262,7 +248,7 @@ int BatchRun::Run(FileWalk& walk) {
             pipeline.Add(std::move(slot));
             pipeline.WorkReady.notify_one();
         }
-        if (StopSignal != 0) {
+        if (veltrane::InterruptionSignal() != 0) {
             walkEnded = true;
             pipeline.DropWaiting();
         }
@@ -294,5 +280,5 @@ int BatchRun::Run(FileWalk& walk) {
         worker.join();
     m_progress.Clear();
     ::explicit_bzero(m_key.data(), m_key.size());
-    return StopSignal;
+    return veltrane::InterruptionSignal() != 0;
 }

@@ -3,7 +3,6 @@
 // engine state, and the outcomes reported in the order of the walk whatever order they finish in.
 // Two names of one file (the same name twice, hard links, a link and its target) are processed one
 // after the other, in that order, so that the outcome does not depend on the number of workers.
-// Ctrl-C lets the files in hand be finished before the tool ends; a second one ends it at once.
 
 #include "cli/filewalk.h"
 #include "cli/keyinput.h"
@@ -25,10 +24,10 @@ public:
     BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, OutcomeReport& report,
              TerminalProgress& progress);
 
-    // Processes and reports every entry of the walk. Returns 0, or the signal (SIGINT, SIGTERM,
-    // SIGHUP) that stopped the run: the files in hand were then finished and reported, and no
-    // further file was begun.
-    int Run(FileWalk& walk);
+    // Processes and reports every entry of the walk. Under a veltrane::InterruptionGuard, a signal
+    // that asks to stop ends the run early: the engine puts the files in hand back as they were
+    // (they are reported as failed, saying so), no further file is begun, and Run returns true.
+    bool Run(FileWalk& walk);
 
 private:
     Settings m_settings;

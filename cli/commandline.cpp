@@ -64,8 +64,8 @@ Exit status:
   0  every file was encrypted or decrypted
   1  any file was skipped, missing or failed
   2  usage error, or the key was refused
-Interrupted (Ctrl-C, a hang-up or a termination request), it finishes the files in hand, begins no
-other and ends as interrupted; a second Ctrl-C ends it at once, leaving those files partly done.
+Interrupted (Ctrl-C, Ctrl-\, a hang-up or a termination request), it puts the files in hand back as
+they were (reported as failed), begins no other, and ends as interrupted.
 )";
 
 int ProcessorCount() {

@@ -8,6 +8,7 @@
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
 #include "cli/terminaltext.h"
+#include "main/engine/interruption.h"
 
 #include <csignal>
 #include <cstdio>
@@ -64,12 +65,14 @@ int Run(int argc, char** argv) {
     OutcomeReport report(line.quiet, progress);
     FileWalk walk(std::move(line.files), line.recursive);
     BatchRun batch({line.encrypt, line.jobs, keyFile}, *key, report, progress);
-    if (const int stopped = batch.Run(walk)) {
-        std::fputs("veltrane-cli: interrupted: the files in hand were finished, the ones after them not begun\n",
-                   stderr);
-        // End as the signal ends a program, so that a calling shell or script sees the interruption.
-        std::signal(stopped, SIG_DFL);
-        std::raise(stopped);
+    {
+        // Ctrl-C, a closed terminal or a termination request: the files in hand are put back as
+        // they were, and when the guard goes the tool ends as that signal ends a program.
+        const veltrane::InterruptionGuard guard({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
+        if (batch.Run(walk))
+            std::fputs(
+                "veltrane-cli: interrupted: the files in hand were put back as they were, and no other was begun\n",
+                stderr);
     }
     return report.anyProblem() ? ExitSkipped : ExitDone;
 }
