@@ -48,10 +48,6 @@ THintManager::THintManager(QObject* parent) : QObject(parent) {
 
 THintManager::~THintManager() = default;
 
-bool THintManager::isHintShowing() const {
-    return m_popup->isVisible();
-}
-
 QWidget* THintManager::HintControlFor(QWidget* control) {
     for (QWidget* candidate = control; candidate != nullptr; candidate = candidate->parentWidget()) {
         if (!candidate->toolTip().isEmpty())

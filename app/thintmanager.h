@@ -34,7 +34,6 @@ public:
     QWidget* hintControl() const { return m_hintControl; }
     // The pop-up window (object name "HintWindow"); visible while a hint shows.
     QLabel* popup() const { return m_popup.get(); }
-    bool isHintShowing() const;
 
     // The hinted control for `control` under the pointer: itself or its nearest parent with a
     // hint text, not going past its window; null when none has one.

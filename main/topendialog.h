@@ -34,8 +34,6 @@ public:
     // The name on disk of each of Files (see NativePathOf), or nothing where its text stands for
     // several names.
     const std::vector<std::optional<QByteArray>>& NativeFiles() const { return m_nativeFiles; }
-    // The first of Files; kept across showings as the name pre-filled next time.
-    const QString& FileName() const { return m_fileName; }
 
     // Replaces the modal system chooser (tests); an empty function restores it.
     void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
@@ -60,7 +58,7 @@ private:
     Chooser m_chooser;
     QStringList m_files;
     std::vector<std::optional<QByteArray>> m_nativeFiles;
-    QString m_fileName;
+    QString m_fileName; // the first of the last choice, pre-filled the next time
     std::optional<QByteArray> m_nativeFileName;
 };
 
