@@ -3,6 +3,7 @@
 #include "resources/bringtofront.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
+#include "resources/windowaccessible.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -43,6 +44,9 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 TAboutBox::TAboutBox(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
+    // A dialog to a screen reader, which reads it out whole when it appears; set first, before anything tells a
+    // reader of the window.
+    veltrane::SetWindowRole(*this, QAccessible::Dialog);
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("About Veltrane"));
     setFixedSize(ClientSize);
@@ -71,6 +75,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     // Outside a dialog a push button presses on Enter only when it is an auto-default one.
     OKButton->setAutoDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &TAboutBox::OKButtonClick);
+    OKButton->setAccessibleName(QStringLiteral("OK"));
+    OKButton->setAccessibleDescription(QStringLiteral("Closes the About window"));
 
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -79,6 +85,9 @@ TAboutBox::TAboutBox(QWidget* parent)
     // Drawn unscaled: the bitmap is two columns wider than its box and simply loses them.
     Image1->setPixmap(veltrane::Picture(QStringLiteral("emblem"), devicePixelRatioF()));
     Image1->setToolTip(QStringLiteral("This symbol means infinity"));
+    // What a screen reader says of the picture and the button.
+    Image1->setAccessibleName(QStringLiteral("Emblem"));
+    Image1->setAccessibleDescription(Image1->toolTip());
 
     Label1 = makeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, Red);
     Label2 = makeLabel(Panel1, "Label2", QStringLiteral("Version 1.01"), QRect(152, 56, 84, 19), 16, Yellow);

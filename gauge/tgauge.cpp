@@ -2,7 +2,9 @@
 
 #include "gauge/einvalidoperation.h"
 #include "gauge/tbltbitmap.h"
+#include "gauge/tgaugeaccessible.h"
 
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
@@ -166,6 +168,12 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent), m_color(palette().color(QPale
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     resize(100, 100);
+    // Assistive technology sees a progress bar with the percentage as its value.
+    static const bool accessibleFactoryInstalled = [] {
+        QAccessible::installFactory(&TGaugeAccessible::Factory);
+        return true;
+    }();
+    (void)accessibleFactoryInstalled;
 }
 
 int TGauge::Percentage() const {
@@ -224,10 +232,12 @@ void TGauge::setMinValue(int value) {
         return;
     if (value > m_maxValue)
         throw EInvalidOperation(rangeMessage(-2147483647, std::int64_t{m_maxValue} - 1));
+    const int before = Percentage();
     m_minValue = value;
     if (m_progress < value)
         m_progress = value;
     repaintAtOnce();
+    announcePercentage(before);
 }
 
 void TGauge::setMaxValue(int value) {
@@ -235,10 +245,12 @@ void TGauge::setMaxValue(int value) {
         return;
     if (value < m_minValue)
         throw EInvalidOperation(rangeMessage(std::int64_t{m_minValue} + 1, 2147483647));
+    const int before = Percentage();
     m_maxValue = value;
     if (m_progress > value)
         m_progress = value;
     repaintAtOnce();
+    announcePercentage(before);
 }
 
 void TGauge::setProgress(int value) {
@@ -253,6 +265,15 @@ void TGauge::setProgress(int value) {
     // A long run sets Progress after every block: only a new whole percentage is worth a paint.
     if (Percentage() != before)
         repaintAtOnce();
+    announcePercentage(before);
+}
+
+void TGauge::announcePercentage(int before) {
+    const int now = Percentage();
+    if (now == before)
+        return;
+    QAccessibleValueChangeEvent event(this, now);
+    QAccessible::updateAccessibility(&event);
 }
 
 void TGauge::repaintAtOnce() {

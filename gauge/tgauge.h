@@ -70,6 +70,8 @@ protected:
 
 private:
     void repaintAtOnce();
+    // Tells assistive technology the new percentage when it differs from `before`.
+    void announcePercentage(int before);
 
     TGaugeKind m_kind = gkHorizontalBar;
     bool m_showText = true;

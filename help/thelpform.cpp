@@ -4,6 +4,7 @@
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
+#include "resources/windowaccessible.h"
 
 #include <QEvent>
 #include <QIcon>
@@ -71,6 +72,8 @@ QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text,
 } // namespace
 
 THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
+    // A window to a screen reader, not a filler; set first, before anything tells a reader of the window.
+    veltrane::SetWindowRole(*this, QAccessible::Window);
     setObjectName(QStringLiteral("HelpForm"));
     setWindowTitle(QStringLiteral("Help!"));
     setWindowIcon(veltrane::ProgramIcon());
@@ -93,6 +96,16 @@ THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button1->setPalette(buttonPalette);
     (new veltrane::FocusedButtonKeys(this))->Add(Button1, Qt::Key_A);
     connect(Button1, &QPushButton::clicked, this, &THelpForm::Button1Click);
+
+    // What a screen reader says of the controls: each text box is named by the label above it.
+    Label1->setBuddy(Memo1);
+    Label2->setBuddy(Memo2);
+    Memo1->setAccessibleName(QStringLiteral("Walkthrough"));
+    Memo1->setAccessibleDescription(QStringLiteral("How to use the program, step by step"));
+    Memo2->setAccessibleName(QStringLiteral("Info"));
+    Memo2->setAccessibleDescription(QStringLiteral("How to reach us and order the registered version"));
+    Button1->setAccessibleName(QStringLiteral("Adios"));
+    Button1->setAccessibleDescription(QStringLiteral("Closes the help window"));
 
     setTabOrder(Memo1, Memo2);
     setTabOrder(Memo2, Button1);

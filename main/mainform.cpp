@@ -10,6 +10,7 @@
 #include "resources/fonts.h"
 #include "resources/pictures.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
@@ -113,6 +114,25 @@ QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const QString& captio
     box->setFlat(false);
     SetColours(box, Yellow, Black);
     return box;
+}
+
+// What a screen reader says of a control: `name` (its caption, or what it stands for when it has none)
+// and `description` (its hint, when it has one).
+void Describe(QWidget* control, const QString& name, const QString& description) {
+    control->setAccessibleName(name);
+    control->setAccessibleDescription(description);
+}
+
+// A status phrase as a screen reader should say it: without the blanks and dots that pad it to cover
+// the phrase before it on screen.
+QString SpokenPhrase(const QString& phrase) {
+    QString spoken = phrase.trimmed();
+    qsizetype dots = 0;
+    while (dots < spoken.size() && spoken[spoken.size() - 1 - dots] == QLatin1Char('.'))
+        ++dots;
+    if (dots > 3)
+        spoken.chop(dots - 3);
+    return spoken;
 }
 
 TImage* MakePicture(QWidget* parent, const char* name, const QString& picture, const QRect& geometry) {
@@ -253,6 +273,24 @@ void TMainForm::CreateControls() {
     Image1->setToolTip(QStringLiteral("This symbol means infinity"));
     FileList->setToolTip(QStringLiteral("This tells you what files are ready to be encrypted or decrypted"));
 
+    KeyLabel->setBuddy(KeyBox);
+    VKeyLabel->setBuddy(VKeyBox);
+    Image5->setActsAsButton(true);
+    Image5->setKeyRoute(QStringLiteral("Alt+F, O"));
+    Image2->setActsAsButton(true);
+    Image2->setKeyRoute(QStringLiteral("Alt+X"));
+    Describe(LabelTitle, LabelTitle->text(), LabelTitle->toolTip());
+    Describe(Image5, QStringLiteral("Open"), Image5->toolTip());
+    Describe(Image2, QStringLiteral("Exit"), Image2->toolTip());
+    Describe(KeyBox, QStringLiteral("Key"), KeyBox->toolTip());
+    Describe(VKeyBox, QStringLiteral("Verify"), VKeyBox->toolTip());
+    Describe(EncryptButton, QStringLiteral("Encrypt"), EncryptButton->toolTip());
+    Describe(DecryptButton, QStringLiteral("Decrypt"), QStringLiteral("Decrypts or 'Unlocks' the loaded files"));
+    Describe(Image1, QStringLiteral("Emblem"), Image1->toolTip());
+    Describe(FileList, GroupBox1->title(), FileList->toolTip());
+    Describe(PercentDoneGauge, QStringLiteral("Percent done"), QStringLiteral("How far the file in hand has got"));
+    Describe(StatusText, SpokenPhrase(StatusText->text()), QStringLiteral("How the last command went"));
+
     setTabOrder(KeyBox, VKeyBox);
     setTabOrder(VKeyBox, EncryptButton);
     setTabOrder(EncryptButton, FileList);
@@ -307,6 +345,15 @@ void TMainForm::ReadmeClick() {
 
 void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {
     StatusText->setText(phrase);
+    // Every phrase is announced once: a new name announces itself, and a phrase that repeats the one
+    // before it (each file's completion) is announced anew.
+    const QString spoken = SpokenPhrase(phrase);
+    if (StatusText->accessibleName() != spoken) {
+        StatusText->setAccessibleName(spoken);
+    } else {
+        QAccessibleEvent announcement(StatusText, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&announcement);
+    }
     if (repaintNow) {
         // During a run the status line's updates are held back (see mainform_runs.cpp); an
         // immediate repaint lets this one phrase through.

@@ -1,14 +1,25 @@
 #include "main/timage.h"
 
+#include "main/timageaccessible.h"
+#include "resources/focusedbuttonkeys.h"
 #include "resources/pictures.h"
 
+#include <QAccessible>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace veltrane {
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
+    static const bool accessibleFactoryInstalled = [] {
+        QAccessible::installFactory(&TImageAccessible::Factory);
+        return true;
+    }();
+    (void)accessibleFactoryInstalled;
 }
 
 void TImage::setPicture(const QString& name) {
@@ -23,11 +34,25 @@ QPixmap TImage::picture() const {
     return m_picture;
 }
 
+void TImage::setActsAsButton(bool actsAsButton) {
+    m_actsAsButton = actsAsButton;
+    setFocusPolicy(actsAsButton ? Qt::ClickFocus : Qt::NoFocus);
+}
+
+void TImage::click() {
+    emit clicked();
+}
+
 void TImage::paintEvent(QPaintEvent*) {
     if (m_name.isEmpty())
         return;
     QPainter painter(this);
     painter.drawPixmap(0, 0, picture());
+    if (hasFocus()) {
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+    }
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {
@@ -37,11 +62,35 @@ void TImage::mousePressEvent(QMouseEvent* event) {
 
 // A click is a press and a release of the left button over the picture, as with a button.
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
-    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    const bool released =
+        m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     m_pressed = false;
     event->accept();
-    if (click)
-        emit clicked();
+    if (released)
+        click();
+}
+
+void TImage::keyPressEvent(QKeyEvent* event) {
+    const bool pressKey =
+        event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!m_actsAsButton || !pressKey || !FocusedButtonKeys::IsAlone(*event)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    // A held key presses once.
+    if (!event->isAutoRepeat())
+        click();
+}
+
+void TImage::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TImage::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 } // namespace veltrane

@@ -4,6 +4,8 @@
 
 #include "main/filechooser.h"
 
+#include <QAccessibleActionInterface>
+#include <QAccessibleTextInterface>
 #include <QAction>
 #include <QComboBox>
 #include <QMessageBox>
@@ -266,6 +268,12 @@ void TestMainForm::keyBoxesShowStars() {
         TypeText(box, typed);
         QCOMPARE(box->text(), typed);
         QCOMPARE(box->displayText(), QString(typed.size(), QLatin1Char('*')));
+        // Nor does a screen reader learn the key: it is told as many stars.
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(box);
+        QVERIFY(accessible->state().passwordEdit);
+        QCOMPARE(accessible->text(QAccessible::Value), box->displayText());
+        const QString told = accessible->textInterface()->text(0, accessible->textInterface()->characterCount());
+        QCOMPARE(told.count(QLatin1Char('*')), told.size());
     }
 
     // What is drawn must be the stars themselves: the box looks exactly like one showing "*"s.
@@ -571,6 +579,138 @@ void TestMainForm::droppingFiles() {
     QCOMPARE(messages.size(), refusal.isEmpty() ? 0 : 1);
     if (!refusal.isEmpty())
         QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
+}
+
+void TestMainForm::accessibleNamesAndRoles_data() {
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<bool>("focusable");
+    QTest::addColumn<QString>("labelledBy");
+    const int button = QAccessible::Button;
+    const int text = QAccessible::StaticText;
+    const QString none;
+    QTest::newRow("KeyBox") << int(QAccessible::EditableText) << "Key"
+                            << "Type a keyword here. Any character on your keyboard is acceptable" << true
+                            << "KeyLabel";
+    QTest::newRow("VKeyBox") << int(QAccessible::EditableText) << "Verify"
+                             << "Type the same keyword here to make sure you got it right" << true << "VKeyLabel";
+    QTest::newRow("KeyLabel") << text << "Key:" << none << false << none;
+    QTest::newRow("EncryptButton") << button << "Encrypt"
+                                   << "Encrypts or 'Locks' the loaded files" << true << none;
+    QTest::newRow("DecryptButton") << button << "Decrypt"
+                                   << "Decrypts or 'Unlocks' the loaded files" << true << none;
+    QTest::newRow("Image5") << button << "Open"
+                            << "Click here to load files to be encrypted or decrypted" << true << none;
+    QTest::newRow("Image2") << button << "Exit"
+                            << "Exits the program" << true << none;
+    QTest::newRow("Image1") << int(QAccessible::Graphic) << "Emblem"
+                            << "This symbol means infinity" << false << none;
+    QTest::newRow("LabelTitle") << text << "Veltrane!"
+                                << "Leave me alone!" << false << none;
+    QTest::newRow("FileList") << int(QAccessible::List) << "Loaded Files"
+                              << "This tells you what files are ready to be encrypted or decrypted" << true << none;
+    QTest::newRow("GroupBox1") << int(QAccessible::Grouping) << "Loaded Files" << none << false << none;
+    QTest::newRow("SatusBox") << int(QAccessible::Grouping) << "Status Box" << none << false << none;
+    QTest::newRow("StatusText") << text << TMainForm::WelcomeText << "How the last command went" << false << "SatusBox";
+    QTest::newRow("PercentDoneGauge") << int(QAccessible::ProgressBar) << "Percent done"
+                                      << "How far the file in hand has got" << false << none;
+}
+
+// What a screen reader finds in the window: every control named by its caption and described by its hint.
+void TestMainForm::accessibleNamesAndRoles() {
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    QFETCH(bool, focusable);
+    QFETCH(QString, labelledBy);
+    QWidget* control = Find<QWidget>(QTest::currentDataTag());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(int(accessible->role()), role);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QCOMPARE(accessible->text(QAccessible::Description), description);
+    QCOMPARE(bool(accessible->state().focusable), focusable);
+    QStringList labels;
+    for (const auto& [label, relation] : accessible->relations(QAccessible::Label))
+        labels.append(label->object()->objectName());
+    QCOMPARE(labels, labelledBy.isEmpty() ? QStringList() : QStringList{labelledBy});
+
+    // The list's entries are read out as their paths.
+    if (QTest::currentDataTag() == QLatin1String("FileList")) {
+        const QString file = MakeFile("a b", "x");
+        Load({file});
+        QCOMPARE(accessible->childCount(), 1);
+        QCOMPARE(accessible->child(0)->text(QAccessible::Name), file);
+    }
+}
+
+void TestMainForm::picturesActAsButtons_data() {
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("how"); // "action", "click", or a key pressed while the picture has the focus
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("presses");
+    QTest::addColumn<QString>("keyRoute");
+    const int none = Qt::NoModifier;
+    QTest::newRow("Open by its press action") << "Image5"
+                                              << "action" << none << true << "Alt+F, O";
+    QTest::newRow("Exit by its press action") << "Image2"
+                                              << "action" << none << true << "Alt+X";
+    QTest::newRow("Open by a click") << "Image5"
+                                     << "click" << none << true << "Alt+F, O";
+    QTest::newRow("Open by Space") << "Image5"
+                                   << "Space" << none << true << "Alt+F, O";
+    QTest::newRow("Open by Enter") << "Image5"
+                                   << "Return" << none << true << "Alt+F, O";
+    QTest::newRow("Exit by keypad Enter") << "Image2"
+                                          << "Enter" << int(Qt::KeypadModifier) << true << "Alt+X";
+    QTest::newRow("not by Ctrl+Space") << "Image5"
+                                       << "Space" << int(Qt::ControlModifier) << false << "Alt+F, O";
+    QTest::newRow("not by a letter") << "Image2"
+                                     << "O" << none << false << "Alt+X";
+}
+
+// The computer and the stop sign are buttons to a screen reader: pressable through its action, named
+// with the keys of their menu entries, and pressed by Space or Enter once they hold the focus.
+void TestMainForm::picturesActAsButtons() {
+    QFETCH(QString, picture);
+    QFETCH(QString, how);
+    QFETCH(int, modifiers);
+    QFETCH(bool, presses);
+    QFETCH(QString, keyRoute);
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+    int dialogs = 0;
+    Form->OpenDialog().setChooser([&](QWidget*, const QString&) {
+        ++dialogs;
+        return std::optional<QStringList>();
+    });
+    auto* image = Find<QWidget>(qPrintable(picture));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(image);
+    QAccessibleActionInterface* actions = accessible->actionInterface();
+    QVERIFY(actions != nullptr);
+    QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
+    QCOMPARE(actions->keyBindingsForAction(QAccessibleActionInterface::pressAction()), QStringList{keyRoute});
+
+    if (how == "action") {
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        // The command runs once the request has been answered, not inside it.
+        QCOMPARE(dialogs, 0);
+        QVERIFY(Form->isVisible());
+        QCoreApplication::processEvents();
+    } else if (how == "click") {
+        QTest::mouseClick(image, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), image);
+    } else {
+        image->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), image);
+        const QKeySequence key = QKeySequence::fromString(how);
+        QTest::keyClick(image, static_cast<Qt::Key>(key[0].key()), static_cast<Qt::KeyboardModifiers>(modifiers));
+    }
+    const bool opened = dialogs == 1;
+    const bool exited = !Form->isVisible();
+    QCOMPARE(picture == "Image5" ? opened : exited, presses);
+    QVERIFY(picture == "Image5" ? !exited : !opened);
 }
 
 void TestMainForm::readOnlyFileRefused() {

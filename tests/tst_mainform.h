@@ -8,6 +8,7 @@
 #include "main/mainform.h"
 #include "main/topendialog.h"
 
+#include <QAccessible>
 #include <QByteArray>
 #include <QFile>
 #include <QLabel>
@@ -49,6 +50,10 @@ private slots:
     void readOnlyFileRefused();
     void droppingFiles_data();
     void droppingFiles();
+    void accessibleNamesAndRoles_data();
+    void accessibleNamesAndRoles();
+    void picturesActAsButtons_data();
+    void picturesActAsButtons();
 
     // tst_mainform_runs.cpp
     void keyCheck_data();

@@ -40,11 +40,14 @@ class PaintRecorder : public QObject {
 public:
     explicit PaintRecorder(QLabel* label) : m_label(label) { label->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             Painted.append(m_label->text());
+            Spoken.append(QAccessible::queryAccessibleInterface(m_label)->text(QAccessible::Name));
+        }
         return false;
     }
     QStringList Painted;
+    QStringList Spoken;
 
 private:
     QLabel* m_label;
@@ -394,27 +397,38 @@ void TestMainForm::immediateRepaints_data() {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QStringList>("files"); // p: plain, e: encrypted, m: missing
     QTest::addColumn<QStringList>("painted");
-    QTest::newRow("encrypt, keys differ") << "encrypt"
-                                          << "differ" << QStringList{"p"} << QStringList{EncryptingPhrase};
+    QTest::addColumn<QStringList>("spoken"); // the status line's accessible name at each of those paints
+    const QString encrypting = QStringLiteral("Encrypting...");
+    const QString encrypted = QStringLiteral("Encryption Complete!");
+    const QString decrypting = QStringLiteral("Decrypting...");
+    const QString decrypted = QStringLiteral("Decryption Complete!");
+    QTest::newRow("encrypt, keys differ")
+        << "encrypt"
+        << "differ" << QStringList{"p"} << QStringList{EncryptingPhrase} << QStringList{encrypting};
     QTest::newRow("encrypt, two plain") << "encrypt"
                                         << "same" << QStringList{"p", "p"}
-                                        << QStringList{EncryptingPhrase, EncryptedPhrase, EncryptedPhrase};
+                                        << QStringList{EncryptingPhrase, EncryptedPhrase, EncryptedPhrase}
+                                        << QStringList{encrypting, encrypted, encrypted};
     QTest::newRow("encrypt, skip then plain")
         << "encrypt"
-        << "same" << QStringList{"e", "p"} << QStringList{EncryptingPhrase, EncryptedPhrase};
+        << "same" << QStringList{"e", "p"} << QStringList{EncryptingPhrase, EncryptedPhrase}
+        << QStringList{encrypting, encrypted};
     QTest::newRow("encrypt, missing") << "encrypt"
-                                      << "same" << QStringList{"m"} << QStringList{EncryptingPhrase};
+                                      << "same" << QStringList{"m"} << QStringList{EncryptingPhrase}
+                                      << QStringList{encrypting};
     QTest::newRow("decrypt, keys differ") << "decrypt"
-                                          << "differ" << QStringList{"e"} << QStringList{};
+                                          << "differ" << QStringList{"e"} << QStringList{} << QStringList{};
     QTest::newRow("decrypt, two encrypted")
         << "decrypt"
         << "same" << QStringList{"e", "e"}
-        << QStringList{DecryptingPhrase, DecryptedPhrase, DecryptingPhrase, DecryptedPhrase};
+        << QStringList{DecryptingPhrase, DecryptedPhrase, DecryptingPhrase, DecryptedPhrase}
+        << QStringList{decrypting, decrypted, decrypting, decrypted};
     QTest::newRow("decrypt, plain then encrypted")
         << "decrypt"
-        << "same" << QStringList{"p", "e"} << QStringList{DecryptingPhrase, DecryptingPhrase, DecryptedPhrase};
+        << "same" << QStringList{"p", "e"} << QStringList{DecryptingPhrase, DecryptingPhrase, DecryptedPhrase}
+        << QStringList{decrypting, decrypting, decrypted};
     QTest::newRow("decrypt, missing") << "decrypt"
-                                      << "same" << QStringList{"m"} << QStringList{};
+                                      << "same" << QStringList{"m"} << QStringList{} << QStringList{};
 }
 
 void TestMainForm::immediateRepaints() {
@@ -422,6 +436,7 @@ void TestMainForm::immediateRepaints() {
     QFETCH(QString, keys);
     QFETCH(QStringList, files);
     QFETCH(QStringList, painted);
+    QFETCH(QStringList, spoken);
     QStringList paths;
     for (int n = 0; n < files.size(); ++n) {
         const QString name = QStringLiteral("f%1").arg(n);
@@ -445,6 +460,8 @@ void TestMainForm::immediateRepaints() {
         Form->DecryptButtonClick();
     // Only what the run drew at once, before the event loop ran again.
     QCOMPARE(status.Painted, painted);
+    // What a screen reader is told is the phrase without the padding that covers the one before it.
+    QCOMPARE(status.Spoken, spoken);
     if (keys == "same")
         QVERIFY2(list.Paints >= files.size(), qPrintable(QString::number(list.Paints)));
 

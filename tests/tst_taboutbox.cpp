@@ -3,6 +3,8 @@
 
 #include "About/taboutbox.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -30,6 +32,8 @@ private slots:
     void closingOnlyHides_data();
     void closingOnlyHides();
     void showRaiseAndSingleInstance();
+    void accessibleNamesAndRoles_data();
+    void accessibleNamesAndRoles();
     void screenshot();
 };
 
@@ -242,6 +246,43 @@ void TstTAboutBox::showRaiseAndSingleInstance() {
     QVERIFY(!box.isMinimized());
     QVERIFY(QTest::qWaitForWindowActive(&box));
     QVERIFY(other.isEnabled());
+}
+
+void TstTAboutBox::accessibleNamesAndRoles_data() {
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    const int text = QAccessible::StaticText;
+    const QString none;
+    QTest::newRow("AboutBox") << int(QAccessible::Dialog) << "About Veltrane" << none;
+    QTest::newRow("Image1") << int(QAccessible::Graphic) << "Emblem"
+                            << "This symbol means infinity";
+    QTest::newRow("Label1") << text << "Veltrane Encryption!" << none;
+    QTest::newRow("Label2") << text << "Version 1.01" << none;
+    QTest::newRow("Label3") << text << "(c) 2026 The Veltrane team" << none;
+    QTest::newRow("OKButton") << int(QAccessible::Button) << "OK"
+                              << "Closes the About window";
+}
+
+// What a screen reader finds in the About window; OK is pressable through its action.
+void TstTAboutBox::accessibleNamesAndRoles() {
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    TAboutBox box;
+    box.ShowWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const QLatin1String tag(QTest::currentDataTag());
+    QAccessibleInterface* accessible =
+        QAccessible::queryAccessibleInterface(tag == box.objectName() ? &box : box.findChild<QWidget*>(tag));
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(int(accessible->role()), role);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QCOMPARE(accessible->text(QAccessible::Description), description);
+    if (role == QAccessible::Button) {
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(!box.isVisible());
+    }
 }
 
 void TstTAboutBox::screenshot() {

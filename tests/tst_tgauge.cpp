@@ -4,6 +4,8 @@
 #include "gauge/percentdonegauge.h"
 #include "gauge/tbltbitmap.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QDir>
 #include <QImage>
 #include <QMetaEnum>
@@ -94,6 +96,8 @@ private slots:
     void repaintAtOnce_data();
     void repaintAtOnce();
     void wideRangeRepaintsOncePerPercent();
+    void accessibleProgressBar_data();
+    void accessibleProgressBar();
     void makeLike();
     void pieQuadrants_data();
     void pieQuadrants();
@@ -314,6 +318,43 @@ void TstTGauge::wideRangeRepaintsOncePerPercent() {
     QVERIFY2(gauge->paints <= 101, qPrintable(QString::number(gauge->paints)));
     // Every whole percent from 1 to 100 was shown at once, without the event loop.
     QVERIFY2(gauge->paints >= 100, qPrintable(QString::number(gauge->paints)));
+}
+
+void TstTGauge::accessibleProgressBar_data() {
+    QTest::addColumn<int>("minValue");
+    QTest::addColumn<int>("maxValue");
+    QTest::addColumn<int>("progress");
+    QTest::addColumn<int>("value");
+    QTest::newRow("start") << 0 << 100 << 0 << 0;
+    QTest::newRow("wide range") << 0 << 1000 << 379 << 37;
+    QTest::newRow("offset range") << -50 << 50 << 25 << 75;
+    QTest::newRow("full") << 0 << 7 << 7 << 100;
+    QTest::newRow("empty range") << 5 << 5 << 5 << 0;
+}
+
+// A screen reader finds a progress bar whose value is the figure shown, whatever the range.
+void TstTGauge::accessibleProgressBar() {
+    QFETCH(int, minValue);
+    QFETCH(int, maxValue);
+    QFETCH(int, progress);
+    QFETCH(int, value);
+    TGauge gauge;
+    gauge.setMinValue(minValue);
+    gauge.setMaxValue(maxValue);
+    gauge.setMinValue(minValue);
+    gauge.setProgress(progress);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&gauge);
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(accessible->role(), QAccessible::ProgressBar);
+    QAccessibleValueInterface* told = accessible->valueInterface();
+    QVERIFY(told != nullptr);
+    QCOMPARE(told->currentValue().toInt(), value);
+    QCOMPARE(told->minimumValue().toInt(), 0);
+    QCOMPARE(told->maximumValue().toInt(), 100);
+    QCOMPARE(accessible->text(QAccessible::Value), QString::number(value) + QLatin1Char('%'));
+    // The gauge takes no input, from a reader neither.
+    told->setCurrentValue(value == 100 ? 0 : 100);
+    QCOMPARE(gauge.Progress(), progress);
 }
 
 void TstTGauge::makeLike() {

@@ -2,6 +2,7 @@
 
 #include "help/thelpform.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -37,6 +38,8 @@ private slots:
     void accelerators_data();
     void accelerators();
     void noHints();
+    void accessibleNamesAndRoles_data();
+    void accessibleNamesAndRoles();
     void screenshot();
 };
 
@@ -377,6 +380,46 @@ void TstTHelpForm::noHints() {
     QVERIFY(children.size() >= 5);
     for (QWidget* child : children)
         QVERIFY2(child->toolTip().isEmpty(), qPrintable(child->objectName()));
+}
+
+void TstTHelpForm::accessibleNamesAndRoles_data() {
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("labelledBy");
+    const int text = QAccessible::StaticText;
+    const QString none;
+    QTest::newRow("HelpForm") << int(QAccessible::Window) << "Help!" << none << none;
+    QTest::newRow("Label1") << text << "Walkthrough:" << none << none;
+    QTest::newRow("Label2") << text << "Info:" << none << none;
+    QTest::newRow("Memo1") << int(QAccessible::EditableText) << "Walkthrough"
+                           << "How to use the program, step by step"
+                           << "Label1";
+    QTest::newRow("Memo2") << int(QAccessible::EditableText) << "Info"
+                           << "How to reach us and order the registered version"
+                           << "Label2";
+    QTest::newRow("Button1") << int(QAccessible::Button) << "Adios"
+                             << "Closes the help window" << none;
+}
+
+// What a screen reader finds: each text box named after the label above it, the button by its caption.
+void TstTHelpForm::accessibleNamesAndRoles() {
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    QFETCH(QString, labelledBy);
+    THelpForm form;
+    const QLatin1String tag(QTest::currentDataTag());
+    QAccessibleInterface* accessible =
+        QAccessible::queryAccessibleInterface(tag == form.objectName() ? &form : form.findChild<QWidget*>(tag));
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(int(accessible->role()), role);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QCOMPARE(accessible->text(QAccessible::Description), description);
+    QStringList labels;
+    for (const auto& [label, relation] : accessible->relations(QAccessible::Label))
+        labels.append(label->object()->objectName());
+    QCOMPARE(labels, labelledBy.isEmpty() ? QStringList() : QStringList{labelledBy});
 }
 
 void TstTHelpForm::screenshot() {
