@@ -82,6 +82,23 @@ const char* OutcomeWords(veltrane::FileOutcome outcome) {
     return "skipped";
 }
 
+// What the command did about an earlier command on the file that was interrupted part-way.
+const char* RecoveryWords(veltrane::Recovery recovery) {
+    switch (recovery) {
+    case veltrane::Recovery::None:
+        break;
+    case veltrane::Recovery::FinishedEncryption:
+        return " (finished an interrupted encryption)";
+    case veltrane::Recovery::UndidEncryption:
+        return " (undid an interrupted encryption)";
+    case veltrane::Recovery::FinishedDecryption:
+        return " (finished an interrupted decryption)";
+    case veltrane::Recovery::UndidDecryption:
+        return " (undid an interrupted decryption)";
+    }
+    return "";
+}
+
 // `text` with every occurrence of the raw `path` replaced by its escaped form.
 std::string WithEscapedPath(std::string text, const std::string& path) {
     if (path.empty())
@@ -117,7 +134,13 @@ void Process(veltrane::EngineUnit& unit, bool encrypt, const KeyFileIdentity& ke
         slot.Words = OutcomeWords(outcome);
         if (outcome == veltrane::FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
             slot.Words += " (" + unit.CurrentFile.openError() + ")";
+        slot.Words += RecoveryWords(unit.LastRecovery);
         slot.Problem = outcome != veltrane::FileOutcome::Encrypted && outcome != veltrane::FileOutcome::Decrypted;
+    } catch (const veltrane::InterruptedError& error) {
+        // Put back as it was before this command, unless the undo failed as well (then the words
+        // say how the file was left, and its record is kept for the next command).
+        slot.Words = unit.LeftInBetween ? "interrupted: " + WithEscapedPath(error.what(), path)
+                                        : "interrupted; the file was left unchanged";
     } catch (const veltrane::EngineError& error) {
         slot.Words = "failed: " + WithEscapedPath(error.what(), path);
     }

@@ -14,8 +14,9 @@ namespace {
 
 constexpr int MostJobs = 256;
 
-constexpr const char* Help = R"(Usage: veltrane-cli encrypt [OPTION]... FILE...
+constexpr const char* Help = R"HELP(Usage: veltrane-cli encrypt [OPTION]... FILE...
        veltrane-cli decrypt [OPTION]... FILE...
+       veltrane-cli status [FILE]...
 Encrypts or decrypts each FILE in place, in the file format of Veltrane Encryption: the file is
 enciphered byte for byte and ends in a 20-byte trailer that lets decryption check the key.
 
@@ -65,8 +66,23 @@ Exit status:
   1  any file was skipped, missing or failed
   2  usage error, or the key was refused
 Interrupted (Ctrl-C, Ctrl-\, a hang-up or a termination request), it puts the files in hand back as
-they were (reported as failed), begins no other, and ends as interrupted.
-)";
+they were, reports each as "FILE: interrupted; the file was left unchanged", begins no other, and
+ends as interrupted.
+
+Killed or crashed part-way through a file, it leaves a small progress record (under
+$XDG_STATE_HOME/veltrane, by default ~/.local/state/veltrane) that the next encrypt or decrypt of
+that file with the same key uses: encrypt then gives the whole file encrypted, decrypt the whole
+file plain, and the line says what it found, for example
+  FILE: encrypted (finished an interrupted encryption)
+  FILE: decrypted (undid an interrupted encryption)
+The same with "an interrupted decryption". A wrong key changes nothing. A file changed by another
+program since is left alone with a message, and its record kept.
+
+  status [FILE]...   tells, for each FILE, whether it was left part-way: "FILE: interrupted while
+                     encrypting (at N%)", "... decrypting ...", or "FILE: not interrupted"; without
+                     a FILE, every file left part-way ("(renamed or removed since)" when its name
+                     no longer leads to it). Exit status 1 when any was, 0 when none was.
+)HELP";
 
 int ProcessorCount() {
     cpu_set_t set;
@@ -167,13 +183,17 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
         return line;
     }
     if (::optind >= argc)
-        return Refused("say encrypt or decrypt");
+        return Refused("say encrypt, decrypt or status");
     const std::string_view command = argv[::optind];
-    if (command != "encrypt" && command != "decrypt")
+    if (command != "encrypt" && command != "decrypt" && command != "status")
         return Refused("unknown command '" + EscapedName(command) + "'");
     line.encrypt = command == "encrypt";
     for (int n = ::optind + 1; n < argc; ++n)
         line.files.emplace_back(argv[n]);
+    if (command == "status") {
+        line.action = Action::ShowStatus;
+        return line;
+    }
     if (line.files.empty())
         return Refused("no files given");
     line.action = Action::Run;

@@ -8,7 +8,7 @@
 
 class CommandLine {
 public:
-    enum class Action { Run, ShowHelp, ShowVersion, Refuse };
+    enum class Action { Run, ShowStatus, ShowHelp, ShowVersion, Refuse };
 
     // Parses the arguments; an Action::Refuse result says why in problem.
     static CommandLine Parse(int argc, char** argv);
@@ -23,5 +23,5 @@ public:
     bool recursive = false;
     bool quiet = false;
     int jobs = 1;
-    std::vector<std::string> files;
+    std::vector<std::string> files; // for ShowStatus, may be empty: every file left interrupted
 };

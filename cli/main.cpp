@@ -4,6 +4,7 @@
 #include "cli/batchrun.h"
 #include "cli/commandline.h"
 #include "cli/filewalk.h"
+#include "cli/interruptionstatus.h"
 #include "cli/keyinput.h"
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
@@ -39,6 +40,8 @@ int Run(int argc, char** argv) {
     case CommandLine::Action::ShowVersion:
         std::fputs(CommandLine::VersionText().c_str(), stdout);
         return ExitDone;
+    case CommandLine::Action::ShowStatus:
+        return ShowInterruptionStatus(line.files);
     case CommandLine::Action::Refuse:
         return UsageError(line.problem);
     case CommandLine::Action::Run:

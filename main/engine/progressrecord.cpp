@@ -181,8 +181,13 @@ bool ProgressRecord::ClaimSlot() {
 }
 
 bool ProgressRecord::Available() {
-    if (!m_tried && OpenShared())
+    if (!m_tried)
+        OpenShared();
+    // Once per unit: a slot given up by Abandon() is claimed again there.
+    if (m_map && !m_claimTried) {
+        m_claimTried = true;
         ClaimSlot();
+    }
     return m_own >= 0;
 }
 

@@ -111,7 +111,8 @@ private:
     std::optional<RecordState> ReadSlot(int slot) const;
 
     std::string m_folder;
-    bool m_tried = false;
+    bool m_tried = false;      // the shared file was opened, or tried
+    bool m_claimTried = false; // a slot was claimed, or tried
     int m_fd = -1;
     unsigned char* m_map = nullptr;
     int m_own = -1;     // the slot this unit claimed

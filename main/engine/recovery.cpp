@@ -195,6 +195,8 @@ std::vector<InterruptedFile> InterruptedFiles(ProgressRecord& records) {
         InterruptedFile file;
         file.Path = record.Path;
         file.Command = record.Command;
+        file.Device = record.Device;
+        file.Inode = record.Inode;
         if (record.Phase == RecordPhase::Pass && record.ExpectedSize > 0)
             file.Percent = static_cast<int>(std::min<std::int64_t>(
                 100, record.Block * static_cast<std::int64_t>(BlockSize) * 100 / record.ExpectedSize));

@@ -8,6 +8,7 @@
 #include "main/engine/fileoutcome.h"
 #include "main/engine/progressrecord.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ RecoveryResult RecoverInterrupted(EngineUnit& unit, RecordCommand command);
 // A file left part-way through an interrupted command, as the records tell.
 struct InterruptedFile {
     std::string Path; // the name it had; it may have been renamed since
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
     RecordCommand Command = RecordCommand::Encrypt;
     int Percent = 0;          // how far the interrupted pass had got
     bool FoundByName = false; // the name still leads to that file
