@@ -1,5 +1,7 @@
 #include "main/mainform.h"
 
+#include "main/interruptednotice.h"
+
 #include "gauge/percentdonegauge.h"
 #include "gauge/tgauge.h"
 #include "main/handlerfailureevent.h"
@@ -154,6 +156,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     CreateControls();
     ConnectHandlers();
     setAcceptDrops(true);
+    // Files that a killed or crashed run left part-way are named in place of the welcome.
+    if (const QString notice = InterruptedNotice(InterruptedFiles(m_unit.Record)); !notice.isEmpty())
+        StatusText->setText(notice);
 
     resize(ClientWidth, ClientHeight + MainMenu->sizeHint().height());
     move(-1, -2);

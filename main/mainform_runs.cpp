@@ -7,6 +7,7 @@
 #include "main/engine/blockpass.h"
 #include "main/engine/fileexists.h"
 #include "main/engine/filesequences.h"
+#include "main/engine/interruption.h"
 #include "main/engine/keybytes.h"
 
 #include <QLabel>
@@ -30,6 +31,12 @@ const QString NotEncryptedPhrase =
     QStringLiteral("One or more files was not a Veltrane encrypted file and was skipped");
 const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
 const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
+// Shown after a file's outcome when the command first finished or undid an earlier command on the
+// file that was interrupted part-way (a kill, a crash).
+const QString FinishedEncryptionPhrase = QStringLiteral("Interrupted Encryption Completed!") + QString(21, QLatin1Char(' '));
+const QString UndidEncryptionPhrase = QStringLiteral("Interrupted Encryption Undone!") + QString(24, QLatin1Char(' '));
+const QString FinishedDecryptionPhrase = QStringLiteral("Interrupted Decryption Completed!") + QString(21, QLatin1Char(' '));
+const QString UndidDecryptionPhrase = QStringLiteral("Interrupted Decryption Undone!") + QString(24, QLatin1Char(' '));
 // Shown when a failure ends a run, while the error display says what went wrong.
 const QString EncryptionStoppedPhrase = QStringLiteral("Encryption Stopped!");
 const QString DecryptionStoppedPhrase = QStringLiteral("Decryption Stopped!");
@@ -48,6 +55,23 @@ public:
 private:
     QWidget* m_statusText;
 };
+
+// The words for what a command did about an earlier, interrupted command on its file, if anything.
+const QString* RecoveryPhrase(Recovery recovery) {
+    switch (recovery) {
+    case Recovery::None:
+        break;
+    case Recovery::FinishedEncryption:
+        return &FinishedEncryptionPhrase;
+    case Recovery::UndidEncryption:
+        return &UndidEncryptionPhrase;
+    case Recovery::FinishedDecryption:
+        return &FinishedDecryptionPhrase;
+    case Recovery::UndidDecryption:
+        return &UndidDecryptionPhrase;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -99,6 +123,9 @@ void TMainForm::RunTurns(const std::function<void()>& fileStep) {
     // A run never takes more turns than the list holds: after a run that stopped early the list
     // is shorter than the count of the last loading.
     for (std::int32_t turn = m_loadedCount; turn > 0 && FileList->count() > 0; --turn) {
+        // Asked to stop between two files: begin no other (the run's guard then ends the program).
+        if (InterruptionSignal() != 0)
+            return;
         if (!TakeFirstEntry()) {
             // Which file the entry means cannot be told, so none is touched.
             SetStatus(CannotOpenPhrase, false);
@@ -109,6 +136,8 @@ void TMainForm::RunTurns(const std::function<void()>& fileStep) {
             return;
         }
         fileStep();
+        if (const QString* phrase = RecoveryPhrase(m_unit.LastRecovery))
+            SetStatus(*phrase, true);
     }
     m_loadedCount = 0;
 }
@@ -124,7 +153,10 @@ void TMainForm::RunTurns(const QString& stoppedPhrase, const std::function<void(
     }
 }
 
+// During a run, a signal that asks the program to stop (logout, a closed terminal, Ctrl-C) lets the
+// file in hand be put back as it was; the program then ends by that signal as the guard goes.
 void TMainForm::EncryptButtonClick() {
+    const InterruptionGuard interruption({SIGTERM, SIGHUP, SIGINT});
     const StatusPaintHold hold(StatusText);
     SetStatus(EncryptingPhrase, true);
     if (!TakeKeyText())
@@ -134,12 +166,15 @@ void TMainForm::EncryptButtonClick() {
             m_unit, [this] { return Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
         if (outcome == FileOutcome::AlreadyEncrypted)
             SetStatus(AlreadyEncryptedPhrase, false);
+        else if (outcome == FileOutcome::InvalidKey) // the key of an interrupted command on the file
+            SetStatus(InvalidKeyPhrase, false);
         else if (outcome == FileOutcome::CannotOpen)
             SetStatus(CannotOpenPhrase, false);
     });
 }
 
 void TMainForm::DecryptButtonClick() {
+    const InterruptionGuard interruption({SIGTERM, SIGHUP, SIGINT});
     const StatusPaintHold hold(StatusText);
     if (!TakeKeyText())
         return;

@@ -15,11 +15,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <csignal>
 #include <memory>
 
 #include <fcntl.h>
@@ -75,6 +77,10 @@ private slots:
     void writeFailsMidPass_data();
     void writeFailsMidPass();
     void manyFiles();
+    void interruptedEarlier_data();
+    void interruptedEarlier();
+    void signalDuringRun_data();
+    void signalDuringRun();
 
 private:
     template <typename T> T* find(const char* name) const { return m_form->findChild<T*>(QLatin1String(name)); }
@@ -350,6 +356,96 @@ void TestReliabilityWindow::writeFailsMidPass() {
     decrypting ? decrypt() : encrypt();
     QVERIFY(FileBytes(last) == done(small));
     QCOMPARE(m_errors.size(), 1);
+}
+
+void TestReliabilityWindow::interruptedEarlier_data() {
+    QTest::addColumn<bool>("decrypting"); // the command that was killed
+    QTest::addColumn<bool>("thenEncrypt");
+    QTest::addColumn<QString>("phrase");
+    QTest::newRow("encryption killed, Encrypt finishes it")
+        << false << true << QStringLiteral("Interrupted Encryption Completed!") + QString(21, QLatin1Char(' '));
+    QTest::newRow("encryption killed, Decrypt undoes it")
+        << false << false << QStringLiteral("Interrupted Encryption Undone!") + QString(24, QLatin1Char(' '));
+    QTest::newRow("decryption killed, Decrypt finishes it")
+        << true << false << QStringLiteral("Interrupted Decryption Completed!") + QString(21, QLatin1Char(' '));
+    QTest::newRow("decryption killed, Encrypt undoes it")
+        << true << true << QStringLiteral("Interrupted Decryption Undone!") + QString(24, QLatin1Char(' '));
+}
+
+// A run killed part-way (SIGKILL, a crash): the next start names the file in the status line, a
+// wrong key leaves it alone, and either button with the right key gives the whole result and says
+// what it found. The start after that shows the welcome again.
+void TestReliabilityWindow::interruptedEarlier() {
+    QFETCH(bool, decrypting);
+    QFETCH(bool, thenEncrypt);
+    QFETCH(QString, phrase);
+    const QByteArray plain = Pattern(20 * 65536 + 123, 5);
+    const QString path = file(QStringLiteral("report.bin"), decrypting ? Encrypted(plain, TheKey) : plain);
+    QCOMPARE(RunInChild([&] {
+                 veltrane::EngineUnit unit;
+                 unit.KeyText = enginetest::Key(TheKey);
+                 KillingDisplay display(6);
+                 RunOne(unit, decrypting ? Command::Decrypt : Command::Encrypt, path, {}, &display);
+             }),
+             SIGKILL);
+
+    m_form = std::make_unique<TMainForm>();
+    QVERIFY2(QRegularExpression(QStringLiteral("^Interrupted earlier: report\\.bin \\(%1, [1-9][0-9]?%\\)\\.\n"
+                                               "Load it and press Encrypt or Decrypt with the same key to finish or "
+                                               "undo it\\.$")
+                                    .arg(decrypting ? "decrypting" : "encrypting"))
+                 .match(status())
+                 .hasMatch(),
+             qPrintable(status()));
+    const QByteArray left = FileBytes(path);
+    find<QLineEdit>("KeyBox")->setText(QStringLiteral("other key"));
+    find<QLineEdit>("VKeyBox")->setText(QStringLiteral("other key"));
+    load({path});
+    thenEncrypt ? encrypt() : decrypt();
+    QCOMPARE(status(), QStringLiteral("One or more files had an invalid key and was skipped"));
+    QVERIFY(FileBytes(path) == left);
+
+    find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
+    find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(TheKey));
+    load({path});
+    thenEncrypt ? encrypt() : decrypt();
+    QCOMPARE(status(), phrase);
+    QVERIFY(FileBytes(path) == (thenEncrypt ? Encrypted(plain, TheKey) : plain));
+    QVERIFY(m_errors.isEmpty());
+    m_form = std::make_unique<TMainForm>();
+    QCOMPARE(status(), TMainForm::WelcomeText);
+}
+
+void TestReliabilityWindow::signalDuringRun_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("decrypting");
+    QTest::newRow("termination request, encrypting") << int(SIGTERM) << false;
+    QTest::newRow("hang-up, decrypting") << int(SIGHUP) << true;
+    QTest::newRow("Ctrl-C, encrypting") << int(SIGINT) << false;
+}
+
+// A signal that asks the program to stop (logout, a closed terminal) in the middle of a run: the
+// file in hand is put back as it was, the next is not begun, and the program ends by that signal.
+void TestReliabilityWindow::signalDuringRun() {
+    QFETCH(int, signal);
+    QFETCH(bool, decrypting);
+    const QByteArray plain = Pattern(12 * 65536, 9);
+    const QByteArray start = decrypting ? Encrypted(plain, TheKey) : plain;
+    const QString first = file(QStringLiteral("first"), start);
+    const QString second = file(QStringLiteral("second"), start);
+    load({first, second});
+    const int ended = RunInChild([&] {
+        m_form->Unit().CurrentFile.SetFaultHook(
+            [signal, writes = 0](FileOperation operation, std::int64_t, std::size_t&) mutable {
+                if (operation == FileOperation::Write && ++writes == 4)
+                    ::raise(signal);
+                return 0;
+            });
+        decrypting ? decrypt() : encrypt();
+    });
+    QCOMPARE(ended, signal);
+    QVERIFY(FileBytes(first) == start);
+    QVERIFY(FileBytes(second) == start);
 }
 
 // A long list through the window: every file done, the list drained, the count reset.

@@ -21,14 +21,14 @@ void NoteSignal(int signalNumber) {
 
 } // namespace
 
-InterruptionGuard::InterruptionGuard(std::initializer_list<int> signals) {
+InterruptionGuard::InterruptionGuard(std::initializer_list<int> signalNumbers) {
     if (Guards.fetch_add(1) == 0)
         CaughtSignal = 0;
     struct sigaction action {};
     action.sa_handler = NoteSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (int signalNumber : signals) {
+    for (int signalNumber : signalNumbers) {
         Saved saved{signalNumber, {}};
         if (::sigaction(signalNumber, &action, &saved.Action) == 0)
             m_saved.push_back(saved);

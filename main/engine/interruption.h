@@ -20,7 +20,7 @@ public:
 
 class InterruptionGuard {
 public:
-    explicit InterruptionGuard(std::initializer_list<int> signals);
+    explicit InterruptionGuard(std::initializer_list<int> signalNumbers);
     ~InterruptionGuard();
     InterruptionGuard(const InterruptionGuard&) = delete;
     InterruptionGuard& operator=(const InterruptionGuard&) = delete;
