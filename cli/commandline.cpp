@@ -55,6 +55,7 @@ Output, one line per file on standard output, in the order of the arguments:
   FILE: missing                              (not there, not a regular file, or dated before
                                               1980 or after 2107)
   FILE: failed: REASON
+  FILE: interrupted; the file was left unchanged   (see below)
 A file that fails is left as it was, unless REASON says otherwise. In names, control characters,
 backslashes and bytes that are not text are written as escapes (\n, \033, \\, \377). Every line
 but "encrypted" and "decrypted" is a problem; problems also go to standard error when standard

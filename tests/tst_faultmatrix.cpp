@@ -105,6 +105,7 @@ private slots:
     void killedMidway_data();
     void killedMidway();
     void killedAtRandomMoment();
+    void killedBeforeARestart();
     void interruptedBySignal_data();
     void interruptedBySignal();
 
@@ -564,6 +565,40 @@ void TestFaultMatrix::killedMidway() {
     // Nothing is left of the interruption: the same command again is refused as usual.
     QCOMPARE(RunOne(unit, next, file).Outcome,
              next == Command::Encrypt ? QStringLiteral("already encrypted") : QStringLiteral("not encrypted"));
+}
+
+// A record from before the system restarted says what had been written, not what reached the disk:
+// the next command acts on nothing, says why, leaves the file as it is and drops the record, so that
+// the command after that treats the file by what it holds.
+void TestFaultMatrix::killedBeforeARestart() {
+    const QByteArray key("restart");
+    const QByteArray plain = Pattern(8 * 65536, 3);
+    const QString file = path("restarted");
+    QVERIFY(WriteFile(file, plain));
+    QCOMPARE(RunInChild([&] {
+                 EngineUnit unit;
+                 unit.KeyText = enginetest::Key(key);
+                 KillingDisplay display(4);
+                 RunOne(unit, Command::Encrypt, file, {}, &display);
+             }),
+             SIGKILL);
+    const QByteArray left = FileBytes(file);
+    QVERIFY(left != plain);
+
+    const veltrane::BootIdentity thisBoot = veltrane::ProgressRecord::CurrentBoot();
+    veltrane::BootIdentity nextBoot = thisBoot;
+    nextBoot[0] ^= 0xFF;
+    veltrane::ProgressRecord::SetCurrentBoot(nextBoot);
+    EngineUnit unit;
+    unit.KeyText = enginetest::Key(key);
+    const FileResult refused = RunOne(unit, Command::Decrypt, file);
+    QCOMPARE(refused.Outcome, QStringLiteral("failed"));
+    QVERIFY2(refused.Message.contains("when the system stopped (a power cut or a crash)"), qPrintable(refused.Message));
+    QVERIFY(FileBytes(file) == left);
+    // The record is gone: the file is judged by its bytes (no trailer yet), as without records.
+    QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome, QStringLiteral("not encrypted"));
+    veltrane::ProgressRecord::SetCurrentBoot(thisBoot);
+    QVERIFY(FileBytes(file) == left);
 }
 
 // Killed from outside at a moment nobody chose, over and over, with files from empty to several

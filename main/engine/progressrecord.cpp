@@ -50,7 +50,8 @@ struct Header {
     std::uint32_t PathLength;
     std::int64_t OriginalLength;
     std::uint8_t CheckBlock[16];
-    std::uint64_t Checksum; // of the fields above and the path
+    std::uint8_t BootId[16]; // the system's boot when the command ran
+    std::uint64_t Checksum;  // of the fields above and the path
 };
 
 struct Progress {
@@ -87,6 +88,31 @@ std::int64_t WallClockNanoseconds() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
+// This boot of the system, from the kernel's random boot id (zeros where it cannot be read).
+BootIdentity ReadBootId() {
+    BootIdentity id{};
+    const int fd = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+    char text[64] = {};
+    const ssize_t got = fd >= 0 ? ::read(fd, text, sizeof text - 1) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    std::size_t nibble = 0;
+    for (ssize_t at = 0; at < got && nibble < 2 * id.size(); ++at) {
+        const char c = text[at];
+        const int value = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (value < 0)
+            continue;
+        id[nibble / 2] = static_cast<std::uint8_t>(id[nibble / 2] << 4 | value);
+        ++nibble;
+    }
+    return id;
+}
+
+BootIdentity& ThisBoot() {
+    static BootIdentity id = ReadBootId();
+    return id;
+}
+
 bool MakeFolders(const std::string& folder) {
     for (std::size_t at = 1; at <= folder.size(); ++at) {
         if (at != folder.size() && folder[at] != '/')
@@ -114,6 +140,14 @@ std::string ProgressRecord::DefaultFolder() {
     if (const char* home = std::getenv("HOME"); home && home[0] == '/')
         return std::string(home) + "/.local/state/veltrane";
     return {};
+}
+
+const BootIdentity& ProgressRecord::CurrentBoot() {
+    return ThisBoot();
+}
+
+void ProgressRecord::SetCurrentBoot(const BootIdentity& boot) {
+    ThisBoot() = boot;
 }
 
 void ProgressRecord::SetFolder(std::string folder) {
@@ -253,6 +287,7 @@ std::optional<RecordState> ProgressRecord::ReadSlot(int slot) const {
     state.Command = static_cast<RecordCommand>(header.Command);
     state.OriginalLength = header.OriginalLength;
     std::memcpy(state.CheckBlock.data(), header.CheckBlock, state.CheckBlock.size());
+    std::memcpy(state.BootId.data(), header.BootId, state.BootId.size());
     state.Phase = static_cast<RecordPhase>(newest->Phase);
     state.Block = newest->Block;
     state.BlockLength = newest->BlockLength;
@@ -350,6 +385,7 @@ void ProgressRecord::Write(const RecordState& state) {
         header.PathLength = static_cast<std::uint32_t>(std::min(state.Path.size(), MostPath));
         header.OriginalLength = state.OriginalLength;
         std::memcpy(header.CheckBlock, state.CheckBlock.data(), state.CheckBlock.size());
+        std::memcpy(header.BootId, ThisBoot().data(), sizeof header.BootId);
         std::memcpy(base + PathOffset, state.Path.data(), header.PathLength);
         base[PathOffset + header.PathLength] = 0;
         header.Checksum = HeaderChecksum(header, state.Path.data());

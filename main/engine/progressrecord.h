@@ -25,6 +25,10 @@ namespace veltrane {
 inline constexpr std::size_t RecordPageSize = 4096;
 inline constexpr std::size_t RecordPagesPerBlock = 16; // 65,536 / 4,096
 
+// Which boot of the system a record was written in: after a restart (a power cut, a crash of the
+// system) what the record says had reached the disk may not have.
+using BootIdentity = std::array<std::uint8_t, 16>;
+
 enum class RecordCommand : std::uint32_t { Encrypt = 1, Decrypt = 2 };
 
 // Where the command stands, as seen from the disk.
@@ -52,6 +56,7 @@ struct RecordState {
     RecordCommand Command = RecordCommand::Encrypt;
     std::int64_t OriginalLength = 0; // the file's length when the command began
     std::array<std::uint8_t, 10> CheckBlock{};
+    BootIdentity BootId{}; // set when the record is written
     RecordPhase Phase = RecordPhase::Pass;
     std::int64_t Block = 0;                                    // the block in flight (Pass, Undo)
     std::int64_t BlockLength = 0;                              // its length in bytes; 0 while none is in flight
@@ -72,6 +77,9 @@ public:
 
     // The folder of the records: $XDG_STATE_HOME/veltrane, else $HOME/.local/state/veltrane.
     static std::string DefaultFolder();
+    // This boot of the system, and a stand-in for it (tests).
+    static const BootIdentity& CurrentBoot();
+    static void SetCurrentBoot(const BootIdentity& boot);
     // Uses another folder (tests); takes effect at the next open.
     void SetFolder(std::string folder);
 

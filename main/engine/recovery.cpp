@@ -125,6 +125,18 @@ RecoveryResult RecoverInterrupted(EngineUnit& unit, RecordCommand command) {
     if (!KeyFits(unit, record.CheckBlock))
         return {RecoveryStep::Done, FileOutcome::InvalidKey};
     const char* verb = command == RecordCommand::Encrypt ? "encrypt" : "decrypt";
+    if (record.BootId != ProgressRecord::CurrentBoot()) {
+        // What the record says reached the disk may not have: acting on it could make things
+        // worse. The file is left as it is and the record dropped, so that the user can decide.
+        unit.LeftInBetween = false;
+        const std::string reason = "it was left part-way through an interrupted " +
+                                   std::string(CommandWords(record.Command)) +
+                                   " when the system stopped (a power cut or a crash), so what reached the disk is "
+                                   "not known; the file was left as it is (transformed up to about offset " +
+                                   std::to_string(record.Block * static_cast<std::int64_t>(BlockSize)) +
+                                   " at most), and the record of that command was dropped";
+        throw EngineError(std::string("Cannot ") + verb + " \"" + file.path() + "\": " + reason, reason);
+    }
     if (const std::string why = Mismatch(unit, record); !why.empty()) {
         const std::string reason = "it was left part-way through an interrupted " +
                                    std::string(CommandWords(record.Command)) + " and has changed since (" + why +
