@@ -88,6 +88,8 @@ FileChooser::FileChooser(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Open"));
     BuildControls();
     resize(580, 400);
+    m_frameWatch.setInterval(20);
+    connect(&m_frameWatch, &QTimer::timeout, this, &FileChooser::WatchForFrame);
     OpenFolder(QFile::encodeName(QDir::currentPath()));
 }
 
@@ -353,23 +355,42 @@ QPoint FileChooser::PlacedPosition(const QRect& screen, const QSize& outer) {
 }
 
 void FileChooser::Place() {
-    if (const QScreen* where = screen())
-        move(PlacedPosition(where->geometry(), frameGeometry().size()));
+    const QScreen* where = screen();
+    if (where == nullptr)
+        return;
+    QSize outer = frameGeometry().size();
+    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (outer == size() && owner != nullptr) {
+        // Not framed yet, or the toolkit has not heard of the frame: the manager frames the dialog
+        // as it framed the window it belongs to.
+        outer += owner->frameGeometry().size() - owner->size();
+    }
+    move(PlacedPosition(where->geometry(), outer));
 }
 
 bool FileChooser::event(QEvent* event) {
     const bool handled = QDialog::event(event);
     if (event->type() == QEvent::Show && m_placePending) {
-        Place();
-    } else if (m_placePending && (event->type() == QEvent::Paint || event->type() == QEvent::WindowActivate) &&
-               frameGeometry() != geometry()) {
-        // The outer size counts the window manager's frame, which is known only once the manager
-        // has framed the dialog, by its first paint; no move or resize tells of it. Place it again
-        // then, once, from the event loop rather than in the middle of a paint.
         m_placePending = false;
-        QMetaObject::invokeMethod(this, &FileChooser::Place, Qt::QueuedConnection);
+        Place();
+        // The outer size counts the window manager's frame, which is known only once the manager
+        // has framed the dialog: with some managers by its first paint, with others later, and no
+        // event tells of it (the toolkit learns of the frame only when asked). So look for it for a
+        // while after showing, and place the dialog again, once, when it is there.
+        m_frameChecks = 0;
+        m_frameWatch.start();
     }
     return handled;
+}
+
+void FileChooser::WatchForFrame() {
+    constexpr int MostChecks = 50; // about a second
+    if (frameGeometry() != geometry()) {
+        m_frameWatch.stop();
+        Place();
+    } else if (++m_frameChecks >= MostChecks) {
+        m_frameWatch.stop();
+    }
 }
 
 } // namespace veltrane

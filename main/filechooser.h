@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <vector>
 
@@ -67,6 +68,8 @@ private:
     QByteArray NativeOfTyped(const QString& name, bool& ambiguous) const;
     void Refuse(const QString& text);
     void Place();
+    // Places the dialog again once the window manager's frame shows up, which no event tells of.
+    void WatchForFrame();
 
     QComboBox* m_lookIn = nullptr;
     QToolButton* m_up = nullptr;
@@ -81,6 +84,8 @@ private:
     std::vector<QByteArray> m_selected;
     std::vector<ChosenFile> m_chosen;
     bool m_placePending = true;
+    QTimer m_frameWatch;
+    int m_frameChecks = 0;
 };
 
 } // namespace veltrane
