@@ -5,10 +5,16 @@
 //   2. OpenSSL's RC4 over the same buffer, the hand-tuned member of the cipher family;
 //   3. memcpy of the same buffer, the ceiling set by memory bandwidth;
 //   4. the whole in-place pass through the current-file handle, progress figures included, over a
-//      256 MiB file that sits in the page cache (in $TMPDIR, or /tmp).
-// A summary with MB/s, cycles per byte and the ratios 1/2 and 4/1 follows the usual report. Rates
-// are per second of the thread's CPU time (system time of the file pass included), which a busy
-// shared machine disturbs far less than wall-clock time.
+//      256 MiB file that sits in the page cache (in $TMPDIR, or /tmp): with the keystream made ahead
+//      on a second thread where that pays, and on one thread only; both again with a busy loop
+//      running on another thread; beside them the keystream XOR timed the same way;
+//   5. the pass over the same file when it is not in the page cache (written back and dropped
+//      before each pass), beside reading it cold (what `cat FILE > /dev/null` does).
+// Each pass is a fresh run: the first bytes of the run's stream are made anew every time.
+// A summary with MB/s, cycles per byte and the ratios follows the usual report. The keystream rows
+// are per second of the thread's CPU time, which a busy shared machine disturbs far less than
+// wall-clock time; the passes use a second thread, so they and their reference are timed by the
+// wall clock.
 
 #include "baselinekernel.h"
 #include "cyclecounter.h"
@@ -27,14 +33,17 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -110,6 +119,11 @@ void KeystreamXor(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     cycles.Finish(state, buffer.size());
+}
+
+// The same as KeystreamXor, registered to be timed by the wall clock like the passes.
+void KeystreamXorWall(benchmark::State& state) {
+    KeystreamXor(state);
 }
 
 void KeystreamGenerate(benchmark::State& state) {
@@ -229,7 +243,39 @@ bool MakeCachedFile() {
     return written;
 }
 
-void FilePass(benchmark::State& state) {
+// A thread that keeps a processor busy for as long as it lives, as another program would.
+class BusyLoop {
+public:
+    BusyLoop()
+        : Thread([this] {
+              std::uint64_t sum = 0;
+              while (!Stop.load(std::memory_order_relaxed))
+                  benchmark::DoNotOptimize(sum += 1);
+          }) {}
+    ~BusyLoop() {
+        Stop = true;
+        Thread.join();
+    }
+
+private:
+    std::atomic<bool> Stop{false};
+    std::thread Thread;
+};
+
+// Writes the file back and drops it from the page cache, so that the next pass reads it from disk.
+bool DropFromCache() {
+    const int fd = ::open(FilePath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool dropped = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return dropped;
+}
+
+enum class PassKind { Ahead, OneThread };
+enum class Cache { Warm, Cold };
+
+template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& state) {
     if (!MakeCachedFile()) {
         state.SkipWithError("cannot write the test file in the temporary folder");
         return;
@@ -238,29 +284,99 @@ void FilePass(benchmark::State& state) {
     unit.KeyText.assign(Key, Key + KeyLength);
     unit.CurrentFileName = FilePath();
     unit.CurrentFile.Bind(unit.CurrentFileName);
+    unit.StreamAheadAllowed = Kind == PassKind::Ahead;
     CountingDisplay display;
-    CycleSpan cycles;
+    long aheadBlocks = 0;
+    long fellBack = 0;
+    std::optional<BusyLoop> busy;
+    if (Busy)
+        busy.emplace();
     for (auto _ : state) {
+        if (Where == Cache::Cold) {
+            state.PauseTiming();
+            const bool dropped = DropFromCache();
+            state.ResumeTiming();
+            if (!dropped) {
+                state.SkipWithError("cannot drop the test file from the page cache");
+                return;
+            }
+        }
+        unit.EndRunKeystream();
         if (!veltrane::RunBlockPass(unit, &display)) {
             state.SkipWithError("the pass could not open the test file");
             return;
         }
+        aheadBlocks += unit.LastStreamAhead.Blocks;
+        fellBack += unit.LastStreamAhead.FellBack;
     }
     unit.CurrentFile.Close();
-    cycles.Finish(state, FileSize);
-    state.counters["figures_per_pass"] = static_cast<double>(display.Figures) / static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<std::int64_t>(FileSize) * state.iterations());
+    const auto passes = static_cast<double>(state.iterations());
+    state.counters["figures_per_pass"] = static_cast<double>(display.Figures) / passes;
+    state.counters["ahead_per_pass"] = static_cast<double>(aheadBlocks) / passes;
+    state.counters["fell_back"] = static_cast<double>(fellBack) / passes;
+}
+
+void FilePass(benchmark::State& state) {
+    Pass<PassKind::Ahead, Cache::Warm, false>(state);
+}
+void FilePassOneThread(benchmark::State& state) {
+    Pass<PassKind::OneThread, Cache::Warm, false>(state);
+}
+void FilePassBusy(benchmark::State& state) {
+    Pass<PassKind::Ahead, Cache::Warm, true>(state);
+}
+void FilePassOneThreadBusy(benchmark::State& state) {
+    Pass<PassKind::OneThread, Cache::Warm, true>(state);
+}
+void FilePassCold(benchmark::State& state) {
+    Pass<PassKind::Ahead, Cache::Cold, false>(state);
+}
+void FilePassColdOneThread(benchmark::State& state) {
+    Pass<PassKind::OneThread, Cache::Cold, false>(state);
+}
+
+// What `cat FILE > /dev/null` does with the file when it is not in the page cache.
+void ColdRead(benchmark::State& state) {
+    if (!MakeCachedFile()) {
+        state.SkipWithError("cannot write the test file in the temporary folder");
+        return;
+    }
+    std::vector<std::uint8_t> buffer(128 * 1024);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool dropped = DropFromCache();
+        state.ResumeTiming();
+        const int fd = ::open(FilePath().c_str(), O_RDONLY | O_CLOEXEC);
+        if (!dropped || fd < 0) {
+            state.SkipWithError("cannot read the test file cold");
+            return;
+        }
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        while (::read(fd, buffer.data(), buffer.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(FileSize) * state.iterations());
 }
 
 } // namespace
 
 BENCHMARK(KeystreamXor)->Unit(benchmark::kMillisecond);
+BENCHMARK(KeystreamXorWall)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BaselineKeystreamXor)->Unit(benchmark::kMillisecond);
 BENCHMARK(KeystreamGenerate)->Unit(benchmark::kMillisecond);
 BENCHMARK(LimitNoHazard)->Unit(benchmark::kMillisecond);
 BENCHMARK(LimitPortsOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSslRc4)->Unit(benchmark::kMillisecond);
 BENCHMARK(Memcpy)->Unit(benchmark::kMillisecond);
-BENCHMARK(FilePass)->Unit(benchmark::kMillisecond);
+BENCHMARK(FilePass)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FilePassOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FilePassBusy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FilePassOneThreadBusy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ColdRead)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FilePassCold)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FilePassColdOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     // Five repetitions summarised by their medians unless the command line says otherwise.

@@ -227,11 +227,14 @@ bool BatchRun::Run(FileWalk& walk) {
     // Enough entries ahead for every worker to find one, while a slow file holds up the report.
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
 
+    // One kept stream of the key for all workers, so that memory grows by its bound at most.
+    auto runKey = std::make_shared<veltrane::RunKeystream>(m_key);
     std::vector<std::thread> workers;
     for (int n = 0; n < jobs; ++n) {
         workers.emplace_back([&] {
             veltrane::EngineUnit unit;
             unit.KeyText = m_key;
+            unit.RunKey = runKey;
             std::unique_lock lock(pipeline.Mutex);
             for (;;) {
                 if (Slot* slot = pipeline.TakeReady()) {
@@ -301,6 +304,7 @@ bool BatchRun::Run(FileWalk& walk) {
     lock.unlock();
     for (std::thread& worker : workers)
         worker.join();
+    runKey.reset();
     m_progress.Clear();
     ::explicit_bzero(m_key.data(), m_key.size());
     return veltrane::InterruptionSignal() != 0;

@@ -146,11 +146,14 @@ void TMainForm::RunTurns(const QString& stoppedPhrase, const std::function<void(
     try {
         RunTurns(fileStep);
     } catch (...) {
+        m_unit.EndRunKeystream();
         // The error display tells what happened; the window must not go on looking busy behind it.
         PutGaugeAway();
         SetStatus(stoppedPhrase, true);
         throw;
     }
+    // The stream kept for the files of the run is wiped once the run is over.
+    m_unit.EndRunKeystream();
 }
 
 // During a run, a signal that asks the program to stop (logout, a closed terminal, Ctrl-C) lets the

@@ -1,8 +1,12 @@
 # The optimised keystream against a plain reading of its rules: once as the engine builds it, and
 # once more with the portable C++ steps that other machines use, so that both stay exact.
 veltrane_add_test(tst_keystream_differential SOURCES tst_keystream_differential.cpp LIBS veltrane_engine)
-veltrane_add_test(tst_keystream_differential_portable
-    SOURCES tst_keystream_differential.cpp ${PROJECT_SOURCE_DIR}/main/engine/keystream.cpp)
+# The portable build compiles the whole engine once more, so that the passes over files run on the
+# portable steps too.
+get_target_property(engine_sources veltrane_engine SOURCES)
+list(TRANSFORM engine_sources PREPEND ${PROJECT_SOURCE_DIR}/main/engine/)
+veltrane_add_test(tst_keystream_differential_portable SOURCES tst_keystream_differential.cpp ${engine_sources})
 target_compile_definitions(tst_keystream_differential_portable PRIVATE VELTRANE_PORTABLE_KEYSTREAM)
 set_source_files_properties(${PROJECT_SOURCE_DIR}/main/engine/keystream.cpp
+    ${PROJECT_SOURCE_DIR}/main/engine/runkeystream.cpp
     TARGET_DIRECTORY tst_keystream_differential_portable PROPERTIES COMPILE_OPTIONS "-O2")

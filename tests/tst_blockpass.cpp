@@ -8,9 +8,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +25,26 @@ using veltrane::EngineError;
 using veltrane::EngineUnit;
 using veltrane::FileOperation;
 using veltrane::RunBlockPass;
+
+namespace {
+
+// Whether the pass may make its stream on a second thread, and how that thread is slowed down.
+enum class Ahead { Off, Allowed, FallsBehind, BehindAtOnce };
+
+// Keeps `blocks` blocks of the run's stream for the unit (-1: leaves it to the engine).
+void Keep(EngineUnit& unit, int blocks) {
+    if (blocks >= 0)
+        unit.RunKey = std::make_shared<veltrane::RunKeystream>(unit.KeyText, std::size_t(blocks) * 65536);
+}
+
+int Processors() {
+    cpu_set_t set;
+    return ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Ahead)
 
 class TestBlockPass : public QObject {
     Q_OBJECT
@@ -36,6 +61,7 @@ private slots:
     void unopenableFileIsUntouched_data();
     void unopenableFileIsUntouched();
     void writeFailsMidPassForReal();
+    void readFailsMidPass_data();
     void readFailsMidPass();
     void writeStopsHalfwayThroughABlock();
     void undoFailsToo();
@@ -58,19 +84,59 @@ void TestBlockPass::init() {
 
 void TestBlockPass::transformsEveryByteWithItsOffset_data() {
     QTest::addColumn<int>("size");
+    QTest::addColumn<int>("keptBlocks"); // of the run's stream; -1: the engine's own prefix
+    QTest::addColumn<Ahead>("ahead");
     for (int size : {0, 1, 255, 256, 257, 65535, 65536, 65537, 131072 + 5})
-        QTest::addRow("%d bytes", size) << size;
+        QTest::addRow("%d bytes", size) << size << -1 << Ahead::Allowed;
+    // Past a short prefix the stream is made on a second thread; it may fall behind part-way.
+    const int many = 40 * 65536 + 7;
+    QTest::newRow("40 blocks, one kept, made ahead") << many << 1 << Ahead::Allowed;
+    QTest::newRow("40 blocks, none kept, made ahead") << many << 0 << Ahead::Allowed;
+    QTest::newRow("40 blocks, one kept, one thread") << many << 1 << Ahead::Off;
+    QTest::newRow("40 blocks, one kept, second thread falls behind") << many << 1 << Ahead::FallsBehind;
+    QTest::newRow("40 blocks, second thread behind from the start") << many << 0 << Ahead::BehindAtOnce;
+    QTest::newRow("nine blocks past the prefix, made ahead") << 11 * 65536 << 2 << Ahead::Allowed;
 }
 
 void TestBlockPass::transformsEveryByteWithItsOffset() {
     QFETCH(int, size);
+    QFETCH(int, keptBlocks);
+    QFETCH(Ahead, ahead);
     const QString file = path("data");
     const QByteArray plain = Pattern(size);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
     bind(unit, file);
+    Keep(unit, keptBlocks);
+    unit.StreamAheadAllowed = ahead != Ahead::Off;
+    if (ahead == Ahead::FallsBehind || ahead == Ahead::BehindAtOnce) {
+        const std::int64_t from = ahead == Ahead::FallsBehind ? 5 : 0;
+        unit.StreamAheadHook = [from](std::int64_t block) {
+            if (block >= from)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        };
+    }
     QVERIFY(RunBlockPass(unit, nullptr));
+    // Falling behind part-way needs a thread that got going at all: on a busy machine it may miss
+    // even the first block, so the file is written afresh and the pass tried again.
+    for (int attempt = 0; ahead == Ahead::FallsBehind && unit.LastStreamAhead.Started &&
+                          unit.LastStreamAhead.Blocks == 0 && attempt < 20;
+         ++attempt) {
+        unit.CurrentFile.Close();
+        QVERIFY(WriteFile(file, plain));
+        QVERIFY(RunBlockPass(unit, nullptr));
+    }
+    // A second thread is used where the pass has enough blocks to make and a processor for it.
+    const bool threadWanted = ahead != Ahead::Off && size >= (std::max(keptBlocks, 0) + 8) * 65536 && keptBlocks >= 0;
+    const bool tooBusy = ahead == Ahead::FallsBehind && unit.LastStreamAhead.Blocks == 0;
+    if (threadWanted && Processors() >= 2) {
+        QVERIFY(unit.LastStreamAhead.Started);
+        if (ahead == Ahead::FallsBehind || ahead == Ahead::BehindAtOnce)
+            QVERIFY(unit.LastStreamAhead.FellBack);
+    } else {
+        QVERIFY(!unit.LastStreamAhead.Started);
+    }
     // Left open at the end of the file for the trailer step that follows.
     QVERIFY(unit.CurrentFile.isOpen());
     QCOMPARE(unit.CurrentFile.Position(), std::int64_t(size));
@@ -84,6 +150,8 @@ void TestBlockPass::transformsEveryByteWithItsOffset() {
     QVERIFY(RunBlockPass(unit, nullptr));
     unit.CurrentFile.Close();
     QVERIFY(ReadFile(file) == plain);
+    if (tooBusy)
+        QSKIP("the machine was too busy for the second thread to make a single block in time");
 }
 
 void TestBlockPass::progressFigures_data() {
@@ -204,15 +272,28 @@ void TestBlockPass::writeFailsMidPassForReal() {
     QVERIFY(ReadFile(file) == plain);
 }
 
+void TestBlockPass::readFailsMidPass_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("failAt"); // the block whose read fails
+    QTest::addColumn<int>("keptBlocks");
+    QTest::newRow("within the kept stream") << 300000 << 3 << -1;
+    // The pass stops while the second thread is ahead of it; the undo makes its stream anew.
+    QTest::newRow("stream made ahead") << 40 * 65536 << 20 << 1;
+}
+
 void TestBlockPass::readFailsMidPass() {
+    QFETCH(int, size);
+    QFETCH(int, failAt);
+    QFETCH(int, keptBlocks);
     const QString file = path("failing");
-    const QByteArray plain = Pattern(300000);
+    const QByteArray plain = Pattern(size);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
     bind(unit, file);
-    unit.CurrentFile.SetFaultHook([](FileOperation operation, std::int64_t position, std::size_t&) {
-        return operation == FileOperation::Read && position == 3 * 65536 ? EIO : 0;
+    Keep(unit, keptBlocks);
+    unit.CurrentFile.SetFaultHook([failAt](FileOperation operation, std::int64_t position, std::size_t&) {
+        return operation == FileOperation::Read && position == failAt * std::int64_t(65536) ? EIO : 0;
     });
     QString message;
     try {

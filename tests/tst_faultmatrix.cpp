@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -457,11 +458,12 @@ void TestFaultMatrix::killedMidway_data() {
     QTest::addColumn<int>("killAt");      // a pass: dies before writing back this block; otherwise at this write
     QTest::addColumn<int>("killAgainAt"); // the first command after it dies too, at this write (0: it does not)
     QTest::addColumn<Command>("next");    // the command that must then give the exact result
+    QTest::addColumn<int>("keptBlocks");  // blocks of the run's stream kept in memory; -1: the engine's own
 
     for (const Command next : {Command::Encrypt, Command::Decrypt}) {
         const char* then = next == Command::Encrypt ? ", then encrypt" : ", then decrypt";
-        const auto row = [&](const char* name, KillPoint point, int size, int killAt, int again = 0) {
-            QTest::addRow("%s%s", name, then) << point << size << killAt << again << next;
+        const auto row = [&](const char* name, KillPoint point, int size, int killAt, int again = 0, int kept = -1) {
+            QTest::addRow("%s%s", name, then) << point << size << killAt << again << next << kept;
         };
         // Recorded, but not a byte written yet.
         row("encrypt pass, at the first write", KillPoint::EncryptWrite, 300000, 1);
@@ -480,6 +482,13 @@ void TestFaultMatrix::killedMidway_data() {
         // The recovery itself is killed: it undoes (first row) or finishes (second row) the pass.
         row("encrypt pass, and the decrypt undoing it", KillPoint::EncryptPass, 300000, 4, 3);
         row("encrypt pass, and the encrypt finishing it", KillPoint::EncryptPass, 300000, 2, 2);
+        // Picked up where the kept stream has ended: the generator is set going beyond it.
+        row("encrypt pass before the last block, one block kept", KillPoint::EncryptPass, 300000, 5, 0, 1);
+        row("decrypt pass after two blocks, none kept", KillPoint::DecryptPass, 300000, 3, 0, 0);
+        row("encrypt's undo after a failed write, two blocks kept", KillPoint::EncryptUndo, 300000, 2, 0, 2);
+        // Killed while a second thread makes the stream ahead of the pass.
+        row("encrypt pass made ahead, killed at block 20", KillPoint::EncryptPass, 40 * 65536, 20, 0, 1);
+        row("decrypt pass made ahead, killed at block 30", KillPoint::DecryptPass, 40 * 65536 + 99, 30, 0, 0);
     }
 }
 
@@ -492,8 +501,16 @@ void TestFaultMatrix::killedMidway() {
     QFETCH(int, killAt);
     QFETCH(int, killAgainAt);
     QFETCH(Command, next);
+    QFETCH(int, keptBlocks);
 
     const QByteArray key("killed");
+    // Each command's unit keeps the row's share of the stream.
+    const auto keyed = [&](EngineUnit& unit, const QByteArray& text) {
+        unit.KeyText = enginetest::Key(text);
+        if (keptBlocks >= 0)
+            unit.RunKey =
+                std::make_shared<veltrane::RunKeystream>(unit.KeyText, static_cast<std::size_t>(keptBlocks) * 65536);
+    };
     const QByteArray plain = Pattern(size, 7);
     const QByteArray encrypted = Encrypted(plain, key);
     const QString file = path("interrupted");
@@ -504,7 +521,7 @@ void TestFaultMatrix::killedMidway() {
 
     const int signal = RunInChild([&] {
         EngineUnit unit;
-        unit.KeyText = enginetest::Key(key);
+        keyed(unit, key);
         Interference interference;
         if (point == KillPoint::EncryptWrite) {
             interference.Hook = KillAtWrite(killAt);
@@ -540,12 +557,12 @@ void TestFaultMatrix::killedMidway() {
     QCOMPARE(signal, SIGKILL);
 
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(key);
+    keyed(unit, key);
     if (killAgainAt > 0) {
         const Command first = next == Command::Encrypt ? Command::Decrypt : Command::Encrypt;
         QCOMPARE(RunInChild([&] {
                      EngineUnit another;
-                     another.KeyText = enginetest::Key(key);
+                     keyed(another, key);
                      RunOne(another, first, file, Interference{{}, {}, KillAtWrite(killAgainAt)});
                  }),
                  SIGKILL);
@@ -553,7 +570,7 @@ void TestFaultMatrix::killedMidway() {
     // A wrong key changes nothing and leaves the record for the right one.
     const QByteArray before = FileBytes(file);
     EngineUnit wrong;
-    wrong.KeyText = enginetest::Key("not the key");
+    keyed(wrong, "not the key");
     QCOMPARE(RunOne(wrong, next, file).Outcome, QStringLiteral("invalid key"));
     QVERIFY(FileBytes(file) == before);
 

@@ -1,16 +1,27 @@
 // The optimised XorBlock and GenerateBlock against a plain reading of the generator's rules, written here once more
 // and independently of the engine: many random keys (empty, short, long, every byte value), random
 // block lengths and splits with j carried from block to block, and unaligned data with guard
-// bytes around it, so that no speed-up can drift from the format.
+// bytes around it, so that no speed-up can drift from the format. Then whole files of a run against
+// the same rules, where the pass XORs from the run's kept stream: files shorter than, as long as
+// and longer than the kept prefix, a prefix made by one file and used by the next, keys that
+// change between runs, and two units sharing one prefix at once.
 
+#include "main/engine/engineunit.h"
+#include "main/engine/filesequences.h"
 #include "main/engine/keystream.h"
+#include "main/engine/runkeystream.h"
 
+#include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <thread>
 #include <vector>
 
 using veltrane::KeystreamGenerator;
@@ -89,6 +100,58 @@ std::vector<int> SplitLengths(QRandomGenerator& random, Splits style, int total)
     return lengths;
 }
 
+// The file marker as the format gives it, written out here once more.
+constexpr std::array<std::uint8_t, 10> Marker{0x2A, 0x2A, 0x06, 0x06, 0x06, 0x45, 0x45, 0x2A, 0x45, 0x45};
+
+// Keystream bytes 0..count-1 of `key` by the plain rules.
+std::vector<std::uint8_t> PlainStream(const std::vector<std::uint8_t>& key, std::size_t count) {
+    PlainGenerator plain(key);
+    std::vector<std::uint8_t> stream(count);
+    for (std::size_t n = 0; n < count; ++n)
+        stream[n] = static_cast<std::uint8_t>(plain.next(static_cast<int>(n % 256)));
+    return stream;
+}
+
+std::vector<std::uint8_t> ReadBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+bool WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
+               static_cast<qint64>(bytes.size());
+}
+
+class QuietDisplay : public veltrane::ProgressDisplay {
+public:
+    void MakeVisible() override {}
+    void SetProgress(int) override {}
+};
+
+// One file of a run: its plain bytes, and what encrypting and decrypting it again gave.
+struct RunFile {
+    QString Path;
+    std::vector<std::uint8_t> Plain;
+    std::vector<std::uint8_t> Encrypted;
+    std::vector<std::uint8_t> Decrypted;
+    veltrane::FileOutcome EncryptOutcome = veltrane::FileOutcome::CannotOpen;
+    veltrane::FileOutcome DecryptOutcome = veltrane::FileOutcome::CannotOpen;
+};
+
+void EncryptAndDecrypt(veltrane::EngineUnit& unit, RunFile& file) {
+    QuietDisplay display;
+    unit.CurrentFileName = file.Path.toStdString();
+    file.EncryptOutcome = veltrane::EncryptFile(unit, display);
+    file.Encrypted = ReadBytes(file.Path);
+    file.DecryptOutcome = veltrane::DecryptFile(unit, display);
+    file.Decrypted = ReadBytes(file.Path);
+}
+
 } // namespace
 
 class TestKeystreamDifferential : public QObject {
@@ -97,6 +160,8 @@ class TestKeystreamDifferential : public QObject {
 private slots:
     void matchesPlainRules_data();
     void matchesPlainRules();
+    void runFilesMatchPlainRules_data();
+    void runFilesMatchPlainRules();
 };
 
 void TestKeystreamDifferential::matchesPlainRules_data() {
@@ -167,6 +232,121 @@ void TestKeystreamDifferential::matchesPlainRules() {
             for (int n = 0; n < 256; ++n)
                 QVERIFY2(generator.stateTable()[n] == plain.s[n], where.constData());
         }
+    }
+}
+
+void TestKeystreamDifferential::runFilesMatchPlainRules_data() {
+    QTest::addColumn<int>("prefixBlocks");      // the kept prefix in blocks of 65,536 bytes; -1: the engine's own
+    QTest::addColumn<QList<qint64>>("lengths"); // the files of the runs, in order
+    QTest::addColumn<QList<int>>("keys");       // which of two keys each file is under; a change starts a run
+    QTest::addColumn<bool>("letGo");            // the unit lets go of the run's stream when a run ends
+    QTest::addColumn<int>("workers");           // units sharing one prefix, taking the files in turn
+
+    constexpr qint64 block = 65536;
+    const QList<int> oneKey(8, 0);
+    QTest::newRow("two blocks kept: shorter, equal, longer, then shorter again")
+        << 2 << QList<qint64>{1, 2 * block - 1, 2 * block, 2 * block + 1, 5 * block + 77, 3000, 0}
+        << QList<int>{0, 0, 0, 0, 0, 0, 0} << true << 1;
+    QTest::newRow("made by a short file, used and extended by longer ones")
+        << 4 << QList<qint64>{100, block + 5, 4 * block - 20, 4 * block - 19, 9 * block} << oneKey.first(5) << true
+        << 1;
+    QTest::newRow("one block kept: the trailer of a decryption reaches past it")
+        << 1 << QList<qint64>{block - 25, block - 20, block - 15, block} << oneKey.first(4) << true << 1;
+    QTest::newRow("nothing kept") << 0 << QList<qint64>{0, 10, block, 3 * block + 9} << oneKey.first(4) << true << 1;
+    QTest::newRow("key changes between runs, stream let go")
+        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << true << 1;
+    QTest::newRow("key changes between runs, stream kept")
+        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << false << 1;
+    QTest::newRow("the engine's prefix: shorter, equal, longer")
+        << -1 << QList<qint64>{256 * block - 1, 256 * block, 256 * block + block + 3, 30} << oneKey.first(4) << true
+        << 1;
+    QTest::newRow("two units sharing a prefix")
+        << 3 << QList<qint64>{5 * block, 5 * block + 1, 2 * block, 7, 4 * block, 3 * block - 1, 6 * block, 1} << oneKey
+        << true << 2;
+}
+
+// Every file of a sequence of runs comes out exactly as the plain rules make it, encrypted and then
+// decrypted again, whether its stream comes from the kept prefix, the generator beyond it or both.
+void TestKeystreamDifferential::runFilesMatchPlainRules() {
+    QFETCH(int, prefixBlocks);
+    QFETCH(QList<qint64>, lengths);
+    QFETCH(QList<int>, keys);
+    QFETCH(bool, letGo);
+    QFETCH(int, workers);
+
+    QRandomGenerator random(77);
+    const std::vector<std::vector<std::uint8_t>> keyTexts{RandomBytes(random, 24), RandomBytes(random, 300)};
+    const auto longest = static_cast<std::size_t>(*std::max_element(lengths.begin(), lengths.end()));
+    // Decryption runs over the trailer too.
+    const std::vector<std::vector<std::uint8_t>> streams{PlainStream(keyTexts[0], longest + 20),
+                                                         PlainStream(keyTexts[1], longest + 20)};
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    std::vector<RunFile> files(static_cast<std::size_t>(lengths.size()));
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        files[n].Path = folder.filePath(QStringLiteral("f%1").arg(n));
+        files[n].Plain = RandomBytes(random, static_cast<int>(lengths[static_cast<qsizetype>(n)]));
+        QVERIFY(WriteBytes(files[n].Path, files[n].Plain));
+    }
+    const auto limit = prefixBlocks < 0 ? veltrane::RunKeystream::DefaultPrefixLimit
+                                        : static_cast<std::size_t>(prefixBlocks) * veltrane::BlockSize;
+
+    if (workers == 1) {
+        veltrane::EngineUnit unit;
+        const veltrane::RunKeystream* kept = nullptr;
+        for (std::size_t n = 0; n < files.size(); ++n) {
+            const int key = keys[static_cast<qsizetype>(n)];
+            if (n == 0 || key != keys[static_cast<qsizetype>(n) - 1]) {
+                if (letGo)
+                    unit.EndRunKeystream();
+                unit.KeyText = keyTexts[static_cast<std::size_t>(key)];
+                if (prefixBlocks >= 0 && (letGo || n == 0))
+                    unit.RunKey = std::make_shared<veltrane::RunKeystream>(unit.KeyText, limit);
+                kept = nullptr;
+            }
+            EncryptAndDecrypt(unit, files[n]);
+            // The file after the first of a run finds the stream that the earlier ones made.
+            QVERIFY(unit.RunKey);
+            if (kept)
+                QCOMPARE(unit.RunKey.get(), kept);
+            kept = unit.RunKey.get();
+            QVERIFY(unit.RunKey->madeLength() <= unit.RunKey->prefixLimit());
+        }
+    } else {
+        // The tool's way: one prefix for the run, each worker's unit holding it.
+        const auto shared = std::make_shared<veltrane::RunKeystream>(keyTexts[0], limit);
+        std::vector<std::thread> threads;
+        for (int worker = 0; worker < workers; ++worker) {
+            threads.emplace_back([&, worker] {
+                veltrane::EngineUnit unit;
+                unit.KeyText = keyTexts[0];
+                unit.RunKey = shared;
+                for (std::size_t n = static_cast<std::size_t>(worker); n < files.size();
+                     n += static_cast<std::size_t>(workers))
+                    EncryptAndDecrypt(unit, files[n]);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        QCOMPARE(shared.use_count(), 1);
+        QVERIFY(shared->madeLength() <= shared->prefixLimit());
+    }
+
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        const RunFile& file = files[n];
+        const std::vector<std::uint8_t>& stream = streams[static_cast<std::size_t>(keys[static_cast<qsizetype>(n)])];
+        std::vector<std::uint8_t> expected = file.Plain;
+        for (std::size_t c = 0; c < expected.size(); ++c)
+            expected[c] ^= stream[c];
+        for (std::size_t c = 0; c < Marker.size(); ++c)
+            expected.push_back(static_cast<std::uint8_t>(Marker[c] ^ stream[c]));
+        expected.insert(expected.end(), Marker.begin(), Marker.end());
+        const QByteArray where =
+            "file " + QByteArray::number(int(n)) + " of " + QByteArray::number(int(file.Plain.size())) + " bytes";
+        QVERIFY2(file.EncryptOutcome == veltrane::FileOutcome::Encrypted, where.constData());
+        QVERIFY2(file.Encrypted == expected, where.constData());
+        QVERIFY2(file.DecryptOutcome == veltrane::FileOutcome::Decrypted, where.constData());
+        QVERIFY2(file.Decrypted == file.Plain, where.constData());
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -64,16 +65,101 @@ bool PageStates(RecordCommand command, RecordPhase phase, std::span<const std::u
     return true;
 }
 
-// A fresh schedule of the key, with the keystream moved on to `offset` (a block boundary).
-void StartKeystreamAt(EngineUnit& unit, std::int64_t offset) {
-    unit.Generator.ScheduleKey(unit.KeyText);
-    if (offset == 0)
-        return;
-    std::vector<std::uint8_t> scratch(BlockSize);
-    for (std::int64_t at = 0; at < offset; at += BlockSize)
-        unit.Generator.XorBlock(
-            std::span(scratch.data(), static_cast<std::size_t>(std::min<std::int64_t>(BlockSize, offset - at))));
-}
+// The keystream of a pass, block after block from a block boundary up to `end`: XORed from the run's
+// kept prefix as far as it reaches, and beyond it made by unit.Generator, on a second thread ahead
+// of the pass where that helps (see streamahead.h). Stream bytes it hands out in buffers of its own
+// are wiped when it goes.
+class PassStream {
+public:
+    PassStream(EngineUnit& unit, std::int64_t from, std::int64_t end)
+        : m_unit(unit), m_run(unit.KeystreamOfRun()), m_position(from), m_end(end) {
+        // A copy of the run's schedule stands for a fresh ScheduleKey of the same key.
+        m_unit.Generator = m_run.Scheduled();
+        m_unit.LastStreamAhead = {};
+    }
+    ~PassStream() {
+        if (m_ahead) {
+            m_unit.LastStreamAhead.Blocks = m_ahead->blocksTaken();
+            m_ahead.reset();
+        }
+        if (!m_scratch.empty())
+            ::explicit_bzero(m_scratch.data(), m_scratch.size());
+    }
+    PassStream(const PassStream&) = delete;
+    PassStream& operator=(const PassStream&) = delete;
+
+    // XORs the stream of the next block into `block`; every block but a file's last is BlockSize.
+    void XorNext(std::span<std::uint8_t> block) {
+        if (const auto prefix = m_run.Prefix(m_position, block.size()); !prefix.empty()) {
+            XorBytes(block, prefix);
+        } else if (!block.empty()) {
+            KeystreamGenerator& generator = GeneratorHere();
+            if (!m_aheadLive || !m_ahead->XorNext(block, generator)) {
+                // Once the thread has fallen behind, the pass goes on alone from where it left off.
+                m_unit.LastStreamAhead.FellBack |= m_aheadLive;
+                m_aheadLive = false;
+                generator.XorBlock(block);
+            }
+        }
+        m_position += static_cast<std::int64_t>(block.size());
+    }
+
+    // The stream of the next block itself, in a buffer of this object's (valid until the next call).
+    std::span<const std::uint8_t> StreamNext(std::size_t length) {
+        std::span<const std::uint8_t> stream = m_run.Prefix(m_position, length);
+        if (!stream.empty()) {
+            m_position += static_cast<std::int64_t>(length);
+            return stream;
+        }
+        GeneratorHere();
+        m_scratch.resize(std::max(m_scratch.size(), length));
+        const std::span<std::uint8_t> bytes(m_scratch.data(), length);
+        std::fill(bytes.begin(), bytes.end(), 0);
+        XorNext(bytes);
+        return bytes;
+    }
+
+private:
+    // Blocks from m_position to m_end.
+    std::int64_t BlocksLeft() const {
+        return (std::max<std::int64_t>(m_end - m_position, 0) + static_cast<std::int64_t>(BlockSize) - 1) /
+               static_cast<std::int64_t>(BlockSize);
+    }
+
+    // unit.Generator, set going at m_position the first time the pass gets past the prefix; then the
+    // second thread is started if the rest of the pass is worth one.
+    KeystreamGenerator& GeneratorHere() {
+        if (m_pastPrefix)
+            return m_unit.Generator;
+        m_pastPrefix = true;
+        m_unit.Generator = m_run.AfterPrefix();
+        const auto limit = static_cast<std::int64_t>(m_run.prefixLimit());
+        if (m_position > limit) {
+            m_scratch.resize(std::max(m_scratch.size(), BlockSize));
+            for (std::int64_t at = limit; at < m_position; at += BlockSize)
+                m_unit.Generator.GenerateBlock(std::span(m_scratch.data(), BlockSize));
+        }
+        const std::int64_t blocks = BlocksLeft();
+        if (m_unit.StreamAheadAllowed && blocks >= StreamAhead::MinimumBlocks && StreamAhead::Worthwhile()) {
+            const auto last =
+                static_cast<std::size_t>(m_end - m_position - (blocks - 1) * static_cast<std::int64_t>(BlockSize));
+            m_ahead.emplace(m_unit.Generator, blocks, last, m_unit.StreamAheadHook);
+            m_aheadLive = true;
+            m_unit.LastStreamAhead.Started = true;
+        }
+        return m_unit.Generator;
+    }
+
+    EngineUnit& m_unit;
+    RunKeystream& m_run;
+    std::int64_t m_position;
+    std::int64_t m_end;
+    bool m_pastPrefix = false;
+    std::vector<std::uint8_t> m_scratch;
+    StreamAhead::PassThread m_counted;
+    std::optional<StreamAhead> m_ahead;
+    bool m_aheadLive = false;
+};
 
 void TakeSamples(std::span<const std::uint8_t> block, BlockInFlight& into) {
     for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
@@ -172,13 +258,13 @@ bool ReadBlockInFlight(EngineUnit& unit, RecordPhase phase, const BlockInFlight&
                        std::array<bool, RecordPagesPerBlock>& written) {
     CurrentFileHandle& file = unit.CurrentFile;
     const auto length = static_cast<std::size_t>(std::clamp<std::int64_t>(block.Length, 0, BlockSize));
-    std::vector<std::uint8_t> data(length), stream(length);
-    file.SeekTo(block.Block * static_cast<std::int64_t>(BlockSize));
+    std::vector<std::uint8_t> data(length);
+    const std::int64_t offset = block.Block * static_cast<std::int64_t>(BlockSize);
+    file.SeekTo(offset);
     if (file.Read(data) != length)
         return false;
-    StartKeystreamAt(unit, block.Block * static_cast<std::int64_t>(BlockSize));
-    unit.Generator.XorBlock(stream);
-    return PageStates(unit.Record.state().Command, phase, data, stream, block, written);
+    PassStream stream(unit, offset, offset + static_cast<std::int64_t>(length));
+    return PageStates(unit.Record.state().Command, phase, data, stream.StreamNext(length), block, written);
 }
 
 void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std::int64_t end, std::int64_t undoEnd,
@@ -187,17 +273,17 @@ void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std
     const bool passing = phase == RecordPhase::Pass;
     // The index rule (offset mod 256) relies on every block but the last being exactly this long.
     unit.BlockBuffer.resize(BlockSize);
-    StartKeystreamAt(unit, from);
+    PassStream keystream(unit, from, end);
     const bool recorded = unit.Record.wanted();
     if (recorded && !unit.Record.recording()) {
         // The record starts with the check block of the key, made from the stream's first bytes
         // (both commands' files carry the same one under the same key).
-        KeystreamGenerator head = unit.Generator;
+        KeystreamGenerator head = unit.KeystreamOfRun().Scheduled();
         for (std::size_t n = 0; n < FileMarker.size(); ++n)
             unit.Record.state().CheckBlock[n] = FileMarker[n] ^ head.NextKeyByte(static_cast<std::uint8_t>(n));
+        ::explicit_bzero(static_cast<void*>(&head), sizeof head);
     }
     const bool enciphered = EndsEnciphered(unit.Record.state().Command, phase);
-    std::vector<std::uint8_t> stream;
 
     file.SeekTo(from);
     std::int64_t position = from;
@@ -212,8 +298,7 @@ void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std
         const bool fixing = mixed && position == from;
         if (fixing) {
             // Only the pages that had not reached the file are transformed now.
-            stream.assign(got, 0);
-            unit.Generator.XorBlock(stream);
+            const std::span<const std::uint8_t> stream = keystream.StreamNext(got);
             std::array<bool, RecordPagesPerBlock> written{};
             if (!PageStates(unit.Record.state().Command, phase, block, stream, *mixed, written))
                 throw FileChangedError("Cannot go on with \"" + file.path() +
@@ -236,7 +321,7 @@ void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std
             // when it is being enciphered.
             if (recorded && !enciphered)
                 TakeSamples(block, inFlight);
-            unit.Generator.XorBlock(block);
+            keystream.XorNext(block);
             if (recorded && enciphered)
                 TakeSamples(block, inFlight);
         }

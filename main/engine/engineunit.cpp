@@ -13,6 +13,14 @@ void EngineUnit::WipeKey() noexcept {
     static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
     ::explicit_bzero(static_cast<void*>(&Generator), sizeof(Generator));
     ::explicit_bzero(CheckBlock.data(), CheckBlock.size());
+    EndRunKeystream();
+}
+
+RunKeystream& EngineUnit::KeystreamOfRun() {
+    // A shared keystream of another key is left to the units that share it.
+    if (!RunKey || !RunKey->Serves(KeyText))
+        RunKey = std::make_shared<RunKeystream>(KeyText);
+    return *RunKey;
 }
 
 } // namespace veltrane

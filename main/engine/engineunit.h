@@ -7,10 +7,14 @@
 #include "main/engine/keystream.h"
 #include "main/engine/pagealignedallocator.h"
 #include "main/engine/progressrecord.h"
+#include "main/engine/runkeystream.h"
+#include "main/engine/streamahead.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,20 +53,35 @@ struct EngineUnit {
     EngineUnit(const EngineUnit&) = delete;
     EngineUnit& operator=(const EngineUnit&) = delete;
 
-    // Overwrites the key and everything derived from it (tables, check block) once a run is over,
-    // so that neither lingers in memory.
+    // Overwrites the key and everything derived from it (tables, check block, the run's keystream)
+    // once a run is over, so that neither lingers in memory.
     void WipeKey() noexcept;
+
+    // The keystream of the run for KeyText: the one in hand when it is that key's, else a new one
+    // that this unit keeps until the key changes or the run ends.
+    RunKeystream& KeystreamOfRun();
+    // Lets go of the run's keystream, which is wiped once no unit uses it any more: for the end of a
+    // run that keeps KeyText.
+    void EndRunKeystream() noexcept { RunKey.reset(); }
 
     std::vector<std::uint8_t> KeyText; // key bytes of the run, verbatim
     std::string CurrentFileName;       // full path of the file in hand
     CurrentFileHandle CurrentFile;     // bound to CurrentFileName, open for the whole command
     KeystreamGenerator Generator;      // StateTable, KeyTable and j
+    // The scheduled key and first bytes of the stream, made once per run; several units may share
+    // one (see runkeystream.h).
+    std::shared_ptr<RunKeystream> RunKey;
     std::array<std::uint8_t, 10> CheckBlock{};
     using Buffer = std::vector<std::uint8_t, PageAlignedAllocator<std::uint8_t>>;
     Buffer BlockBuffer = Buffer(BlockSize);
     // Of the last pass: the file's size when it began, and the blocks it has processed.
     std::int64_t FileLength = 0;
     std::int64_t BlockCount = 0;
+    // Whether a pass may make the stream beyond the kept prefix on a second thread, and what the
+    // last pass (or undo) did with it. The hook, when set, runs on that thread before each block.
+    bool StreamAheadAllowed = true;
+    std::function<void(std::int64_t block)> StreamAheadHook;
+    StreamAheadFigures LastStreamAhead;
     UndoPlan Undo;
     // The record that lets a command killed part-way be finished or undone by the next one.
     ProgressRecord Record;

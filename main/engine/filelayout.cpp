@@ -28,7 +28,7 @@ bool HasFileMarker(EngineUnit& unit) {
 }
 
 void MakeCheckBlock(EngineUnit& unit) {
-    unit.Generator.ScheduleKey(unit.KeyText);
+    unit.Generator = unit.KeystreamOfRun().Scheduled();
     for (std::size_t n = 0; n < unit.CheckBlock.size(); ++n)
         unit.CheckBlock[n] = FileMarker[n] ^ unit.Generator.NextKeyByte(static_cast<std::uint8_t>(n));
 }
@@ -45,7 +45,7 @@ bool CheckKey(EngineUnit& unit) {
     if (size < TrailerSize)
         return false;
     file.SeekTo(size - TrailerSize);
-    unit.Generator.ScheduleKey(unit.KeyText);
+    unit.Generator = unit.KeystreamOfRun().Scheduled();
     std::array<std::uint8_t, FileMarker.size()> stored{};
     if (file.Read(stored) != stored.size())
         return false;
