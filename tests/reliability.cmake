@@ -1,15 +1,12 @@
 # Reliability: faults injected into real files, bad input, and load. Engine only, Qt Test as harness.
-veltrane_add_test(tst_faultmatrix SOURCES tst_faultmatrix.cpp support/reliabilitysupport.h enginetestsupport.h
-                  LIBS veltrane_engine)
-veltrane_add_test(tst_badinput SOURCES tst_badinput.cpp support/reliabilitysupport.h enginetestsupport.h
-                  LIBS veltrane_engine)
+veltrane_add_test(tst_faultmatrix SOURCES tst_faultmatrix.cpp LIBS veltrane_testsupport)
+veltrane_add_test(tst_badinput SOURCES tst_badinput.cpp LIBS veltrane_testsupport)
 target_compile_definitions(tst_badinput PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
 add_dependencies(tst_badinput veltrane-cli)
 # A run of the command-line tool over 10,000 files, and a file above 4 GiB. The sanitized build
 # leaves out the large file (several times slower there); set VELTRANE_SKIP_LARGE_FILES=1 to do so
 # by hand.
-veltrane_add_test(tst_load SOURCES tst_load.cpp support/reliabilitysupport.h enginetestsupport.h
-                  LIBS veltrane_engine)
+veltrane_add_test(tst_load SOURCES tst_load.cpp LIBS veltrane_testsupport)
 target_compile_definitions(tst_load PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
 add_dependencies(tst_load veltrane-cli)
 set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=900000")
@@ -18,6 +15,5 @@ if(VELTRANE_SANITIZE)
 endif()
 # The same faults and bad entries met by the window's runs.
 if(TARGET veltrane_app)
-    veltrane_add_test(tst_reliabilitywindow SOURCES tst_reliabilitywindow.cpp support/reliabilitysupport.h
-                      enginetestsupport.h LIBS veltrane_app)
+    veltrane_add_test(tst_reliabilitywindow SOURCES tst_reliabilitywindow.cpp LIBS veltrane_app veltrane_testsupport)
 endif()

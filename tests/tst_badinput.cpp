@@ -4,7 +4,9 @@
 
 #include "main/engine/fileexists.h"
 #include "main/engine/keybytes.h"
-#include "tests/support/reliabilitysupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,8 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace reliability;
-using enginetest::Pattern;
+using namespace veltrane::testsupport;
 using veltrane::EngineUnit;
 
 namespace {
@@ -56,7 +57,7 @@ QString OutcomeInChild(Command command, const QByteArray& path, const QByteArray
         ::close(pipeEnds[0]);
         ::alarm(5);
         EngineUnit unit;
-        unit.KeyText = enginetest::Key(key);
+        unit.KeyText = Key(key);
         const FileResult result = RunOne(unit, command, QFile::decodeName(path));
         const QByteArray words = (result.Outcome + ' ' + result.Message).toUtf8();
         (void)!::write(pipeEnds[1], words.constData(), static_cast<std::size_t>(words.size()));
@@ -72,19 +73,6 @@ QString OutcomeInChild(Command command, const QByteArray& path, const QByteArray
     if (signal != 0)
         return QStringLiteral("killed by signal %1").arg(signal);
     return QString::fromUtf8(words).trimmed();
-}
-
-// File names here are bytes, which need not be text in any encoding: no QString on the way.
-QByteArray Bytes(const QByteArray& path) {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return QByteArray("<cannot read>");
-    QByteArray bytes;
-    char buffer[65536];
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, got);
-    ::close(fd);
-    return bytes;
 }
 
 struct ToolResult {
@@ -130,15 +118,6 @@ ToolResult RunTool(const QList<QByteArray>& arguments, const QByteArray& input, 
     ::waitpid(child, &status, 0);
     result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-bool Write(const QByteArray& path, const QByteArray& bytes) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) == bytes.size();
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -236,7 +215,7 @@ void TestBadInput::notAnOrdinaryFile() {
         QVERIFY(::mkdir(entry.constData(), 0700) == 0);
         break;
     case Kind::SymlinkToFile:
-        QVERIFY(Write(target, plain));
+        QVERIFY(WriteFile(target, plain));
         QVERIFY(::symlink(target.constData(), entry.constData()) == 0);
         break;
     case Kind::SymlinkToFolder:
@@ -275,7 +254,7 @@ void TestBadInput::notAnOrdinaryFile() {
     case Kind::NoReadPermission:
     case Kind::NoWritePermission:
     case Kind::OwnerWriteClearOthersMayWrite:
-        QVERIFY(Write(entry, plain));
+        QVERIFY(WriteFile(entry, plain));
         QVERIFY(::chmod(entry.constData(), kind == Kind::NoReadPermission    ? 0200
                                            : kind == Kind::NoWritePermission ? 0400
                                                                              : 0466) == 0);
@@ -303,7 +282,7 @@ void TestBadInput::notAnOrdinaryFile() {
     if (kind == Kind::SymlinkToFile || kind == Kind::NoReadPermission || kind == Kind::NoWritePermission ||
         kind == Kind::OwnerWriteClearOthersMayWrite) {
         ::chmod(fileBytes.constData(), 0600);
-        QVERIFY(Bytes(fileBytes) == (encrypt == "encrypted" ? Encrypted(plain, TheKey) : plain));
+        QVERIFY(ReadFile(fileBytes) == (encrypt == "encrypted" ? Encrypted(plain, TheKey) : plain));
     } else if (S_ISREG(after.st_mode)) {
         QCOMPARE(after.st_size, before.st_size);
     }
@@ -335,17 +314,17 @@ void TestBadInput::shortFiles() {
     QFETCH(QString, decrypt);
 
     const QByteArray file = path("short");
-    QVERIFY(Write(file, content));
+    QVERIFY(WriteFile(file, content));
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(TheKey);
+    unit.KeyText = Key(TheKey);
     QCOMPARE(RunOne(unit, Command::Decrypt, QFile::decodeName(file)).Outcome, decrypt);
-    QVERIFY(Bytes(file) == content);
+    QVERIFY(ReadFile(file) == content);
     QCOMPARE(RunOne(unit, Command::Encrypt, QFile::decodeName(file)).Outcome, encrypt);
     if (encrypt == "encrypted") {
-        QVERIFY(Bytes(file) == Encrypted(content, TheKey));
+        QVERIFY(ReadFile(file) == Encrypted(content, TheKey));
         QCOMPARE(RunOne(unit, Command::Decrypt, QFile::decodeName(file)).Outcome, QStringLiteral("decrypted"));
     }
-    QVERIFY(Bytes(file) == content);
+    QVERIFY(ReadFile(file) == content);
 }
 
 void TestBadInput::awkwardNamesAndDoubles_data() {
@@ -362,15 +341,15 @@ void TestBadInput::awkwardNamesAndDoubles() {
     QFETCH(QByteArray, name);
     const QByteArray file = path(name);
     const QByteArray plain = Pattern(70000, 8);
-    QVERIFY(Write(file, plain));
+    QVERIFY(WriteFile(file, plain));
     QVERIFY(veltrane::FileExists(file.toStdString()));
 
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(TheKey);
+    unit.KeyText = Key(TheKey);
     unit.CurrentFileName = file.toStdString();
     const auto turn = [&](Command command) {
         unit.CurrentFileName = file.toStdString();
-        enginetest::RecordingDisplay display;
+        RecordingDisplay display;
         try {
             return OutcomeWords(command == Command::Encrypt ? veltrane::EncryptFile(unit, display)
                                                             : veltrane::DecryptFile(unit, display));
@@ -380,10 +359,10 @@ void TestBadInput::awkwardNamesAndDoubles() {
     };
     QCOMPARE(turn(Command::Encrypt), QStringLiteral("encrypted"));
     QCOMPARE(turn(Command::Encrypt), QStringLiteral("already encrypted"));
-    QVERIFY(Bytes(file) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(file) == Encrypted(plain, TheKey));
     QCOMPARE(turn(Command::Decrypt), QStringLiteral("decrypted"));
     QCOMPARE(turn(Command::Decrypt), QStringLiteral("not encrypted"));
-    QVERIFY(Bytes(file) == plain);
+    QVERIFY(ReadFile(file) == plain);
 }
 
 void TestBadInput::awkwardKeys_data() {
@@ -425,17 +404,17 @@ void TestBadInput::awkwardKeys() {
 
     const QString file = QFile::decodeName(path("keyed"));
     const QByteArray plain = Pattern(65536 + 7, 10);
-    QVERIFY(enginetest::WriteFile(file, plain));
+    QVERIFY(WriteFile(file, plain));
     EngineUnit unit;
     unit.KeyText = veltrane::KeyBytesFromUtf8(encryptKey.toStdString());
     QCOMPARE(RunOne(unit, Command::Encrypt, file).Outcome, QStringLiteral("encrypted"));
-    const QByteArray encrypted = FileBytes(file);
+    const QByteArray encrypted = ReadFile(file);
     QVERIFY(encrypted.endsWith(Marker));
 
     unit.KeyText = veltrane::KeyBytesFromUtf8(decryptKey.toStdString());
     QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome,
              opens ? QStringLiteral("decrypted") : QStringLiteral("invalid key"));
-    QVERIFY(FileBytes(file) == (opens ? plain : encrypted));
+    QVERIFY(ReadFile(file) == (opens ? plain : encrypted));
 }
 
 // The command-line tool over a batch of every bad entry at once: one line each, the good files
@@ -447,11 +426,11 @@ void TestBadInput::commandLineBatchOfBadEntries() {
     const QByteArray readOnly = path("read-only");
     const QByteArray key = path("key");
     const QByteArray plain = Pattern(100000, 11);
-    QVERIFY(Write(good, plain));
-    QVERIFY(Write(odd, plain));
-    QVERIFY(Write(painter, plain));
-    QVERIFY(Write(readOnly, plain));
-    QVERIFY(Write(key, TheKey + '\n'));
+    QVERIFY(WriteFile(good, plain));
+    QVERIFY(WriteFile(odd, plain));
+    QVERIFY(WriteFile(painter, plain));
+    QVERIFY(WriteFile(readOnly, plain));
+    QVERIFY(WriteFile(key, TheKey + '\n'));
     QVERIFY(::link(key.constData(), path("key link").constData()) == 0);
     QVERIFY(::chmod(readOnly.constData(), 0444) == 0);
     QVERIFY(::mkdir(path("folder").constData(), 0700) == 0);
@@ -483,10 +462,10 @@ void TestBadInput::commandLineBatchOfBadEntries() {
     QCOMPARE(result.Output, expected.join('\n') + '\n');
     QCOMPARE(result.Errors, "veltrane-cli: " + problems.join("\nveltrane-cli: ") + '\n');
 
-    QVERIFY(Bytes(good) == Encrypted(plain, TheKey));
-    QVERIFY(Bytes(odd) == Encrypted(plain, TheKey));
-    QVERIFY(Bytes(readOnly) == plain);
-    QVERIFY(Bytes(key) == TheKey + '\n');
+    QVERIFY(ReadFile(good) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(odd) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(readOnly) == plain);
+    QVERIFY(ReadFile(key) == TheKey + '\n');
     QVERIFY(::access(path("nowhere").constData(), F_OK) != 0);
 }
 
@@ -512,12 +491,12 @@ void TestBadInput::simultaneousCommands() {
     const QByteArray file = path("contended");
     const QByteArray link = path("contended, other name");
     const QByteArray keyFile = path("key");
-    QVERIFY(Write(keyFile, TheKey + '\n'));
+    QVERIFY(WriteFile(keyFile, TheKey + '\n'));
     const QByteArray plain = Pattern(512 * 1024 + 5, 12);
     const QByteArray encrypted = Encrypted(plain, TheKey);
     const bool startsEncrypted = first == "decrypt";
     for (int round = 0; round < 150; ++round) {
-        QVERIFY(Write(file, startsEncrypted ? encrypted : plain));
+        QVERIFY(WriteFile(file, startsEncrypted ? encrypted : plain));
         ::unlink(link.constData());
         QVERIFY(::link(file.constData(), link.constData()) == 0);
         QProcess one, other;
@@ -535,7 +514,7 @@ void TestBadInput::simultaneousCommands() {
         QVERIFY2(int(said.count(": encrypted\n") + said.count(": decrypted\n") + said.count(": skipped")) == 2,
                  said.constData());
         QVERIFY2(balance == 0 || balance == 1, said.constData());
-        QVERIFY2(Bytes(file) == (balance == 1 ? encrypted : plain),
+        QVERIFY2(ReadFile(file) == (balance == 1 ? encrypted : plain),
                  qPrintable(QStringLiteral("round %1: %2").arg(round).arg(QString::fromUtf8(said))));
     }
 }

@@ -3,7 +3,9 @@
 
 #include "main/engine/blockpass.h"
 #include "main/engine/engineerror.h"
-#include "tests/enginetestsupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,7 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace enginetest;
+using namespace veltrane::testsupport;
 using veltrane::EngineError;
 using veltrane::EngineUnit;
 using veltrane::FileOperation;
@@ -177,7 +179,7 @@ void TestBlockPass::progressFigures() {
     QVERIFY(RunBlockPass(unit, &display));
     QList<int> expected{-1};
     expected += figures;
-    QCOMPARE(display.Events, expected);
+    QCOMPARE(display.events(), expected);
     QCOMPARE(unit.BlockCount, std::int64_t(figures.size()));
 }
 
@@ -241,7 +243,7 @@ void TestBlockPass::unopenableFileIsUntouched() {
     QVERIFY(!RunBlockPass(unit, &display));
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(!unit.CurrentFile.openError().empty());
-    QVERIFY(display.Events.isEmpty());
+    QVERIFY(display.events().isEmpty());
     if (lockHolder >= 0)
         ::close(lockHolder);
     if (how != "missing")
@@ -386,12 +388,12 @@ void TestBlockPass::largeSparseFile() {
     QCOMPARE(QFileInfo(file).size(), size);
 
     const std::int64_t blocks = (size + 65535) / 65536;
-    QCOMPARE(display.Events.size(), qsizetype(blocks + 1));
-    QCOMPARE(display.Events[1], 0);
-    QCOMPARE(display.Events[blocks / 2], 50);
-    QCOMPARE(display.Events.last(), 100);
-    for (qsizetype n = 2; n < display.Events.size(); ++n)
-        QVERIFY(display.Events[n] >= display.Events[n - 1]);
+    QCOMPARE(display.events().size(), qsizetype(blocks + 1));
+    QCOMPARE(display.events()[1], 0);
+    QCOMPARE(display.events()[blocks / 2], 50);
+    QCOMPARE(display.events().last(), 100);
+    for (qsizetype n = 2; n < display.events().size(); ++n)
+        QVERIFY(display.events()[n] >= display.events()[n - 1]);
 
     // The keystream bytes of the last 100,000 offsets, from a generator stepped that far by itself.
     veltrane::KeystreamGenerator generator;

@@ -4,7 +4,8 @@
 
 #include "cli/terminalprogress.h"
 #include "cli/terminaltext.h"
-#include "tests/enginetestsupport.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QProcess>
@@ -22,17 +23,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace enginetest;
+using namespace veltrane::testsupport;
 
 namespace {
 
-const QByteArray Marker = QByteArray::fromHex("2a2a06060645452a4545");
 const QByteArray Hello = "Hello, world!\n";
-
-QByteArray Encrypted(const QByteArray& plain, const QByteArray& keyBytes) {
-    const QByteArray stream = Keystream(keyBytes, std::max<qsizetype>(plain.size(), 10));
-    return Xor(plain, stream) + Xor(Marker, stream.left(10)) + Marker;
-}
 
 struct Result {
     int ExitCode = -1;

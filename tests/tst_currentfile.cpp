@@ -3,7 +3,8 @@
 
 #include "main/engine/currentfile.h"
 #include "main/engine/engineerror.h"
-#include "tests/enginetestsupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/testfiles.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,7 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace enginetest;
+using namespace veltrane::testsupport;
 
 namespace {
 

@@ -4,7 +4,9 @@
 // user is told, and that the files after it in the batch are still handled correctly.
 
 #include "main/engine/interruption.h"
-#include "tests/support/reliabilitysupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,12 +24,10 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-using namespace reliability;
-using enginetest::FileSizeLimit;
-using enginetest::Pattern;
-using enginetest::WriteFile;
+using namespace veltrane::testsupport;
 using veltrane::EngineUnit;
 using veltrane::FileOperation;
 
@@ -93,7 +93,6 @@ private:
 
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Left)
-Q_DECLARE_METATYPE(reliability::Command)
 
 class TestFaultMatrix : public QObject {
     Q_OBJECT
@@ -237,7 +236,7 @@ void TestFaultMatrix::faultInBatch() {
     QVERIFY(WriteFile(before, onDisk(plainBefore)));
     QVERIFY(WriteFile(victim, onDisk(plainVictim)));
     QVERIFY(WriteFile(after, onDisk(plainAfter)));
-    const QByteArray victimBefore = enginetest::ReadFile(victim);
+    const QByteArray victimBefore = ReadFile(victim);
     // What replaces the victim: a file that this command must refuse or must not touch.
     const QByteArray replacement = encrypting ? Encrypted(Pattern(5000, 4), "other key") : Pattern(5000, 4);
 
@@ -362,7 +361,7 @@ void TestFaultMatrix::faultInBatch() {
     }
 
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(BatchKey);
+    unit.KeyText = Key(BatchKey);
     const FileResult first = RunOne(unit, command, before);
     const FileResult result = RunOne(unit, command, victim, interference);
     limit.reset();
@@ -381,31 +380,31 @@ void TestFaultMatrix::faultInBatch() {
 
     switch (left) {
     case Left::AsBefore:
-        QVERIFY(FileBytes(victim) == victimBefore);
+        QVERIFY(ReadFile(victim) == victimBefore);
         break;
     case Left::Gone:
         QVERIFY(!QFileInfo::exists(victim));
         break;
     case Left::Replacement:
-        QVERIFY(FileBytes(victim) == replacement);
-        QVERIFY(FileBytes(aside) == victimBefore);
+        QVERIFY(ReadFile(victim) == replacement);
+        QVERIFY(ReadFile(aside) == victimBefore);
         break;
     case Left::Done:
-        QVERIFY(FileBytes(victim) == (encrypting ? Encrypted(plainVictim, BatchKey) : plainVictim));
+        QVERIFY(ReadFile(victim) == (encrypting ? Encrypted(plainVictim, BatchKey) : plainVictim));
         break;
     case Left::Moved:
         QVERIFY(!QFileInfo::exists(victim));
-        QVERIFY(FileBytes(aside) == victimBefore);
+        QVERIFY(ReadFile(aside) == victimBefore);
         break;
     case Left::Empty:
         QCOMPARE(QFileInfo(victim).size(), qint64(0));
         break;
     case Left::TransformedPrefixThenAppended:
-        QVERIFY(FileBytes(victim) == XorPrefix(victimBefore, BatchKey, 65536) + "tail.");
+        QVERIFY(ReadFile(victim) == XorPrefix(victimBefore, BatchKey, 65536) + "tail.");
         break;
     case Left::AsBeforeButRewritten: {
         const QByteArray transformed = XorPrefix(victimBefore, BatchKey, victimBefore.size());
-        QVERIFY(FileBytes(victim) == "XYZ" + transformed.mid(3));
+        QVERIFY(ReadFile(victim) == "XYZ" + transformed.mid(3));
         break;
     }
     }
@@ -413,8 +412,8 @@ void TestFaultMatrix::faultInBatch() {
     // The batch goes on as if nothing had happened.
     QCOMPARE(last.Outcome, done);
     const auto expected = [&](const QByteArray& plain) { return encrypting ? Encrypted(plain, BatchKey) : plain; };
-    QVERIFY(FileBytes(before) == expected(plainBefore));
-    QVERIFY(FileBytes(after) == expected(plainAfter));
+    QVERIFY(ReadFile(before) == expected(plainBefore));
+    QVERIFY(ReadFile(after) == expected(plainAfter));
 }
 
 // Where the process dies.
@@ -506,7 +505,7 @@ void TestFaultMatrix::killedMidway() {
     const QByteArray key("killed");
     // Each command's unit keeps the row's share of the stream.
     const auto keyed = [&](EngineUnit& unit, const QByteArray& text) {
-        unit.KeyText = enginetest::Key(text);
+        unit.KeyText = Key(text);
         if (keptBlocks >= 0)
             unit.RunKey =
                 std::make_shared<veltrane::RunKeystream>(unit.KeyText, static_cast<std::size_t>(keptBlocks) * 65536);
@@ -568,17 +567,17 @@ void TestFaultMatrix::killedMidway() {
                  SIGKILL);
     }
     // A wrong key changes nothing and leaves the record for the right one.
-    const QByteArray before = FileBytes(file);
+    const QByteArray before = ReadFile(file);
     EngineUnit wrong;
     keyed(wrong, "not the key");
     QCOMPARE(RunOne(wrong, next, file).Outcome, QStringLiteral("invalid key"));
-    QVERIFY(FileBytes(file) == before);
+    QVERIFY(ReadFile(file) == before);
 
     const FileResult result = RunOne(unit, next, file);
     QVERIFY2(result.Outcome.startsWith(Done(next) + " ("), qPrintable(result.Outcome + ' ' + result.Message));
     if (killAgainAt == 0)
         QCOMPARE(result.Outcome, Recovered(interrupted, next));
-    QVERIFY(FileBytes(file) == (next == Command::Encrypt ? encrypted : plain));
+    QVERIFY(ReadFile(file) == (next == Command::Encrypt ? encrypted : plain));
     // Nothing is left of the interruption: the same command again is refused as usual.
     QCOMPARE(RunOne(unit, next, file).Outcome,
              next == Command::Encrypt ? QStringLiteral("already encrypted") : QStringLiteral("not encrypted"));
@@ -594,12 +593,12 @@ void TestFaultMatrix::killedBeforeARestart() {
     QVERIFY(WriteFile(file, plain));
     QCOMPARE(RunInChild([&] {
                  EngineUnit unit;
-                 unit.KeyText = enginetest::Key(key);
+                 unit.KeyText = Key(key);
                  KillingDisplay display(4);
                  RunOne(unit, Command::Encrypt, file, {}, &display);
              }),
              SIGKILL);
-    const QByteArray left = FileBytes(file);
+    const QByteArray left = ReadFile(file);
     QVERIFY(left != plain);
 
     const veltrane::BootIdentity thisBoot = veltrane::ProgressRecord::CurrentBoot();
@@ -607,15 +606,15 @@ void TestFaultMatrix::killedBeforeARestart() {
     nextBoot[0] ^= 0xFF;
     veltrane::ProgressRecord::SetCurrentBoot(nextBoot);
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(key);
+    unit.KeyText = Key(key);
     const FileResult refused = RunOne(unit, Command::Decrypt, file);
     QCOMPARE(refused.Outcome, QStringLiteral("failed"));
     QVERIFY2(refused.Message.contains("when the system stopped (a power cut or a crash)"), qPrintable(refused.Message));
-    QVERIFY(FileBytes(file) == left);
+    QVERIFY(ReadFile(file) == left);
     // The record is gone: the file is judged by its bytes (no trailer yet), as without records.
     QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome, QStringLiteral("not encrypted"));
     veltrane::ProgressRecord::SetCurrentBoot(thisBoot);
-    QVERIFY(FileBytes(file) == left);
+    QVERIFY(ReadFile(file) == left);
 }
 
 // Killed from outside at a moment nobody chose, over and over, with files from empty to several
@@ -623,8 +622,8 @@ void TestFaultMatrix::killedBeforeARestart() {
 void TestFaultMatrix::killedAtRandomMoment() {
     const QByteArray key("random");
     constexpr qsizetype MostSize = 6 * 1024 * 1024;
-    const QByteArray stream = enginetest::Keystream(key, MostSize + 20);
-    const QByteArray checkBlock = enginetest::Xor(Marker, stream.left(10));
+    const QByteArray stream = Keystream(key, MostSize + 20);
+    const QByteArray checkBlock = Xor(Marker, stream.left(10));
     const QString file = path("random");
     QRandomGenerator random(20261207);
     const qsizetype awkward[] = {0, 1, 10, 65535, 65536, 65537, 2 * 65536 - 20};
@@ -632,7 +631,7 @@ void TestFaultMatrix::killedAtRandomMoment() {
     for (int round = 0; round < 160; ++round) {
         const qsizetype size = round % 3 == 0 ? awkward[random.bounded(7)] : random.bounded(MostSize);
         const QByteArray plain = Pattern(size, static_cast<std::uint32_t>(round));
-        const QByteArray encrypted = enginetest::Xor(plain, stream) + checkBlock + Marker;
+        const QByteArray encrypted = Xor(plain, stream) + checkBlock + Marker;
         const Command command = random.bounded(2) ? Command::Encrypt : Command::Decrypt;
         const Command next = random.bounded(2) ? Command::Encrypt : Command::Decrypt;
         QVERIFY(WriteFile(file, command == Command::Encrypt ? plain : encrypted));
@@ -641,7 +640,7 @@ void TestFaultMatrix::killedAtRandomMoment() {
         QVERIFY(child >= 0);
         if (child == 0) {
             EngineUnit unit;
-            unit.KeyText = enginetest::Key(key);
+            unit.KeyText = Key(key);
             RunOne(unit, command, file);
             ::_exit(0);
         }
@@ -651,14 +650,14 @@ void TestFaultMatrix::killedAtRandomMoment() {
         QCOMPARE(::waitpid(child, &status, 0), child);
 
         EngineUnit unit;
-        unit.KeyText = enginetest::Key(key);
+        unit.KeyText = Key(key);
         const FileResult result = RunOne(unit, next, file);
         recovered += result.Outcome.contains("interrupted");
         const QStringList expected{Done(next), Recovered(command, next),
                                    next == Command::Encrypt ? "already encrypted" : "not encrypted"};
         QVERIFY2(expected.contains(result.Outcome),
                  qPrintable(QStringLiteral("round %1: %2 %3").arg(round).arg(result.Outcome, result.Message)));
-        QVERIFY2(FileBytes(file) == (next == Command::Encrypt ? encrypted : plain),
+        QVERIFY2(ReadFile(file) == (next == Command::Encrypt ? encrypted : plain),
                  qPrintable(QStringLiteral("round %1, %2 bytes").arg(round).arg(size)));
     }
     // The kills must have landed inside commands often enough for the rounds to mean something.
@@ -708,7 +707,7 @@ void TestFaultMatrix::interruptedBySignal() {
         ::setrlimit(RLIMIT_CORE, &noCore);
         const veltrane::InterruptionGuard guard({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
         EngineUnit unit;
-        unit.KeyText = enginetest::Key(key);
+        unit.KeyText = Key(key);
         Interference interference;
         if (again) {
             // The undo's first write back of block 0 comes after the pass wrote blocks 0 to 2.
@@ -724,9 +723,9 @@ void TestFaultMatrix::interruptedBySignal() {
             ::_exit(3);
     });
     QCOMPARE(ended, signal);
-    QVERIFY(FileBytes(file) == before);
+    QVERIFY(ReadFile(file) == before);
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(key);
+    unit.KeyText = Key(key);
     QCOMPARE(RunOne(unit, command == Command::Encrypt ? Command::Decrypt : Command::Encrypt, file).Outcome,
              command == Command::Encrypt ? QStringLiteral("not encrypted") : QStringLiteral("already encrypted"));
 }

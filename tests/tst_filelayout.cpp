@@ -5,7 +5,9 @@
 #include "main/engine/engineerror.h"
 #include "main/engine/filelayout.h"
 #include "main/engine/filesequences.h"
-#include "tests/enginetestsupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -19,7 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace enginetest;
+using namespace veltrane::testsupport;
 using veltrane::EngineError;
 using veltrane::EngineUnit;
 using veltrane::FileOperation;
@@ -28,16 +30,6 @@ using veltrane::FileOutcome;
 Q_DECLARE_METATYPE(veltrane::FileOutcome)
 
 namespace {
-
-const QByteArray Marker = QByteArray::fromHex("2a2a06060645452a4545");
-
-// The encrypted form of `plain`, written down from the layout: body, check block, marker.
-QByteArray Encrypted(const QByteArray& plain, const QByteArray& key) {
-    const QByteArray stream = Keystream(key, std::max<qsizetype>(plain.size(), 10));
-    return Xor(plain, stream) + Xor(Marker, stream.left(10)) + Marker;
-}
-
-enum class Command { Encrypt, Decrypt };
 
 // Runs a sequence the way the window does, counting the steps it hands back to its caller.
 struct Run {
@@ -55,14 +47,11 @@ struct Run {
             ++AfterPasses;
             LengthAtAfterPass = QFileInfo(QString::fromStdString(unit.CurrentFileName)).size();
         };
-        return command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
-                                           : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+        return RunSequence(command, unit, pass, afterPass);
     }
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Command)
 
 class TestFileLayout : public QObject {
     Q_OBJECT
@@ -155,7 +144,7 @@ void TestFileLayout::roundTrip() {
         const QByteArray checkBlock = encrypted.mid(size, 10);
         QVERIFY(Xor(checkBlock, Marker) == Xor(encrypted.left(10), plain.left(10)));
     }
-    QCOMPARE(encrypt.Display.Events.size(), qsizetype((size + 65535) / 65536 + (size == 0 ? 2 : 1)));
+    QCOMPARE(encrypt.Display.events().size(), qsizetype((size + 65535) / 65536 + (size == 0 ? 2 : 1)));
 
     Run decrypt;
     QCOMPARE(decrypt(Command::Decrypt, unit), FileOutcome::Decrypted);

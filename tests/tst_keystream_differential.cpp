@@ -1,5 +1,5 @@
-// The optimised XorBlock and GenerateBlock against a plain reading of the generator's rules, written here once more
-// and independently of the engine: many random keys (empty, short, long, every byte value), random
+// The optimised XorBlock and GenerateBlock against the tests' plain reading of the generator's rules, written
+// independently of the engine: many random keys (empty, short, long, every byte value), random
 // block lengths and splits with j carried from block to block, and unaligned data with guard
 // bytes around it, so that no speed-up can drift from the format. Then whole files of a run against
 // the same rules, where the pass XORs from the run's kept stream: files shorter than, as long as
@@ -10,6 +10,9 @@
 #include "main/engine/filesequences.h"
 #include "main/engine/keystream.h"
 #include "main/engine/runkeystream.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -25,48 +28,19 @@
 #include <vector>
 
 using veltrane::KeystreamGenerator;
+using namespace veltrane::testsupport;
 
 namespace {
-
-// The rules, step by step: key table padded with 255, ten mixing passes each restarting j, fifty
-// warm-up steps with i = 0..49, then output steps with the caller's index.
-class PlainGenerator {
-public:
-    explicit PlainGenerator(const std::vector<std::uint8_t>& key) {
-        std::array<int, 256> k{};
-        for (int n = 0; n < 256; ++n) {
-            s[n] = n;
-            k[n] = n < static_cast<int>(key.size()) ? key[n] : 255;
-        }
-        for (int pass = 0; pass < 10; ++pass) {
-            int mix = 0;
-            for (int i = 0; i < 256; ++i) {
-                mix = (mix + s[i] + k[i]) % 256;
-                std::swap(s[i], s[mix]);
-            }
-        }
-        j = 0;
-        for (int i = 0; i < 50; ++i) {
-            j = (j + s[i]) % 256;
-            std::swap(s[i], s[j]);
-        }
-    }
-
-    int next(int i) {
-        j = (j + s[i]) % 256;
-        std::swap(s[i], s[j]);
-        return s[(s[i] + s[j]) % 256];
-    }
-
-    std::array<int, 256> s{};
-    int j = 0;
-};
 
 std::vector<std::uint8_t> RandomBytes(QRandomGenerator& random, int length) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     for (auto& byte : bytes)
         byte = static_cast<std::uint8_t>(random.bounded(256));
     return bytes;
+}
+
+QByteArray AsText(const std::vector<std::uint8_t>& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
 enum class Splits { PassBlocks, Random, Small, ChunkMultiples };
@@ -100,56 +74,23 @@ std::vector<int> SplitLengths(QRandomGenerator& random, Splits style, int total)
     return lengths;
 }
 
-// The file marker as the format gives it, written out here once more.
-constexpr std::array<std::uint8_t, 10> Marker{0x2A, 0x2A, 0x06, 0x06, 0x06, 0x45, 0x45, 0x2A, 0x45, 0x45};
-
-// Keystream bytes 0..count-1 of `key` by the plain rules.
-std::vector<std::uint8_t> PlainStream(const std::vector<std::uint8_t>& key, std::size_t count) {
-    PlainGenerator plain(key);
-    std::vector<std::uint8_t> stream(count);
-    for (std::size_t n = 0; n < count; ++n)
-        stream[n] = static_cast<std::uint8_t>(plain.next(static_cast<int>(n % 256)));
-    return stream;
-}
-
-std::vector<std::uint8_t> ReadBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    return {bytes.begin(), bytes.end()};
-}
-
-bool WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
-               static_cast<qint64>(bytes.size());
-}
-
-class QuietDisplay : public veltrane::ProgressDisplay {
-public:
-    void MakeVisible() override {}
-    void SetProgress(int) override {}
-};
-
 // One file of a run: its plain bytes, and what encrypting and decrypting it again gave.
 struct RunFile {
     QString Path;
-    std::vector<std::uint8_t> Plain;
-    std::vector<std::uint8_t> Encrypted;
-    std::vector<std::uint8_t> Decrypted;
+    QByteArray Plain;
+    QByteArray Encrypted;
+    QByteArray Decrypted;
     veltrane::FileOutcome EncryptOutcome = veltrane::FileOutcome::CannotOpen;
     veltrane::FileOutcome DecryptOutcome = veltrane::FileOutcome::CannotOpen;
 };
 
 void EncryptAndDecrypt(veltrane::EngineUnit& unit, RunFile& file) {
-    QuietDisplay display;
+    RecordingDisplay display;
     unit.CurrentFileName = file.Path.toStdString();
     file.EncryptOutcome = veltrane::EncryptFile(unit, display);
-    file.Encrypted = ReadBytes(file.Path);
+    file.Encrypted = ReadFile(file.Path);
     file.DecryptOutcome = veltrane::DecryptFile(unit, display);
-    file.Decrypted = ReadBytes(file.Path);
+    file.Decrypted = ReadFile(file.Path);
 }
 
 } // namespace
@@ -208,12 +149,12 @@ void TestKeystreamDifferential::matchesPlainRules() {
 
         KeystreamGenerator generator;
         generator.ScheduleKey(key);
-        PlainGenerator plain(key);
+        ReferenceGenerator plain(key);
         int offset = misalign + guard;
         for (std::size_t block = 0; block < lengths.size(); ++block) {
             const int length = lengths[block];
             for (int c = 0; c < length; ++c) {
-                const auto k = static_cast<std::uint8_t>(plain.next(c % 256));
+                const std::uint8_t k = plain.Next(static_cast<std::uint8_t>(c));
                 std::uint8_t& byte = expected[static_cast<std::size_t>(offset + c)];
                 byte = generate ? k : static_cast<std::uint8_t>(byte ^ k);
             }
@@ -228,9 +169,9 @@ void TestKeystreamDifferential::matchesPlainRules() {
                                      QByteArray::number(int(key.size())) + " block " + QByteArray::number(int(block)) +
                                      " of length " + QByteArray::number(length);
             QVERIFY2(data == expected, where.constData());
-            QVERIFY2(generator.j() == plain.j, where.constData());
+            QVERIFY2(generator.j() == plain.j(), where.constData());
             for (int n = 0; n < 256; ++n)
-                QVERIFY2(generator.stateTable()[n] == plain.s[n], where.constData());
+                QVERIFY2(generator.stateTable()[n] == plain.stateTable()[n], where.constData());
         }
     }
 }
@@ -278,15 +219,14 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
     const std::vector<std::vector<std::uint8_t>> keyTexts{RandomBytes(random, 24), RandomBytes(random, 300)};
     const auto longest = static_cast<std::size_t>(*std::max_element(lengths.begin(), lengths.end()));
     // Decryption runs over the trailer too.
-    const std::vector<std::vector<std::uint8_t>> streams{PlainStream(keyTexts[0], longest + 20),
-                                                         PlainStream(keyTexts[1], longest + 20)};
+    const QByteArray streams[] = {Keystream(AsText(keyTexts[0]), longest + 20), Keystream(AsText(keyTexts[1]), longest + 20)};
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     std::vector<RunFile> files(static_cast<std::size_t>(lengths.size()));
     for (std::size_t n = 0; n < files.size(); ++n) {
         files[n].Path = folder.filePath(QStringLiteral("f%1").arg(n));
-        files[n].Plain = RandomBytes(random, static_cast<int>(lengths[static_cast<qsizetype>(n)]));
-        QVERIFY(WriteBytes(files[n].Path, files[n].Plain));
+        files[n].Plain = AsText(RandomBytes(random, static_cast<int>(lengths[static_cast<qsizetype>(n)])));
+        QVERIFY(WriteFile(files[n].Path, files[n].Plain));
     }
     const auto limit = prefixBlocks < 0 ? veltrane::RunKeystream::DefaultPrefixLimit
                                         : static_cast<std::size_t>(prefixBlocks) * veltrane::BlockSize;
@@ -334,13 +274,8 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
 
     for (std::size_t n = 0; n < files.size(); ++n) {
         const RunFile& file = files[n];
-        const std::vector<std::uint8_t>& stream = streams[static_cast<std::size_t>(keys[static_cast<qsizetype>(n)])];
-        std::vector<std::uint8_t> expected = file.Plain;
-        for (std::size_t c = 0; c < expected.size(); ++c)
-            expected[c] ^= stream[c];
-        for (std::size_t c = 0; c < Marker.size(); ++c)
-            expected.push_back(static_cast<std::uint8_t>(Marker[c] ^ stream[c]));
-        expected.insert(expected.end(), Marker.begin(), Marker.end());
+        const QByteArray& stream = streams[keys[static_cast<qsizetype>(n)]];
+        const QByteArray expected = Xor(file.Plain, stream) + Xor(Marker, stream) + Marker;
         const QByteArray where =
             "file " + QByteArray::number(int(n)) + " of " + QByteArray::number(int(file.Plain.size())) + " bytes";
         QVERIFY2(file.EncryptOutcome == veltrane::FileOutcome::Encrypted, where.constData());

@@ -4,7 +4,9 @@
 // The large file is skipped when VELTRANE_SKIP_LARGE_FILES is set to 1 (the sanitized build sets
 // it, where the pass runs several times slower) or when its file system lacks the room.
 
-#include "tests/support/reliabilitysupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,8 +18,7 @@
 
 #include <sys/statvfs.h>
 
-using namespace reliability;
-using enginetest::Pattern;
+using namespace veltrane::testsupport;
 using veltrane::EngineUnit;
 
 class TestLoad : public QObject {
@@ -63,7 +64,7 @@ void TestLoad::tenThousandSmallFiles() {
             content += Marker;
         files << m_dir->filePath(QString::number(n));
         contents << content;
-        QVERIFY(enginetest::WriteFile(files.last(), content));
+        QVERIFY(WriteFile(files.last(), content));
     }
 
     const auto run = [&](const char* command) {
@@ -83,7 +84,7 @@ void TestLoad::tenThousandSmallFiles() {
     for (int n = 0; n < Count; ++n) {
         const bool marked = contents[n].endsWith(Marker);
         QCOMPARE(encrypted[n], QFile::encodeName(files[n]) + (marked ? ": skipped: already encrypted" : ": encrypted"));
-        QVERIFY2(FileBytes(files[n]) == (marked ? contents[n] : Encrypted(contents[n], key)), qPrintable(files[n]));
+        QVERIFY2(ReadFile(files[n]) == (marked ? contents[n] : Encrypted(contents[n], key)), qPrintable(files[n]));
     }
 
     const QList<QByteArray> decrypted = run("decrypt");
@@ -91,7 +92,7 @@ void TestLoad::tenThousandSmallFiles() {
     for (int n = 0; n < Count; ++n) {
         const bool marked = contents[n].endsWith(Marker);
         QCOMPARE(decrypted[n], QFile::encodeName(files[n]) + (marked ? ": skipped: invalid key" : ": decrypted"));
-        QVERIFY2(FileBytes(files[n]) == contents[n], qPrintable(files[n]));
+        QVERIFY2(ReadFile(files[n]) == contents[n], qPrintable(files[n]));
     }
 }
 
@@ -120,8 +121,8 @@ void TestLoad::sparseFileAbove4GiB() {
 
     const QByteArray key("large");
     EngineUnit unit;
-    unit.KeyText = enginetest::Key(key);
-    enginetest::RecordingDisplay display;
+    unit.KeyText = Key(key);
+    RecordingDisplay display;
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(RunOne(unit, Command::Encrypt, file, {}, &display).Outcome, QStringLiteral("encrypted"));
@@ -131,13 +132,13 @@ void TestLoad::sparseFileAbove4GiB() {
     QFile in(file);
     QVERIFY(in.open(QIODevice::ReadOnly));
     QCOMPARE(in.size(), size + 20);
-    QVERIFY(in.read(head.size()) == enginetest::Xor(head, enginetest::Keystream(key, head.size())));
+    QVERIFY(in.read(head.size()) == Xor(head, Keystream(key, head.size())));
     QVERIFY(in.seek(size));
     QVERIFY(in.read(20) == CheckBlockOf(key) + Marker);
     in.close();
-    QCOMPARE(display.Events.first(), -1);
-    QCOMPARE(display.Events.last(), 100);
-    QCOMPARE(display.Events.size(), qsizetype((size + 65535) / 65536 + 1));
+    QCOMPARE(display.events().first(), -1);
+    QCOMPARE(display.events().last(), 100);
+    QCOMPARE(display.events().size(), qsizetype((size + 65535) / 65536 + 1));
 
     QCOMPARE(RunOne(unit, Command::Decrypt, file, {}, &display).Outcome, QStringLiteral("decrypted"));
     qInfo("decrypting: %lld ms", timer.elapsed());

@@ -1,7 +1,5 @@
 #include "tst_mainform.h"
 
-#include "main/engine/filesequences.h"
-
 #include "main/filechooser.h"
 
 #include <QAccessibleActionInterface>
@@ -44,34 +42,11 @@ void TypeText(QWidget* widget, const QString& text) {
     }
 }
 
-class NullDisplay : public veltrane::ProgressDisplay {
-public:
-    void MakeVisible() override {}
-    void SetProgress(int) override {}
-};
-
 } // namespace
-
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot read>");
-    return file.readAll();
-}
-
-QByteArray Pattern(qsizetype size, quint32 seed) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
 
 QString TestMainForm::MakeFile(const QString& name, const QByteArray& bytes) const {
     const QString path = Path(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+    if (!WriteFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
@@ -95,11 +70,7 @@ QStringList TestMainForm::Entries() const {
 }
 
 void TestMainForm::EncryptOutside(const QString& path, const QByteArray& key) {
-    veltrane::EngineUnit unit;
-    unit.KeyText.assign(key.begin(), key.end());
-    unit.CurrentFileName = QFile::encodeName(path).toStdString();
-    NullDisplay display;
-    if (veltrane::EncryptFile(unit, display) != veltrane::FileOutcome::Encrypted)
+    if (!WriteFile(path, Encrypted(ReadFile(path), key)))
         qFatal("cannot encrypt %s for the test", qPrintable(path));
 }
 

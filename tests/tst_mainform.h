@@ -7,6 +7,8 @@
 #include "gauge/tgauge.h"
 #include "main/mainform.h"
 #include "main/topendialog.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QAccessible>
 #include <QByteArray>
@@ -20,6 +22,8 @@
 #include <QTest>
 
 #include <memory>
+
+using namespace veltrane::testsupport;
 
 class TestMainForm : public QObject {
     Q_OBJECT
@@ -94,5 +98,3 @@ public:
     QStringList ErrorDisplayTexts;
 };
 
-QByteArray ReadBytes(const QString& path);
-QByteArray Pattern(qsizetype size, quint32 seed);

@@ -32,8 +32,7 @@ const QString NotEncryptedPhrase =
 const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
 const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
 
-const QByteArray Marker("\x2A\x2A\x06\x06\x06\x45\x45\x2A\x45\x45", 10);
-const QByteArray Key("key");
+const QByteArray TheKey("key");
 
 // Records what a control showed each time it was painted.
 class PaintRecorder : public QObject {
@@ -122,7 +121,7 @@ void TestMainForm::keyCheck() {
     QCOMPARE(Entries(), QStringList{file});
     QCOMPARE(Form->LoadedCount(), 1);
     QCOMPARE(Form->Unit().KeyText, (std::vector<std::uint8_t>{1, 2, 3}));
-    QCOMPARE(ReadBytes(file), plain);
+    QCOMPARE(ReadFile(file), plain);
 }
 
 void TestMainForm::noFilesLoaded() {
@@ -190,7 +189,7 @@ void TestMainForm::singleFileOutcome() {
     } else if (kind != "missing") {
         MakeFile("file", plain);
         if (kind.startsWith("encrypted"))
-            EncryptOutside(file, Key);
+            EncryptOutside(file, TheKey);
         if (kind == "other key")
             EncryptOutside(file, "other");
         if (kind == "old") {
@@ -204,13 +203,13 @@ void TestMainForm::singleFileOutcome() {
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
     if (kind.endsWith("locked"))
         lock = std::make_unique<HeldLock>(file);
-    const QByteArray before = QFileInfo(file).isFile() ? ReadBytes(file) : QByteArray();
+    const QByteArray before = QFileInfo(file).isFile() ? ReadFile(file) : QByteArray();
 
     // What encrypting the plain bytes with the window's key gives, made outside the window.
     const QString reference = MakeFile("reference", plain);
-    EncryptOutside(reference, Key);
+    EncryptOutside(reference, TheKey);
 
-    SetKeys(QString::fromLatin1(Key), QString::fromLatin1(Key));
+    SetKeys(QString::fromLatin1(TheKey), QString::fromLatin1(TheKey));
     QSignalSpy clickSpy(Find<QPushButton>(command == "encrypt" ? "EncryptButton" : "DecryptButton"),
                         &QAbstractButton::clicked);
     QTest::mouseClick(Find<QPushButton>(command == "encrypt" ? "EncryptButton" : "DecryptButton"), Qt::LeftButton);
@@ -222,11 +221,11 @@ void TestMainForm::singleFileOutcome() {
     QVERIFY(ErrorDisplayTexts.isEmpty());
     lock.reset();
     if (result == "unchanged" && QFileInfo(file).isFile())
-        QCOMPARE(ReadBytes(file), before);
+        QCOMPARE(ReadFile(file), before);
     else if (result == "encrypted")
-        QCOMPARE(ReadBytes(file), ReadBytes(reference));
+        QCOMPARE(ReadFile(file), ReadFile(reference));
     else if (result == "decrypted")
-        QCOMPARE(ReadBytes(file), plain);
+        QCOMPARE(ReadFile(file), plain);
 }
 
 void TestMainForm::mixedBatch() {
@@ -235,8 +234,8 @@ void TestMainForm::mixedBatch() {
     const QByteArray locked = Pattern(300, 4);
     const QString p1 = MakeFile("plain1", plain1);
     const QString enc = MakeFile("encrypted", Pattern(2000, 3));
-    EncryptOutside(enc, Key);
-    const QByteArray encBefore = ReadBytes(enc);
+    EncryptOutside(enc, TheKey);
+    const QByteArray encBefore = ReadFile(enc);
     const QString lck = MakeFile("locked", locked);
     const QString missing = Path("missing");
     const QString p2 = MakeFile("plain2", plain2);
@@ -251,18 +250,18 @@ void TestMainForm::mixedBatch() {
     QCOMPARE(Status(), NoFilePhrase);
     QCOMPARE(Entries(), QStringList{p2});
     QCOMPARE(Form->LoadedCount(), 5);
-    QCOMPARE(ReadBytes(p1).size(), plain1.size() + 20);
-    QVERIFY(ReadBytes(p1).endsWith(Marker));
-    QCOMPARE(ReadBytes(enc), encBefore);
-    QCOMPARE(ReadBytes(lck), locked);
-    QCOMPARE(ReadBytes(p2), plain2);
+    QCOMPARE(ReadFile(p1).size(), plain1.size() + 20);
+    QVERIFY(ReadFile(p1).endsWith(Marker));
+    QCOMPARE(ReadFile(enc), encBefore);
+    QCOMPARE(ReadFile(lck), locked);
+    QCOMPARE(ReadFile(p2), plain2);
 
     // The run after it takes the one entry left and ends normally.
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptedPhrase);
     QVERIFY(Entries().isEmpty());
     QCOMPARE(Form->LoadedCount(), 0);
-    QCOMPARE(ReadBytes(p2).size(), plain2.size() + 20);
+    QCOMPARE(ReadFile(p2).size(), plain2.size() + 20);
 
     // Decrypt everything that exists; the locked file is skipped and stays plain.
     {
@@ -273,21 +272,21 @@ void TestMainForm::mixedBatch() {
     QCOMPARE(Status(), DecryptedPhrase);
     QVERIFY(Entries().isEmpty());
     QCOMPARE(Form->LoadedCount(), 0);
-    QCOMPARE(ReadBytes(p1), plain1);
-    QCOMPARE(ReadBytes(enc), Pattern(2000, 3));
-    QCOMPARE(ReadBytes(lck), locked);
-    QCOMPARE(ReadBytes(p2), plain2);
+    QCOMPARE(ReadFile(p1), plain1);
+    QCOMPARE(ReadFile(enc), Pattern(2000, 3));
+    QCOMPARE(ReadFile(lck), locked);
+    QCOMPARE(ReadFile(p2), plain2);
     QVERIFY(ErrorDisplayTexts.isEmpty());
 
     // The last outcome is what the status line keeps, whatever came before.
-    EncryptOutside(enc, Key);
+    EncryptOutside(enc, TheKey);
     Load({p1, enc});
     Form->EncryptButtonClick();
     QCOMPARE(Status(), AlreadyPhrase);
     Load({enc, p2});
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptedPhrase);
-    QCOMPARE(ReadBytes(enc), encBefore);
+    QCOMPARE(ReadFile(enc), encBefore);
 }
 
 void TestMainForm::earlyStopAndTheRunAfter() {
@@ -304,8 +303,8 @@ void TestMainForm::earlyStopAndTheRunAfter() {
     QCOMPARE(Status(), NoFilePhrase);
     QCOMPARE(Entries(), QStringList{fc});
     QCOMPARE(Form->LoadedCount(), 3);
-    QVERIFY(ReadBytes(fa).endsWith(Marker));
-    QCOMPARE(ReadBytes(fc), c);
+    QVERIFY(ReadFile(fa).endsWith(Marker));
+    QCOMPARE(ReadFile(fc), c);
 
     // Three turns are due but one entry is left: it is processed and the run ends normally.
     QTest::mouseClick(Find<QPushButton>("EncryptButton"), Qt::LeftButton);
@@ -313,24 +312,24 @@ void TestMainForm::earlyStopAndTheRunAfter() {
     QCOMPARE(Status(), EncryptedPhrase);
     QVERIFY(Entries().isEmpty());
     QCOMPARE(Form->LoadedCount(), 0);
-    QVERIFY(ReadBytes(fc).endsWith(Marker));
+    QVERIFY(ReadFile(fc).endsWith(Marker));
 
     // And the next command has nothing to do.
     QTest::mouseClick(Find<QPushButton>("DecryptButton"), Qt::LeftButton);
     QVERIFY(ErrorDisplayTexts.isEmpty());
     QCOMPARE(Status(), EncryptedPhrase);
-    QVERIFY(ReadBytes(fc).endsWith(Marker));
+    QVERIFY(ReadFile(fc).endsWith(Marker));
 
     // The same for Decrypt.
     Load({fa, fb, fc});
     Form->DecryptButtonClick();
     QCOMPARE(Status(), NoFilePhrase);
-    QCOMPARE(ReadBytes(fa), a);
+    QCOMPARE(ReadFile(fa), a);
     QCOMPARE(Form->LoadedCount(), 3);
     Form->DecryptButtonClick();
     QVERIFY(ErrorDisplayTexts.isEmpty());
     QCOMPARE(Status(), DecryptedPhrase);
-    QCOMPARE(ReadBytes(fc), c);
+    QCOMPARE(ReadFile(fc), c);
     QCOMPARE(Form->LoadedCount(), 0);
 }
 
@@ -347,9 +346,9 @@ void TestMainForm::loadingAfterEarlyStopReplacesLeftovers() {
     QCOMPARE(Form->LoadedCount(), 1);
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptedPhrase);
-    QVERIFY(ReadBytes(fd).endsWith(Marker));
-    QCOMPARE(ReadBytes(fa), QByteArray("aaaa"));
-    QCOMPARE(ReadBytes(fc), QByteArray("cccc"));
+    QVERIFY(ReadFile(fd).endsWith(Marker));
+    QCOMPARE(ReadFile(fa), QByteArray("aaaa"));
+    QCOMPARE(ReadFile(fc), QByteArray("cccc"));
 }
 
 void TestMainForm::roundTrip_data() {
@@ -377,18 +376,18 @@ void TestMainForm::roundTrip() {
     Load({first, second});
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptedPhrase);
-    const QByteArray encrypted = ReadBytes(first);
+    const QByteArray encrypted = ReadFile(first);
     QCOMPARE(encrypted.size(), plain.size() + 20);
     QVERIFY(encrypted.endsWith(Marker));
     if (size >= 8)
         QVERIFY(encrypted.left(size) != plain);
-    QCOMPARE(ReadBytes(second), encrypted);
+    QCOMPARE(ReadFile(second), encrypted);
 
     Load({first, second});
     Form->DecryptButtonClick();
     QCOMPARE(Status(), DecryptedPhrase);
-    QCOMPARE(ReadBytes(first), plain);
-    QCOMPARE(ReadBytes(second), plain);
+    QCOMPARE(ReadFile(first), plain);
+    QCOMPARE(ReadFile(second), plain);
     QVERIFY(ErrorDisplayTexts.isEmpty());
 }
 
@@ -446,7 +445,7 @@ void TestMainForm::immediateRepaints() {
         }
         paths.append(MakeFile(name, Pattern(1000, 9)));
         if (files[n] == "e")
-            EncryptOutside(paths.last(), Key);
+            EncryptOutside(paths.last(), TheKey);
     }
     Load(paths);
     SetKeys("key", keys == "same" ? "key" : "KEY");
@@ -548,9 +547,9 @@ void TestMainForm::engineFailureReachesErrorDisplay() {
     QVERIFY(ErrorDisplayTexts[0].endsWith('.'));
     QVERIFY2(ErrorDisplayTexts[0].contains(QFileInfo(file).fileName()), qPrintable(ErrorDisplayTexts[0]));
     // The file in hand is as it was, the first one stays encrypted, the rest waits in the list.
-    QCOMPARE(ReadBytes(file), plain);
-    QVERIFY(ReadBytes(first).endsWith(Marker));
-    QCOMPARE(ReadBytes(after), Pattern(100, 32));
+    QCOMPARE(ReadFile(file), plain);
+    QVERIFY(ReadFile(first).endsWith(Marker));
+    QCOMPARE(ReadFile(after), Pattern(100, 32));
     QCOMPARE(Entries(), QStringList{after});
     QCOMPARE(Form->LoadedCount(), 3);
     QVERIFY(!Form->Unit().CurrentFile.isOpen());
@@ -558,5 +557,5 @@ void TestMainForm::engineFailureReachesErrorDisplay() {
     // The program runs on: the next command works.
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptedPhrase);
-    QVERIFY(ReadBytes(after).endsWith(Marker));
+    QVERIFY(ReadFile(after).endsWith(Marker));
 }

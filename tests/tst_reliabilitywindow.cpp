@@ -7,7 +7,9 @@
 #include "main/mainform.h"
 #include "main/nativepath.h"
 #include "main/topendialog.h"
-#include "tests/support/reliabilitysupport.h"
+#include "tests/support/enginedriver.h"
+#include "tests/support/referencecipher.h"
+#include "tests/support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -28,8 +30,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace reliability;
-using enginetest::Pattern;
+using namespace veltrane::testsupport;
 using veltrane::FileOperation;
 using veltrane::TApplication;
 using veltrane::TMainForm;
@@ -40,24 +41,6 @@ const QString Completed = QStringLiteral("Encryption Complete!") + QString(34, Q
 const QString NoFile = QStringLiteral("No File Chosen");
 const QString CannotOpen = QStringLiteral("One or more files could not be opened and was skipped");
 const QByteArray TheKey("window key");
-
-// Files named by bytes that need not be text.
-bool WriteRaw(const QByteArray& path, const QByteArray& bytes) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const bool ok = fd >= 0 && ::write(fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
-    ::close(fd);
-    return ok;
-}
-
-QByteArray RawBytes(const QByteArray& path) {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    QByteArray bytes;
-    char chunk[4096];
-    for (ssize_t got; fd >= 0 && (got = ::read(fd, chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, got);
-    ::close(fd);
-    return bytes;
-}
 
 } // namespace
 
@@ -95,7 +78,7 @@ private:
     void decrypt() { QTest::mouseClick(find<QPushButton>("DecryptButton"), Qt::LeftButton); }
     QString file(const QString& name, const QByteArray& bytes) const {
         const QString path = m_dir->filePath(name);
-        if (!enginetest::WriteFile(path, bytes))
+        if (!WriteFile(path, bytes))
             qFatal("cannot write %s", qPrintable(path));
         return path;
     }
@@ -165,14 +148,14 @@ void TestReliabilityWindow::badEntryStopsTheRun() {
     QVERIFY(timer.elapsed() < 5000);
     QCOMPARE(status(), NoFile);
     QVERIFY(m_errors.isEmpty());
-    QVERIFY(FileBytes(first) == Encrypted(plain, TheKey));
-    QVERIFY(FileBytes(last) == plain);
+    QVERIFY(ReadFile(first) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(last) == plain);
     QCOMPARE(entries(), 1);
     QVERIFY(!QFileInfo::exists(m_dir->filePath("nowhere")));
 
     encrypt();
     QCOMPARE(status(), Completed);
-    QVERIFY(FileBytes(last) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(last) == Encrypted(plain, TheKey));
 }
 
 // A chosen file whose name is not UTF-8 reaches the window as text with replacement characters.
@@ -184,31 +167,31 @@ void TestReliabilityWindow::nameThatIsNotText() {
     const QByteArray lookAlike = QFile::encodeName(asText);
     QVERIFY(lookAlike != raw);
     const QByteArray plain = Pattern(2000, 2);
-    QVERIFY(WriteRaw(raw, plain));
+    QVERIFY(WriteFile(raw, plain));
 
     load({asText});
     encrypt();
     QCOMPARE(status(), Completed);
-    QVERIFY(RawBytes(raw) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(raw) == Encrypted(plain, TheKey));
     load({asText});
     decrypt();
-    QVERIFY(RawBytes(raw) == plain);
+    QVERIFY(ReadFile(raw) == plain);
 
     // Two names that read alike, and a plain file after them that is still done.
-    QVERIFY(WriteRaw(lookAlike, plain));
+    QVERIFY(WriteFile(lookAlike, plain));
     const QString next = file("after the look-alikes", plain);
     load({asText, next});
     encrypt();
     QCOMPARE(status(), Completed);
-    QVERIFY(RawBytes(raw) == plain);
-    QVERIFY(RawBytes(lookAlike) == plain);
-    QVERIFY(FileBytes(next) == Encrypted(plain, TheKey));
+    QVERIFY(ReadFile(raw) == plain);
+    QVERIFY(ReadFile(lookAlike) == plain);
+    QVERIFY(ReadFile(next) == Encrypted(plain, TheKey));
     load({asText});
     encrypt();
     QCOMPARE(status(), CannotOpen);
     QCOMPARE(entries(), 0);
-    QVERIFY(RawBytes(raw) == plain);
-    QVERIFY(RawBytes(lookAlike) == plain);
+    QVERIFY(ReadFile(raw) == plain);
+    QVERIFY(ReadFile(lookAlike) == plain);
     ::unlink(raw.constData());
     ::unlink(lookAlike.constData());
 }
@@ -220,7 +203,7 @@ void TestReliabilityWindow::namesThatAreNotTextInTheDialog() {
     const QByteArrayList names{base + "name \xff\xfe", QFile::encodeName(QFile::decodeName(base + "name \xff\xfe"))};
     const QByteArray plain = Pattern(2000, 7);
     for (const QByteArray& name : names)
-        QVERIFY(WriteRaw(name, plain));
+        QVERIFY(WriteFile(name, plain));
     const auto choose = [&](int rows) {
         m_form->OpenDialog().setChooser({});
         QTimer::singleShot(0, this, [&, rows] {
@@ -239,12 +222,12 @@ void TestReliabilityWindow::namesThatAreNotTextInTheDialog() {
     choose(1);
     encrypt();
     QCOMPARE(status(), Completed);
-    QCOMPARE(int(RawBytes(names[0]) == plain) + int(RawBytes(names[1]) == plain), 1);
+    QCOMPARE(int(ReadFile(names[0]) == plain) + int(ReadFile(names[1]) == plain), 1);
     choose(2);
     encrypt();
     QCOMPARE(entries(), 0);
     for (const QByteArray& name : names) {
-        QVERIFY(RawBytes(name) == Encrypted(plain, TheKey));
+        QVERIFY(ReadFile(name) == Encrypted(plain, TheKey));
         ::unlink(name.constData());
     }
 }
@@ -298,7 +281,7 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     const QString staged = file("staged", newcomer);
     bool swapped = false;
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t, std::size_t&) {
-        if (operation == FileOperation::Read && !swapped && m_form->Unit().CurrentFileName == NativePath(victim)) {
+        if (operation == FileOperation::Read && !swapped && m_form->Unit().CurrentFileName == QFile::encodeName(victim).toStdString()) {
             swapped = true;
             ::rename(QFile::encodeName(staged).constData(), QFile::encodeName(victim).constData());
         }
@@ -312,8 +295,8 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     QVERIFY2(m_errors[0].endsWith("another program deleted the file; it was not written further, and none of "
                                   "its bytes had been changed."),
              qPrintable(m_errors[0]));
-    QVERIFY(FileBytes(victim) == newcomer);
-    QVERIFY(FileBytes(next) == plain);
+    QVERIFY(ReadFile(victim) == newcomer);
+    QVERIFY(ReadFile(next) == plain);
     QCOMPARE(entries(), 1);
 }
 
@@ -337,7 +320,7 @@ void TestReliabilityWindow::writeFailsMidPass() {
     const QString last = file("last", start(small));
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
         return operation == FileOperation::Write && position == 2 * 65536 &&
-                       m_form->Unit().CurrentFileName == NativePath(failing)
+                       m_form->Unit().CurrentFileName == QFile::encodeName(failing).toStdString()
                    ? EIO
                    : 0;
     });
@@ -348,13 +331,13 @@ void TestReliabilityWindow::writeFailsMidPass() {
     QVERIFY2(m_errors[0].endsWith("input/output error; the file was restored."), qPrintable(m_errors[0]));
     QCOMPARE(m_sceneAtError, decrypting ? QStringLiteral("Decryption Stopped!, gauge hidden at 0")
                                         : QStringLiteral("Encryption Stopped!, gauge hidden at 0"));
-    QVERIFY(FileBytes(first) == done(small));
-    QVERIFY(FileBytes(failing) == start(large));
-    QVERIFY(FileBytes(last) == start(small));
+    QVERIFY(ReadFile(first) == done(small));
+    QVERIFY(ReadFile(failing) == start(large));
+    QVERIFY(ReadFile(last) == start(small));
     QCOMPARE(entries(), 1);
 
     decrypting ? decrypt() : encrypt();
-    QVERIFY(FileBytes(last) == done(small));
+    QVERIFY(ReadFile(last) == done(small));
     QCOMPARE(m_errors.size(), 1);
 }
 
@@ -383,7 +366,7 @@ void TestReliabilityWindow::interruptedEarlier() {
     const QString path = file(QStringLiteral("report.bin"), decrypting ? Encrypted(plain, TheKey) : plain);
     QCOMPARE(RunInChild([&] {
                  veltrane::EngineUnit unit;
-                 unit.KeyText = enginetest::Key(TheKey);
+                 unit.KeyText = Key(TheKey);
                  KillingDisplay display(6);
                  RunOne(unit, decrypting ? Command::Decrypt : Command::Encrypt, path, {}, &display);
              }),
@@ -397,20 +380,20 @@ void TestReliabilityWindow::interruptedEarlier() {
                  .match(status())
                  .hasMatch(),
              qPrintable(status()));
-    const QByteArray left = FileBytes(path);
+    const QByteArray left = ReadFile(path);
     find<QLineEdit>("KeyBox")->setText(QStringLiteral("other key"));
     find<QLineEdit>("VKeyBox")->setText(QStringLiteral("other key"));
     load({path});
     thenEncrypt ? encrypt() : decrypt();
     QCOMPARE(status(), QStringLiteral("One or more files had an invalid key and was skipped"));
-    QVERIFY(FileBytes(path) == left);
+    QVERIFY(ReadFile(path) == left);
 
     find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
     find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(TheKey));
     load({path});
     thenEncrypt ? encrypt() : decrypt();
     QCOMPARE(status(), phrase);
-    QVERIFY(FileBytes(path) == (thenEncrypt ? Encrypted(plain, TheKey) : plain));
+    QVERIFY(ReadFile(path) == (thenEncrypt ? Encrypted(plain, TheKey) : plain));
     QVERIFY(m_errors.isEmpty());
     m_form = std::make_unique<TMainForm>();
     QCOMPARE(status(), TMainForm::WelcomeText);
@@ -444,8 +427,8 @@ void TestReliabilityWindow::signalDuringRun() {
         decrypting ? decrypt() : encrypt();
     });
     QCOMPARE(ended, signal);
-    QVERIFY(FileBytes(first) == start);
-    QVERIFY(FileBytes(second) == start);
+    QVERIFY(ReadFile(first) == start);
+    QVERIFY(ReadFile(second) == start);
 }
 
 // A long list through the window: every file done, the list drained, the count reset.
@@ -463,7 +446,7 @@ void TestReliabilityWindow::manyFiles() {
     QCOMPARE(entries(), 0);
     QCOMPARE(m_form->LoadedCount(), 0);
     for (int n = 0; n < Count; ++n)
-        QVERIFY(FileBytes(paths[n]) == Encrypted(Pattern(n % 100 + 1, std::uint32_t(n)), TheKey));
+        QVERIFY(ReadFile(paths[n]) == Encrypted(Pattern(n % 100 + 1, std::uint32_t(n)), TheKey));
 }
 
 int main(int argc, char* argv[]) {

@@ -1,0 +1,114 @@
+#include "tests/support/enginedriver.h"
+
+#include "main/engine/blockpass.h"
+#include "main/engine/engineerror.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace veltrane::testsupport {
+
+QString OutcomeWords(FileOutcome outcome) {
+    switch (outcome) {
+    case FileOutcome::Encrypted:
+        return QStringLiteral("encrypted");
+    case FileOutcome::Decrypted:
+        return QStringLiteral("decrypted");
+    case FileOutcome::AlreadyEncrypted:
+        return QStringLiteral("already encrypted");
+    case FileOutcome::NotEncrypted:
+        return QStringLiteral("not encrypted");
+    case FileOutcome::InvalidKey:
+        return QStringLiteral("invalid key");
+    case FileOutcome::CannotOpen:
+        return QStringLiteral("cannot open");
+    }
+    return QStringLiteral("?");
+}
+
+QString RecoveryWords(Recovery recovery) {
+    switch (recovery) {
+    case Recovery::None:
+        return {};
+    case Recovery::FinishedEncryption:
+        return QStringLiteral(" (finished an interrupted encryption)");
+    case Recovery::UndidEncryption:
+        return QStringLiteral(" (undid an interrupted encryption)");
+    case Recovery::FinishedDecryption:
+        return QStringLiteral(" (finished an interrupted decryption)");
+    case Recovery::UndidDecryption:
+        return QStringLiteral(" (undid an interrupted decryption)");
+    }
+    return QStringLiteral(" (?)");
+}
+
+FileOutcome RunSequence(Command command, EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
+    return command == Command::Encrypt ? EncryptCurrentFile(unit, pass, afterPass)
+                                       : DecryptCurrentFile(unit, pass, afterPass);
+}
+
+FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const Interference& interference,
+                  ProgressDisplay* display) {
+    unit.CurrentFileName = QFile::encodeName(path).toStdString();
+    unit.CurrentFile.SetFaultHook(interference.Hook);
+    const auto pass = [&] {
+        if (interference.BeforePass)
+            interference.BeforePass();
+        return RunBlockPass(unit, display);
+    };
+    const auto afterPass = [&] {
+        if (interference.AfterPass)
+            interference.AfterPass();
+    };
+    FileResult result;
+    try {
+        const FileOutcome outcome = RunSequence(command, unit, pass, afterPass);
+        result.Outcome = OutcomeWords(outcome) + RecoveryWords(unit.LastRecovery);
+    } catch (const EngineError& failure) {
+        result.Outcome = QStringLiteral("failed");
+        result.Message = QString::fromStdString(failure.what());
+    }
+    unit.CurrentFile.SetFaultHook({});
+    return result;
+}
+
+int RunInChild(const std::function<void()>& work) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        work();
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+void KillingDisplay::SetProgress(int) {
+    if (++m_blocks == m_killAtBlock)
+        ::raise(SIGKILL);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = m_saved;
+    limited.rlim_cur = bytes;
+    m_active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_oldHandler);
+}
+
+} // namespace veltrane::testsupport
