@@ -35,6 +35,10 @@ using veltrane::TMainForm;
 
 namespace {
 
+// The hint timings as the design gives them: the pause before a hint, and how long it shows.
+constexpr int HintPause = 500;
+constexpr int HintHidePause = 2500;
+
 TApplication& App() {
     return *static_cast<TApplication*>(QCoreApplication::instance());
 }
@@ -182,7 +186,7 @@ void TestApp::hintShownOnlyForHintedControls() {
 
     QLabel* popup = App().Hints().popup();
     if (hint.isEmpty()) {
-        QTest::qWait(THintManager::HintPause + 200);
+        QTest::qWait(HintPause + 200);
         QVERIFY(!popup->isVisible());
         return;
     }
@@ -209,7 +213,7 @@ void TestApp::hintTimingAndCancelling() {
 
     // The first hint takes the full pause: timers never fire early.
     PointAt(encrypt);
-    QTest::qWait(THintManager::HintPause - 150);
+    QTest::qWait(HintPause - 150);
     QVERIFY(!popup->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible(), 2000);
 
@@ -217,13 +221,13 @@ void TestApp::hintTimingAndCancelling() {
     PointAt(keyBox);
     QVERIFY(!popup->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible() && popup->text().startsWith("Type a keyword"),
-                             THintManager::HintPause - 150);
+                             HintPause - 150);
 
     // A key hides it and cancels the hint state: the next one takes the full pause again.
     QTest::keyClick(m_form.get(), Qt::Key_Shift);
     QVERIFY(!popup->isVisible());
     PointAt(verifyBox);
-    QTest::qWait(THintManager::HintPause - 150);
+    QTest::qWait(HintPause - 150);
     QVERIFY(!popup->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible(), 2000);
 
@@ -242,9 +246,9 @@ void TestApp::hintHiddenAfterDisplayTime() {
     ShowHideClock clock(popup);
     PointAt(m_form->findChild<QWidget*>("Image2"));
     QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible(), 2000);
-    QTRY_VERIFY_WITH_TIMEOUT(!popup->isVisible(), THintManager::HintHidePause + 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!popup->isVisible(), HintHidePause + 3000);
     QVERIFY(clock.ShownAt >= 0 && clock.HiddenAt >= 0);
-    QVERIFY2(clock.HiddenAt - clock.ShownAt >= THintManager::HintHidePause,
+    QVERIFY2(clock.HiddenAt - clock.ShownAt >= HintHidePause,
              qPrintable(QString::number(clock.HiddenAt - clock.ShownAt)));
 }
 

@@ -176,7 +176,7 @@ void TestMainForm::captionsAndColours_data() {
     QTest::newRow("LabelTitle") << "Veltrane!" << windowText << Red << 35 << true << true;
     QTest::newRow("SatusBox") << "Status Box" << windowText << Yellow << 13 << true << false;
     QTest::newRow("GroupBox1") << "Loaded Files" << windowText << Yellow << 13 << true << false;
-    QTest::newRow("StatusText") << TMainForm::WelcomeText << windowText << Red << 16 << true << false;
+    QTest::newRow("StatusText") << WelcomeText << windowText << Red << 16 << true << false;
     QTest::newRow("EncryptButton") << "&Encrypt" << int(QPalette::ButtonText) << Red << 16 << true << false;
     QTest::newRow("DecryptButton") << "&Decrypt" << int(QPalette::ButtonText) << Black << 16 << true << false;
     QTest::newRow("KeyBox") << "" << int(QPalette::Text) << Red << 11 << false << false;
@@ -210,7 +210,7 @@ void TestMainForm::stateAtStart() {
     QVERIFY(Find<QLineEdit>("VKeyBox")->text().isEmpty());
     QCOMPARE(Find<QListWidget>("FileList")->count(), 0);
     QCOMPARE(Form->LoadedCount(), 0);
-    QCOMPARE(Status(), TMainForm::WelcomeText);
+    QCOMPARE(Status(), WelcomeText);
     auto* gauge = Find<veltrane::TGauge>("PercentDoneGauge");
     QVERIFY(!gauge->isVisible());
     QCOMPARE(gauge->Progress(), 0);
@@ -393,7 +393,7 @@ void TestMainForm::loading() {
     QCOMPARE(Entries(), expected);
     QCOMPARE(Form->LoadedCount(), static_cast<int>(entries.size()));
     // Loading never touches the status line.
-    QCOMPARE(Status(), TMainForm::WelcomeText);
+    QCOMPARE(Status(), WelcomeText);
 }
 
 void TestMainForm::loadingPrefillsFirstFileOfPreviousChoice() {
@@ -583,7 +583,7 @@ void TestMainForm::accessibleNamesAndRoles_data() {
                               << "This tells you what files are ready to be encrypted or decrypted" << true << none;
     QTest::newRow("GroupBox1") << int(QAccessible::Grouping) << "Loaded Files" << none << false << none;
     QTest::newRow("SatusBox") << int(QAccessible::Grouping) << "Status Box" << none << false << none;
-    QTest::newRow("StatusText") << text << TMainForm::WelcomeText << "How the last command went" << false << "SatusBox";
+    QTest::newRow("StatusText") << text << WelcomeText << "How the last command went" << false << "SatusBox";
     QTest::newRow("PercentDoneGauge") << int(QAccessible::ProgressBar) << "Percent done"
                                       << "How far the file in hand has got" << false << none;
 }

@@ -20,18 +20,6 @@ using veltrane::TMainForm;
 
 namespace {
 
-const QString EncryptingPhrase = QStringLiteral("Encrypting...") + QString(61, QLatin1Char(' '));
-const QString EncryptedPhrase = QStringLiteral("Encryption Complete!") + QString(34, QLatin1Char(' '));
-const QString DecryptingPhrase = QStringLiteral("Decrypting") + QString(42, QLatin1Char('.'));
-const QString DecryptedPhrase = QStringLiteral("Decryption Complete!") + QString(34, QLatin1Char(' '));
-const QString KeysPhrase = QStringLiteral("Keys were not the same or left blank");
-const QString NoFilePhrase = QStringLiteral("No File Chosen");
-const QString AlreadyPhrase = QStringLiteral("One or more files had already been encrypted and was skipped");
-const QString NotEncryptedPhrase =
-    QStringLiteral("One or more files was not a Veltrane encrypted file and was skipped");
-const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
-const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
-
 const QByteArray TheKey("key");
 
 // Records what a control showed each time it was painted.
@@ -127,7 +115,7 @@ void TestMainForm::keyCheck() {
 void TestMainForm::noFilesLoaded() {
     SetKeys("key", "key");
     Form->DecryptButtonClick();
-    QCOMPARE(Status(), TMainForm::WelcomeText);
+    QCOMPARE(Status(), WelcomeText);
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptingPhrase);
     QCOMPARE(Status().size(), 74);

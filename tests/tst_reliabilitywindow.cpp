@@ -10,6 +10,7 @@
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/windowtexts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -37,9 +38,6 @@ using veltrane::TMainForm;
 
 namespace {
 
-const QString Completed = QStringLiteral("Encryption Complete!") + QString(34, QLatin1Char(' '));
-const QString NoFile = QStringLiteral("No File Chosen");
-const QString CannotOpen = QStringLiteral("One or more files could not be opened and was skipped");
 const QByteArray TheKey("window key");
 
 } // namespace
@@ -146,7 +144,7 @@ void TestReliabilityWindow::badEntryStopsTheRun() {
     timer.start();
     encrypt();
     QVERIFY(timer.elapsed() < 5000);
-    QCOMPARE(status(), NoFile);
+    QCOMPARE(status(), NoFilePhrase);
     QVERIFY(m_errors.isEmpty());
     QVERIFY(ReadFile(first) == Encrypted(plain, TheKey));
     QVERIFY(ReadFile(last) == plain);
@@ -154,7 +152,7 @@ void TestReliabilityWindow::badEntryStopsTheRun() {
     QVERIFY(!QFileInfo::exists(m_dir->filePath("nowhere")));
 
     encrypt();
-    QCOMPARE(status(), Completed);
+    QCOMPARE(status(), EncryptedPhrase);
     QVERIFY(ReadFile(last) == Encrypted(plain, TheKey));
 }
 
@@ -171,7 +169,7 @@ void TestReliabilityWindow::nameThatIsNotText() {
 
     load({asText});
     encrypt();
-    QCOMPARE(status(), Completed);
+    QCOMPARE(status(), EncryptedPhrase);
     QVERIFY(ReadFile(raw) == Encrypted(plain, TheKey));
     load({asText});
     decrypt();
@@ -182,13 +180,13 @@ void TestReliabilityWindow::nameThatIsNotText() {
     const QString next = file("after the look-alikes", plain);
     load({asText, next});
     encrypt();
-    QCOMPARE(status(), Completed);
+    QCOMPARE(status(), EncryptedPhrase);
     QVERIFY(ReadFile(raw) == plain);
     QVERIFY(ReadFile(lookAlike) == plain);
     QVERIFY(ReadFile(next) == Encrypted(plain, TheKey));
     load({asText});
     encrypt();
-    QCOMPARE(status(), CannotOpen);
+    QCOMPARE(status(), CannotOpenPhrase);
     QCOMPARE(entries(), 0);
     QVERIFY(ReadFile(raw) == plain);
     QVERIFY(ReadFile(lookAlike) == plain);
@@ -221,7 +219,7 @@ void TestReliabilityWindow::namesThatAreNotTextInTheDialog() {
     };
     choose(1);
     encrypt();
-    QCOMPARE(status(), Completed);
+    QCOMPARE(status(), EncryptedPhrase);
     QCOMPARE(int(ReadFile(names[0]) == plain) + int(ReadFile(names[1]) == plain), 1);
     choose(2);
     encrypt();
@@ -385,7 +383,7 @@ void TestReliabilityWindow::interruptedEarlier() {
     find<QLineEdit>("VKeyBox")->setText(QStringLiteral("other key"));
     load({path});
     thenEncrypt ? encrypt() : decrypt();
-    QCOMPARE(status(), QStringLiteral("One or more files had an invalid key and was skipped"));
+    QCOMPARE(status(), InvalidKeyPhrase);
     QVERIFY(ReadFile(path) == left);
 
     find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
@@ -396,7 +394,7 @@ void TestReliabilityWindow::interruptedEarlier() {
     QVERIFY(ReadFile(path) == (thenEncrypt ? Encrypted(plain, TheKey) : plain));
     QVERIFY(m_errors.isEmpty());
     m_form = std::make_unique<TMainForm>();
-    QCOMPARE(status(), TMainForm::WelcomeText);
+    QCOMPARE(status(), WelcomeText);
 }
 
 void TestReliabilityWindow::signalDuringRun_data() {
@@ -442,7 +440,7 @@ void TestReliabilityWindow::manyFiles() {
     timer.start();
     encrypt();
     qInfo("encrypting %d files through the window: %lld ms", Count, timer.elapsed());
-    QCOMPARE(status(), Completed);
+    QCOMPARE(status(), EncryptedPhrase);
     QCOMPARE(entries(), 0);
     QCOMPARE(m_form->LoadedCount(), 0);
     for (int n = 0; n < Count; ++n)
