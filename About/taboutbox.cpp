@@ -1,6 +1,7 @@
 #include "About/taboutbox.h"
 
 #include "resources/bringtofront.h"
+#include "resources/colours.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
 #include "resources/windowaccessible.h"
@@ -15,25 +16,23 @@
 
 #include <algorithm>
 
+namespace veltrane {
+
 namespace {
 
 constexpr QSize ClientSize(321, 225);
 
-const QColor Black(0, 0, 0);
-const QColor Red(255, 0, 0);
-const QColor Yellow(255, 255, 0);
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, int pixelSize,
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, int pixelSize,
                   const QColor& colour) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
-    label->setFont(veltrane::SerifFont(pixelSize, {.bold = true, .italic = true}));
+    label->setFont(SerifFont(pixelSize, {.bold = true, .italic = true}));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Opaque: Label1 lies over the emblem's right edge and must hide it.
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, Black);
+    palette.setColor(QPalette::Window, colours::Black);
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
     return label;
@@ -46,14 +45,14 @@ TAboutBox::TAboutBox(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     // A dialog to a screen reader, which reads it out whole when it appears; set first, before anything tells a
     // reader of the window.
-    veltrane::SetWindowRole(*this, QAccessible::Dialog);
+    SetWindowRole(*this, QAccessible::Dialog);
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("About Veltrane"));
     setFixedSize(ClientSize);
-    setFont(veltrane::SansFont(11));
+    setFont(SansFont(11));
     setAutoFillBackground(true);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Black);
+    palette.setColor(QPalette::Window, colours::Black);
     setPalette(palette);
 
     Panel1 = new QFrame(this);
@@ -63,7 +62,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     Panel1->setLineWidth(1);
     Panel1->setAutoFillBackground(true);
     QPalette panelPalette = Panel1->palette();
-    panelPalette.setColor(QPalette::Window, Black);
+    panelPalette.setColor(QPalette::Window, colours::Black);
     panelPalette.setColor(QPalette::Light, QColor(255, 255, 255));
     panelPalette.setColor(QPalette::Dark, QColor(128, 128, 128));
     Panel1->setPalette(panelPalette);
@@ -83,16 +82,16 @@ TAboutBox::TAboutBox(QWidget* parent)
     Image1->setGeometry(8, 8, 113, 97);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Drawn unscaled: the bitmap is two columns wider than its box and simply loses them.
-    Image1->setPixmap(veltrane::Picture(QStringLiteral("emblem"), devicePixelRatioF()));
+    Image1->setPixmap(Picture(QStringLiteral("emblem"), devicePixelRatioF()));
     Image1->setToolTip(QStringLiteral("This symbol means infinity"));
     // What a screen reader says of the picture and the button.
     Image1->setAccessibleName(QStringLiteral("Emblem"));
     Image1->setAccessibleDescription(Image1->toolTip());
 
-    Label1 = makeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, Red);
-    Label2 = makeLabel(Panel1, "Label2", QStringLiteral("Version 1.01"), QRect(152, 56, 84, 19), 16, Yellow);
+    Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, colours::Red);
+    Label2 = MakeLabel(Panel1, "Label2", QStringLiteral("Version 1.01"), QRect(152, 56, 84, 19), 16, colours::Yellow);
     Label3 =
-        makeLabel(Panel1, "Label3", QStringLiteral("(c) 2026 The Veltrane team"), QRect(56, 144, 214, 19), 16, Yellow);
+        MakeLabel(Panel1, "Label3", QStringLiteral("(c) 2026 The Veltrane team"), QRect(56, 144, 214, 19), 16, colours::Yellow);
 
     OKButton->setFocus();
 }
@@ -102,39 +101,23 @@ QPoint TAboutBox::CentredPosition(QSize screen, QSize window) {
 }
 
 void TAboutBox::ShowWindow() {
-    const bool first = !placed_;
-    placed_ = true;
+    const bool first = !m_placed;
+    m_placed = true;
     if (first)
-        centre();
-    veltrane::BringToFront(*this);
+        Centre();
+    BringToFront(*this);
     OKButton->setFocus();
-    if (first) {
-        centrePending_ = true;
-        centreByFrame();
-    }
+    // The outer size counts the frame, which the window system may report only once it has framed the
+    // window: centre again as soon as it is known.
+    if (first)
+        WhenFramed(*this, [this] { Centre(); });
 }
 
-void TAboutBox::centre() {
+void TAboutBox::Centre() {
     if (const QScreen* where = screen()) {
         const QRect area = where->geometry();
         move(area.topLeft() + CentredPosition(area.size(), frameGeometry().size()));
     }
-}
-
-void TAboutBox::centreByFrame() {
-    // The outer size counts the frame, which the window system may report only once it has framed the window:
-    // centre again as soon as it is known.
-    if (frameGeometry() == geometry())
-        return;
-    centrePending_ = false;
-    centre();
-}
-
-bool TAboutBox::event(QEvent* event) {
-    const bool handled = QWidget::event(event);
-    if (centrePending_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
-        centreByFrame();
-    return handled;
 }
 
 void TAboutBox::OKButtonClick() {
@@ -155,3 +138,5 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
     }
 }
+
+} // namespace veltrane

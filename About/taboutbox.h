@@ -10,6 +10,8 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
+namespace veltrane {
+
 class TAboutBox : public QWidget {
     Q_OBJECT
 
@@ -35,13 +37,12 @@ public:
     QLabel* Label3 = nullptr;
 
 protected:
-    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void centre();
-    void centreByFrame();
+    void Centre();
 
-    bool placed_ = false;
-    bool centrePending_ = false;
+    bool m_placed = false;
 };
+
+} // namespace veltrane

@@ -1,12 +1,12 @@
 #include "help/thelpform.h"
 
 #include "resources/bringtofront.h"
+#include "resources/colours.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
 #include "resources/windowaccessible.h"
 
-#include <QEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QPalette>
@@ -17,38 +17,36 @@
 
 #include <algorithm>
 
+namespace veltrane {
+
 namespace {
 
 // Designed outer size and first position of the window, frame included.
 constexpr QSize OuterSize(632, 413);
 constexpr QPoint FirstPosition(-1, 36);
 
-const QColor Black(0, 0, 0);
-const QColor Red(255, 0, 0);
-const QColor Yellow(255, 255, 0);
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(geometry);
-    label->setFont(veltrane::SerifFont(16, {.bold = true}));
+    label->setFont(SerifFont(16, {.bold = true}));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The designed width was the caption's extent in the original face; where ours runs a few pixels wider the
     // label grows to the right rather than cut off the caption's end.
     label->resize(std::max(geometry.width(), label->sizeHint().width()), geometry.height());
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, Black);
-    palette.setColor(QPalette::WindowText, Yellow);
+    palette.setColor(QPalette::Window, colours::Black);
+    palette.setColor(QPalette::WindowText, colours::Yellow);
     label->setPalette(palette);
     return label;
 }
 
-QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* memo = new QPlainTextEdit(parent);
     memo->setObjectName(QString::fromLatin1(name));
     memo->setGeometry(geometry);
-    memo->setFont(veltrane::SerifFont(13));
+    memo->setFont(SerifFont(13));
     memo->setFrameShape(QFrame::NoFrame);
     memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memo->setWordWrapMode(QTextOption::WordWrap);
@@ -60,9 +58,9 @@ QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text,
     memo->document()->setDocumentMargin(0);
     QPalette palette = memo->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        palette.setColor(group, QPalette::Base, Black);
-        palette.setColor(group, QPalette::Window, Black);
-        palette.setColor(group, QPalette::Text, Red);
+        palette.setColor(group, QPalette::Base, colours::Black);
+        palette.setColor(group, QPalette::Window, colours::Black);
+        palette.setColor(group, QPalette::Text, colours::Red);
     }
     memo->setPalette(palette);
     memo->setPlainText(text);
@@ -73,28 +71,28 @@ QPlainTextEdit* makeMemo(QWidget* parent, const char* name, const QString& text,
 
 THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     // A window to a screen reader, not a filler; set first, before anything tells a reader of the window.
-    veltrane::SetWindowRole(*this, QAccessible::Window);
+    SetWindowRole(*this, QAccessible::Window);
     setObjectName(QStringLiteral("HelpForm"));
     setWindowTitle(QStringLiteral("Help!"));
-    setWindowIcon(veltrane::ProgramIcon());
+    setWindowIcon(ProgramIcon());
     setAutoFillBackground(true);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Black);
+    palette.setColor(QPalette::Window, colours::Black);
     setPalette(palette);
 
-    Label1 = makeLabel(this, "Label1", QStringLiteral("Walkthrough:"), QRect(0, 0, 92, 19));
-    Memo1 = makeMemo(this, "Memo1", WalkthroughText(), QRect(0, 24, 281, 353));
-    Label2 = makeLabel(this, "Label2", QStringLiteral("Info:"), QRect(288, 0, 32, 19));
-    Memo2 = makeMemo(this, "Memo2", InfoText(), QRect(304, 24, 313, 329));
+    Label1 = MakeLabel(this, "Label1", QStringLiteral("Walkthrough:"), QRect(0, 0, 92, 19));
+    Memo1 = MakeMemo(this, "Memo1", WalkthroughText(), QRect(0, 24, 281, 353));
+    Label2 = MakeLabel(this, "Label2", QStringLiteral("Info:"), QRect(288, 0, 32, 19));
+    Memo2 = MakeMemo(this, "Memo2", InfoText(), QRect(304, 24, 313, 329));
 
     Button1 = new QPushButton(QStringLiteral("&Adios"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(520, 344, 97, 33);
-    Button1->setFont(veltrane::SerifFont(16, {.bold = true}));
+    Button1->setFont(SerifFont(16, {.bold = true}));
     QPalette buttonPalette = Button1->palette();
-    buttonPalette.setColor(QPalette::ButtonText, Black);
+    buttonPalette.setColor(QPalette::ButtonText, colours::Black);
     Button1->setPalette(buttonPalette);
-    (new veltrane::FocusedButtonKeys(this))->Add(Button1, Qt::Key_A);
+    (new FocusedButtonKeys(this))->Add(Button1, Qt::Key_A);
     connect(Button1, &QPushButton::clicked, this, &THelpForm::Button1Click);
 
     // What a screen reader says of the controls: each text box is named by the label above it.
@@ -116,35 +114,19 @@ THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void THelpForm::ShowWindow() {
-    const bool first = !placed_;
+    const bool first = !m_placed;
     if (first) {
         move(FirstPosition);
-        placed_ = true;
+        m_placed = true;
     }
-    veltrane::BringToFront(*this);
-    if (first) {
-        fitOuterPending_ = true;
-        fitOuterSize();
-    }
+    BringToFront(*this);
+    if (first)
+        WhenFramed(*this, [this] { FitOuterSize(); });
 }
 
-void THelpForm::fitOuterSize() {
-    // The frame is the window system's: some report it as soon as the window is shown, others only once their
-    // frame is built around it. Whenever it first shows up, take it off the client so that the outer size is the
-    // designed one.
-    const QRect outer = frameGeometry();
-    const QRect client = geometry();
-    if (outer == client)
-        return;
-    fitOuterPending_ = false;
-    resize(OuterSize - (outer.size() - client.size()));
-}
-
-bool THelpForm::event(QEvent* event) {
-    const bool handled = QWidget::event(event);
-    if (fitOuterPending_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
-        fitOuterSize();
-    return handled;
+void THelpForm::FitOuterSize() {
+    // The frame is the window system's: take it off the client so that the outer size is the designed one.
+    resize(OuterSize - (frameGeometry().size() - geometry().size()));
 }
 
 void THelpForm::Button1Click() {
@@ -201,3 +183,5 @@ QString THelpForm::InfoText() {
     };
     return lines.join(QLatin1Char('\n'));
 }
+
+} // namespace veltrane

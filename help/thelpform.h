@@ -8,6 +8,8 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace veltrane {
+
 class THelpForm : public QWidget {
     Q_OBJECT
 
@@ -31,12 +33,10 @@ public:
     QPlainTextEdit* Memo2 = nullptr;
     QPushButton* Button1 = nullptr;
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
-    void fitOuterSize();
+    void FitOuterSize();
 
-    bool placed_ = false;
-    bool fitOuterPending_ = false;
+    bool m_placed = false;
 };
+
+} // namespace veltrane

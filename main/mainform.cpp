@@ -8,6 +8,7 @@
 #include "main/passwordstarstyle.h"
 #include "main/timage.h"
 #include "main/topendialog.h"
+#include "resources/colours.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
@@ -39,10 +40,6 @@ const QString TMainForm::WelcomeText =
 
 namespace {
 
-const QColor Black(0x00, 0x00, 0x00);
-const QColor Red(0xFF, 0x00, 0x00);
-const QColor Yellow(0xFF, 0xFF, 0x00);
-
 // The designed client area; the menu bar sits above it.
 constexpr int ClientWidth = 640;
 constexpr int ClientHeight = 405;
@@ -66,7 +63,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
     label->setGeometry(geometry);
     label->setFont(SerifFont(16, {.bold = true}));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    SetColours(label, Red, Black);
+    SetColours(label, colours::Red, colours::Black);
     return label;
 }
 
@@ -85,8 +82,8 @@ QLineEdit* MakeKeyBox(QWidget* parent, const char* name, const QRect& geometry, 
     // Only the text and its field are coloured; the frame keeps the style's own shades, which
     // would vanish if derived from a black window colour.
     QPalette palette = box->palette();
-    palette.setColor(QPalette::Text, Red);
-    palette.setColor(QPalette::Base, Black);
+    palette.setColor(QPalette::Text, colours::Red);
+    palette.setColor(QPalette::Base, colours::Black);
     palette.setColor(QPalette::Window, QApplication::palette().color(QPalette::Window));
     box->setPalette(palette);
     return box;
@@ -114,7 +111,7 @@ QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const QString& captio
     box->setGeometry(geometry);
     box->setFont(SerifFont(13, {.bold = true}));
     box->setFlat(false);
-    SetColours(box, Yellow, Black);
+    SetColours(box, colours::Yellow, colours::Black);
     return box;
 }
 
@@ -199,7 +196,7 @@ void TMainForm::CreateMenu() {
 void TMainForm::CreateControls() {
     ClientArea = new QWidget(this);
     ClientArea->setObjectName(QStringLiteral("ClientArea"));
-    SetColours(ClientArea, Red, Black);
+    SetColours(ClientArea, colours::Red, colours::Black);
     setCentralWidget(ClientArea);
     ClientArea->resize(ClientWidth, ClientHeight);
     ClientArea->installEventFilter(this);
@@ -215,24 +212,24 @@ void TMainForm::CreateControls() {
     Image2 = MakePicture(ClientArea, "Image2", QStringLiteral("stop32"), {192, 64, 33, 33});
     KeyBox = MakeKeyBox(ClientArea, "KeyBox", {72, 112, 153, 22}, m_keyBoxStyle);
     VKeyBox = MakeKeyBox(ClientArea, "VKeyBox", {72, 136, 153, 22}, m_keyBoxStyle);
-    EncryptButton = MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, Red);
+    EncryptButton = MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, colours::Red);
 
     TopPanel = new QFrame(ClientArea);
     TopPanel->setObjectName(QStringLiteral("TopPanel"));
     // A raised outer and a raised inner bevel of one pixel each.
     TopPanel->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
-    SetColours(TopPanel, Red, Black);
+    SetColours(TopPanel, colours::Red, colours::Black);
 
     LabelTitle = new QLabel(QStringLiteral("Veltrane!"), TopPanel);
     LabelTitle->setObjectName(QStringLiteral("LabelTitle"));
     LabelTitle->setFont(SerifFont(35, {.bold = true, .italic = true}));
     LabelTitle->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    SetColours(LabelTitle, Red, Black);
+    SetColours(LabelTitle, colours::Red, colours::Black);
 
     Panel1 = new QFrame(ClientArea);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::NoFrame);
-    SetColours(Panel1, Red, Black);
+    SetColours(Panel1, colours::Red, colours::Black);
 
     Image1 = MakePicture(Panel1, "Image1", QStringLiteral("emblem"), {16, 8, 113, 97});
 
@@ -263,9 +260,9 @@ void TMainForm::CreateControls() {
     // The layout done before each immediate repaint of a run covers the first rows only, not all of a
     // long queue once per file; the event loop lays out the rest.
     FileList->setLayoutMode(QListView::Batched);
-    SetColours(FileList, Red, Black);
+    SetColours(FileList, colours::Red, colours::Black);
 
-    DecryptButton = MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, Black);
+    DecryptButton = MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, colours::Black);
 
     m_openDialog = new TOpenDialog(this);
 

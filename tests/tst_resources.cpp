@@ -8,7 +8,7 @@
 #include <QSet>
 #include <QTest>
 
-class TstResources : public QObject {
+class TestResources : public QObject {
     Q_OBJECT
 
 private slots:
@@ -20,7 +20,7 @@ private slots:
     void pictureForDensity();
 };
 
-void TstResources::pictures_data() {
+void TestResources::pictures_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("maxColours");
@@ -38,7 +38,7 @@ void TstResources::pictures_data() {
     QTest::newRow("stop 16 2x") << "stop16@2x" << QSize(32, 32) << 16;
 }
 
-void TstResources::pictures() {
+void TestResources::pictures() {
     QFETCH(QString, name);
     QFETCH(QSize, size);
     QFETCH(int, maxColours);
@@ -59,7 +59,7 @@ void TstResources::pictures() {
     QVERIFY(used.size() > 2);
 }
 
-void TstResources::brushCharacterIsRedOnBlack_data() {
+void TestResources::brushCharacterIsRedOnBlack_data() {
     QTest::addColumn<QString>("name");
     QTest::newRow("emblem") << "emblem";
     QTest::newRow("program icon") << "veltrane32";
@@ -67,7 +67,7 @@ void TstResources::brushCharacterIsRedOnBlack_data() {
     QTest::newRow("program icon 2x") << "veltrane32@2x";
 }
 
-void TstResources::brushCharacterIsRedOnBlack() {
+void TestResources::brushCharacterIsRedOnBlack() {
     QFETCH(QString, name);
     const QImage image = QImage(QStringLiteral(":/images/%1.png").arg(name)).convertToFormat(QImage::Format_ARGB32);
     QVERIFY(!image.isNull());
@@ -92,7 +92,7 @@ void TstResources::brushCharacterIsRedOnBlack() {
     QVERIFY(red > area / 8);
 }
 
-void TstResources::pictureForDensity_data() {
+void TestResources::pictureForDensity_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<double>("ratio");
     QTest::addColumn<QString>("file"); // the file whose pixels it must be, or empty when scaled to size
@@ -105,7 +105,7 @@ void TstResources::pictureForDensity_data() {
 
 // A picture keeps its designed size in device-independent pixels at every density; at 2 it is the
 // picture painted at twice the size, not the small one blown up.
-void TstResources::pictureForDensity() {
+void TestResources::pictureForDensity() {
     QFETCH(QString, name);
     QFETCH(double, ratio);
     QFETCH(QString, file);
@@ -118,5 +118,5 @@ void TstResources::pictureForDensity() {
                  QImage(QStringLiteral(":/images/%1.png").arg(file)).convertToFormat(QImage::Format_ARGB32));
 }
 
-QTEST_MAIN(TstResources)
+QTEST_MAIN(TestResources)
 #include "tst_resources.moc"

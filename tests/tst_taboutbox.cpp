@@ -13,7 +13,9 @@
 #include <QScreen>
 #include <QTest>
 
-class TstTAboutBox : public QObject {
+using veltrane::TAboutBox;
+
+class TestAboutBox : public QObject {
     Q_OBJECT
 
 private slots:
@@ -37,7 +39,7 @@ private slots:
     void screenshot();
 };
 
-void TstTAboutBox::layout_data() {
+void TestAboutBox::layout_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("parent");
     QTest::addColumn<QRect>("geometry");
@@ -55,7 +57,7 @@ void TstTAboutBox::layout_data() {
                             << "Panel1" << QRect(56, 144, 214, 19);
 }
 
-void TstTAboutBox::layout() {
+void TestAboutBox::layout() {
     QFETCH(QString, name);
     QFETCH(QString, parent);
     QFETCH(QRect, geometry);
@@ -66,7 +68,7 @@ void TstTAboutBox::layout() {
     QCOMPARE(widget->geometry(), geometry);
 }
 
-void TstTAboutBox::textsAndLook() {
+void TestAboutBox::textsAndLook() {
     TAboutBox box;
     QCOMPARE(box.windowTitle(), QStringLiteral("About Veltrane"));
     QCOMPARE(box.Label1->text(), QStringLiteral("Veltrane Encryption!"));
@@ -88,7 +90,7 @@ void TstTAboutBox::textsAndLook() {
     QCOMPARE(box.Panel1->lineWidth(), 1);
 }
 
-void TstTAboutBox::labelsShowTheirWholeText() {
+void TestAboutBox::labelsShowTheirWholeText() {
     TAboutBox box;
     for (QLabel* label : {box.Label1, box.Label2, box.Label3}) {
         const QFontMetrics metrics(label->font());
@@ -97,7 +99,7 @@ void TstTAboutBox::labelsShowTheirWholeText() {
     }
 }
 
-void TstTAboutBox::emblemAndHints() {
+void TestAboutBox::emblemAndHints() {
     TAboutBox box;
     const QPixmap emblem = box.Image1->pixmap();
     QCOMPARE(emblem.deviceIndependentSize().toSize(), QSize(115, 95));
@@ -112,7 +114,7 @@ void TstTAboutBox::emblemAndHints() {
     QVERIFY(stack.indexOf(box.Label1) > stack.indexOf(box.Image1));
 }
 
-void TstTAboutBox::fixedSizeWithCloseBoxOnly() {
+void TestAboutBox::fixedSizeWithCloseBoxOnly() {
     TAboutBox box;
     QCOMPARE(box.size(), QSize(321, 225));
     QCOMPARE(box.minimumSize(), QSize(321, 225));
@@ -125,7 +127,7 @@ void TstTAboutBox::fixedSizeWithCloseBoxOnly() {
     QVERIFY(!box.isModal());
 }
 
-void TstTAboutBox::centredPosition_data() {
+void TestAboutBox::centredPosition_data() {
     QTest::addColumn<QSize>("screen");
     QTest::addColumn<QSize>("window");
     QTest::addColumn<QPoint>("expected");
@@ -137,14 +139,14 @@ void TstTAboutBox::centredPosition_data() {
     QTest::newRow("one spare pixel") << QSize(328, 255) << QSize(327, 254) << QPoint(0, 0);
 }
 
-void TstTAboutBox::centredPosition() {
+void TestAboutBox::centredPosition() {
     QFETCH(QSize, screen);
     QFETCH(QSize, window);
     QFETCH(QPoint, expected);
     QCOMPARE(TAboutBox::CentredPosition(screen, window), expected);
 }
 
-void TstTAboutBox::firstShowingIsCentredThenRemembered() {
+void TestAboutBox::firstShowingIsCentredThenRemembered() {
     TAboutBox box;
     box.ShowWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -161,7 +163,7 @@ void TstTAboutBox::firstShowingIsCentredThenRemembered() {
     QCOMPARE(box.size(), QSize(321, 225));
 }
 
-void TstTAboutBox::focusOnOkWhenShown() {
+void TestAboutBox::focusOnOkWhenShown() {
     TAboutBox box;
     box.ShowWindow();
     QVERIFY(QTest::qWaitForWindowActive(&box));
@@ -172,7 +174,7 @@ void TstTAboutBox::focusOnOkWhenShown() {
     QCOMPARE(box.focusWidget(), box.OKButton);
 }
 
-void TstTAboutBox::keys_data() {
+void TestAboutBox::keys_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
     QTest::addColumn<bool>("closes");
@@ -185,7 +187,7 @@ void TstTAboutBox::keys_data() {
     QTest::newRow("another key") << "OKButton" << int(Qt::Key_X) << false;
 }
 
-void TstTAboutBox::keys() {
+void TestAboutBox::keys() {
     QFETCH(QString, target);
     QFETCH(int, key);
     QFETCH(bool, closes);
@@ -199,14 +201,14 @@ void TstTAboutBox::keys() {
     QCOMPARE(box.isVisible(), !closes);
 }
 
-void TstTAboutBox::closingOnlyHides_data() {
+void TestAboutBox::closingOnlyHides_data() {
     QTest::addColumn<int>("route");
     QTest::newRow("OK clicked") << 0;
     QTest::newRow("close box / close key") << 1;
     QTest::newRow("OKButtonClick") << 2;
 }
 
-void TstTAboutBox::closingOnlyHides() {
+void TestAboutBox::closingOnlyHides() {
     QFETCH(int, route);
     QPointer<TAboutBox> box = new TAboutBox;
     box->ShowWindow();
@@ -225,7 +227,7 @@ void TstTAboutBox::closingOnlyHides() {
     delete box;
 }
 
-void TstTAboutBox::showRaiseAndSingleInstance() {
+void TestAboutBox::showRaiseAndSingleInstance() {
     TAboutBox box;
     QWidget other;
     other.resize(200, 100);
@@ -248,7 +250,7 @@ void TstTAboutBox::showRaiseAndSingleInstance() {
     QVERIFY(other.isEnabled());
 }
 
-void TstTAboutBox::accessibleNamesAndRoles_data() {
+void TestAboutBox::accessibleNamesAndRoles_data() {
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
@@ -265,7 +267,7 @@ void TstTAboutBox::accessibleNamesAndRoles_data() {
 }
 
 // What a screen reader finds in the About window; OK is pressable through its action.
-void TstTAboutBox::accessibleNamesAndRoles() {
+void TestAboutBox::accessibleNamesAndRoles() {
     QFETCH(int, role);
     QFETCH(QString, name);
     QFETCH(QString, description);
@@ -285,7 +287,7 @@ void TstTAboutBox::accessibleNamesAndRoles() {
     }
 }
 
-void TstTAboutBox::screenshot() {
+void TestAboutBox::screenshot() {
     TAboutBox box;
     box.ShowWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -303,5 +305,5 @@ void TstTAboutBox::screenshot() {
     qInfo("screenshot: %s", qPrintable(path));
 }
 
-QTEST_MAIN(TstTAboutBox)
+QTEST_MAIN(TestAboutBox)
 #include "tst_taboutbox.moc"

@@ -15,7 +15,9 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
-class TstTHelpForm : public QObject {
+using veltrane::THelpForm;
+
+class TestHelpForm : public QObject {
     Q_OBJECT
 
 private slots:
@@ -45,7 +47,7 @@ private slots:
 
 // The walkthrough as designed, line by line. Kept here independently of the window's source so that a slip in
 // either shows up as a difference.
-void TstTHelpForm::walkthroughLine_data() {
+void TestHelpForm::walkthroughLine_data() {
     QTest::addColumn<int>("line");
     QTest::addColumn<QString>("text");
     const char* const lines[] = {
@@ -79,7 +81,7 @@ void TstTHelpForm::walkthroughLine_data() {
     }
 }
 
-void TstTHelpForm::walkthroughLine() {
+void TestHelpForm::walkthroughLine() {
     QFETCH(int, line);
     QFETCH(QString, text);
     THelpForm form;
@@ -91,7 +93,7 @@ void TstTHelpForm::walkthroughLine() {
     QCOMPARE(actual, text);
 }
 
-void TstTHelpForm::walkthroughShape() {
+void TestHelpForm::walkthroughShape() {
     THelpForm form;
     const QString text = form.Memo1->toPlainText();
     QCOMPARE(text.count(QLatin1Char('\n')), 21);
@@ -105,7 +107,7 @@ void TstTHelpForm::walkthroughShape() {
     }
 }
 
-void TstTHelpForm::infoTextShape() {
+void TestHelpForm::infoTextShape() {
     THelpForm form;
     const QStringList lines = form.Memo2->toPlainText().split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 16);
@@ -123,7 +125,7 @@ void TstTHelpForm::infoTextShape() {
     QVERIFY(!lines.at(15).trimmed().isEmpty());
 }
 
-void TstTHelpForm::infoTextUsesExampleAddressesOnly() {
+void TestHelpForm::infoTextUsesExampleAddressesOnly() {
     const QString text = THelpForm::InfoText();
     const QRegularExpression host(QStringLiteral(R"((?:@|www\.|://)([A-Za-z0-9.-]+))"));
     int hosts = 0;
@@ -136,7 +138,7 @@ void TstTHelpForm::infoTextUsesExampleAddressesOnly() {
     QVERIFY(hosts >= 2);
 }
 
-void TstTHelpForm::layout_data() {
+void TestHelpForm::layout_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry");
     QTest::addColumn<int>("pixelSize");
@@ -148,7 +150,7 @@ void TstTHelpForm::layout_data() {
     QTest::newRow("Button1") << "Button1" << QRect(520, 344, 97, 33) << 16 << true;
 }
 
-void TstTHelpForm::layout() {
+void TestHelpForm::layout() {
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
     QFETCH(int, pixelSize);
@@ -171,7 +173,7 @@ void TstTHelpForm::layout() {
     QVERIFY(!widget->font().italic());
 }
 
-void TstTHelpForm::memosAreEditableWrappingScratchPads() {
+void TestHelpForm::memosAreEditableWrappingScratchPads() {
     THelpForm form;
     QCOMPARE(form.windowTitle(), QStringLiteral("Help!"));
     QCOMPARE(form.Label1->text(), QStringLiteral("Walkthrough:"));
@@ -190,7 +192,7 @@ void TstTHelpForm::memosAreEditableWrappingScratchPads() {
     }
 }
 
-void TstTHelpForm::walkthroughLinesFitTheBox() {
+void TestHelpForm::walkthroughLinesFitTheBox() {
     // The walkthrough was broken into lines by hand to fit its box: none may wrap a second time.
     THelpForm form;
     form.ShowWindow();
@@ -209,7 +211,7 @@ void TstTHelpForm::walkthroughLinesFitTheBox() {
     QCOMPARE(block.text().at(first.textStart() + first.textLength() - 1), QLatin1Char(' '));
 }
 
-void TstTHelpForm::resizingMovesNothing() {
+void TestHelpForm::resizingMovesNothing() {
     THelpForm form;
     form.ShowWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -225,7 +227,7 @@ void TstTHelpForm::resizingMovesNothing() {
     }
 }
 
-void TstTHelpForm::firstShowingPlacement() {
+void TestHelpForm::firstShowingPlacement() {
     THelpForm form;
     QVERIFY(!form.isVisible());
     form.ShowWindow();
@@ -245,7 +247,7 @@ void TstTHelpForm::firstShowingPlacement() {
     QCOMPARE(form.size(), QSize(500, 300));
 }
 
-void TstTHelpForm::showRaiseAndSingleInstance() {
+void TestHelpForm::showRaiseAndSingleInstance() {
     THelpForm form;
     QWidget other;
     other.resize(200, 100);
@@ -272,14 +274,14 @@ void TstTHelpForm::showRaiseAndSingleInstance() {
     QVERIFY(other.isEnabled());
 }
 
-void TstTHelpForm::closingOnlyHides_data() {
+void TestHelpForm::closingOnlyHides_data() {
     QTest::addColumn<int>("route");
     QTest::newRow("Adios button") << 0;
     QTest::newRow("close box / close key") << 1;
     QTest::newRow("Button1Click") << 2;
 }
 
-void TstTHelpForm::closingOnlyHides() {
+void TestHelpForm::closingOnlyHides() {
     QFETCH(int, route);
     QPointer<THelpForm> form = new THelpForm;
     form->ShowWindow();
@@ -298,7 +300,7 @@ void TstTHelpForm::closingOnlyHides() {
     delete form;
 }
 
-void TstTHelpForm::typedTextSurvivesCloseAndReopen() {
+void TestHelpForm::typedTextSurvivesCloseAndReopen() {
     THelpForm form;
     form.ShowWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -319,7 +321,7 @@ void TstTHelpForm::typedTextSurvivesCloseAndReopen() {
     QCOMPARE(fresh.Memo1->toPlainText(), THelpForm::WalkthroughText());
 }
 
-void TstTHelpForm::tabWalksTheControls() {
+void TestHelpForm::tabWalksTheControls() {
     THelpForm form;
     form.ShowWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -337,7 +339,7 @@ void TstTHelpForm::tabWalksTheControls() {
     QVERIFY(!form.Memo2->toPlainText().contains(QLatin1Char('\t')));
 }
 
-void TstTHelpForm::accelerators_data() {
+void TestHelpForm::accelerators_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
@@ -352,7 +354,7 @@ void TstTHelpForm::accelerators_data() {
     QTest::newRow("Enter in the walkthrough") << "Memo1" << int(Qt::Key_Return) << int(Qt::NoModifier) << false;
 }
 
-void TstTHelpForm::accelerators() {
+void TestHelpForm::accelerators() {
     QFETCH(QString, target);
     QFETCH(int, key);
     QFETCH(int, modifiers);
@@ -373,7 +375,7 @@ void TstTHelpForm::accelerators() {
     QCOMPARE(form.Memo1->toPlainText() != before, !closes && target == QLatin1String("Memo1"));
 }
 
-void TstTHelpForm::noHints() {
+void TestHelpForm::noHints() {
     THelpForm form;
     QVERIFY(form.toolTip().isEmpty());
     const auto children = form.findChildren<QWidget*>();
@@ -382,7 +384,7 @@ void TstTHelpForm::noHints() {
         QVERIFY2(child->toolTip().isEmpty(), qPrintable(child->objectName()));
 }
 
-void TstTHelpForm::accessibleNamesAndRoles_data() {
+void TestHelpForm::accessibleNamesAndRoles_data() {
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
@@ -403,7 +405,7 @@ void TstTHelpForm::accessibleNamesAndRoles_data() {
 }
 
 // What a screen reader finds: each text box named after the label above it, the button by its caption.
-void TstTHelpForm::accessibleNamesAndRoles() {
+void TestHelpForm::accessibleNamesAndRoles() {
     QFETCH(int, role);
     QFETCH(QString, name);
     QFETCH(QString, description);
@@ -422,7 +424,7 @@ void TstTHelpForm::accessibleNamesAndRoles() {
     QCOMPARE(labels, labelledBy.isEmpty() ? QStringList() : QStringList{labelledBy});
 }
 
-void TstTHelpForm::screenshot() {
+void TestHelpForm::screenshot() {
     THelpForm form;
     form.ShowWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -445,5 +447,5 @@ void TstTHelpForm::screenshot() {
     qInfo("screenshot: %s", qPrintable(path));
 }
 
-QTEST_MAIN(TstTHelpForm)
+QTEST_MAIN(TestHelpForm)
 #include "tst_thelpform.moc"
