@@ -20,30 +20,30 @@ namespace {
 
 // A rectangle in the drawing convention of the gauge's geometry: right and bottom are exclusive.
 struct Box {
-    int left;
-    int top;
-    int right;
-    int bottom;
+    int Left;
+    int Top;
+    int Right;
+    int Bottom;
 };
 
 // The gauge's figures round exact halves to the even neighbour (the default FE_TONEAREST mode).
-int roundHalfEven(double value) {
+int RoundHalfEven(double value) {
     return static_cast<int>(std::nearbyint(value));
 }
 
-std::string rangeMessage(std::int64_t low, std::int64_t high) {
+std::string RangeMessage(std::int64_t low, std::int64_t high) {
     return "Value must be between " + std::to_string(low) + " and " + std::to_string(high);
 }
 
-void fillBox(QPainter& painter, const Box& box, const QColor& color) {
-    if (box.right > box.left && box.bottom > box.top)
-        painter.fillRect(QRect(box.left, box.top, box.right - box.left, box.bottom - box.top), color);
+void FillBox(QPainter& painter, const Box& box, const QColor& color) {
+    if (box.Right > box.Left && box.Bottom > box.Top)
+        painter.fillRect(QRect(box.Left, box.Top, box.Right - box.Left, box.Bottom - box.Top), color);
 }
 
 // An aliased 1-pixel outline of a QRect covers its width + 1 columns, so the exclusive box loses
 // one pixel on the right and bottom to cover exactly the columns left .. right - 1.
-QRect outlineRect(const Box& box) {
-    return QRect(box.left, box.top, box.right - box.left - 1, box.bottom - box.top - 1);
+QRect OutlineRect(const Box& box) {
+    return QRect(box.Left, box.Top, box.Right - box.Left - 1, box.Bottom - box.Top - 1);
 }
 
 // The pie slice of the ellipse inscribed in `box`, bounded by the radials from its centre towards
@@ -51,17 +51,17 @@ QRect outlineRect(const Box& box) {
 // points need not lie on the ellipse; only their directions count. The painter's angles are
 // parametric (a circle's angles stretched with the ellipse), so each direction is turned into the
 // parameter of the point where its ray meets the ellipse: divide by the radii, then take the angle.
-void drawPieTowards(QPainter& painter, const Box& box, QPoint from, QPoint to) {
-    const QRect rect = outlineRect(box);
+void DrawPieTowards(QPainter& painter, const Box& box, QPoint from, QPoint to) {
+    const QRect rect = OutlineRect(box);
     if (from == to) {
         painter.drawEllipse(rect);
         return;
     }
     // Pixel coordinates of the centre: the outline covers columns left .. right - 1.
-    const double centreX = (box.left + box.right - 1) / 2.0;
-    const double centreY = (box.top + box.bottom - 1) / 2.0;
-    const double radiusX = (box.right - box.left - 1) / 2.0;
-    const double radiusY = (box.bottom - box.top - 1) / 2.0;
+    const double centreX = (box.Left + box.Right - 1) / 2.0;
+    const double centreY = (box.Top + box.Bottom - 1) / 2.0;
+    const double radiusX = (box.Right - box.Left - 1) / 2.0;
+    const double radiusY = (box.Bottom - box.Top - 1) / 2.0;
     const auto parameterDegrees = [&](QPoint point) {
         double dx = point.x() - centreX;
         double dy = centreY - point.y(); // screen y grows downwards; angles count upwards
@@ -87,76 +87,76 @@ void drawPieTowards(QPainter& painter, const Box& box, QPoint from, QPoint to) {
 }
 
 struct KindPainter {
-    QPainter& painter;
-    Box area;
-    int percentage;
-    bool single;
-    int controlWidth;
-    QColor color;
-    QColor foreColor;
-    QColor backColor;
+    QPainter& Painter;
+    Box Area;
+    int Percentage;
+    bool Single;
+    int ControlWidth;
+    QColor Color;
+    QColor ForeColor;
+    QColor BackColor;
 
-    void text() const { fillBox(painter, area, backColor); }
+    void Text() const { FillBox(Painter, Area, BackColor); }
 
-    void horizontalBar() const {
-        const int w = area.right - area.left + 1;
-        const int h = area.bottom - area.top + 1;
-        fillBox(painter, area, backColor);
+    void HorizontalBar() const {
+        const int w = Area.Right - Area.Left + 1;
+        const int h = Area.Bottom - Area.Top + 1;
+        FillBox(Painter, Area, BackColor);
         // The factor 0.01 is not exact in binary, so a whole product may land one pixel short.
-        int n = static_cast<int>(w * (percentage * 0.01));
+        int n = static_cast<int>(w * (Percentage * 0.01));
         if (n > w)
             n = w;
         if (n > 0)
-            fillBox(painter, {area.left, area.top, n, h}, foreColor);
+            FillBox(Painter, {Area.Left, Area.Top, n, h}, ForeColor);
     }
 
-    void verticalBar() const {
-        const int w = area.right - area.left + 1;
-        const int h = area.bottom - area.top + 1;
-        fillBox(painter, area, backColor);
-        int n = static_cast<int>(h * (percentage * 0.01));
+    void VerticalBar() const {
+        const int w = Area.Right - Area.Left + 1;
+        const int h = Area.Bottom - Area.Top + 1;
+        FillBox(Painter, Area, BackColor);
+        int n = static_cast<int>(h * (Percentage * 0.01));
         if (n >= h)
             n = h - 1;
-        fillBox(painter, {area.left, h - n, w, h}, foreColor);
+        FillBox(Painter, {Area.Left, h - n, w, h}, ForeColor);
     }
 
-    void pie() const {
-        const int w = area.right - area.left + (single ? 1 : 0);
-        const int h = area.bottom - area.top + (single ? 1 : 0);
-        const Box ellipse{area.left, area.top, w, h};
-        fillBox(painter, area, color);
-        painter.setPen(QPen(foreColor, 1));
-        painter.setBrush(backColor);
-        painter.drawEllipse(outlineRect(ellipse));
-        if (percentage <= 0)
+    void Pie() const {
+        const int w = Area.Right - Area.Left + (Single ? 1 : 0);
+        const int h = Area.Bottom - Area.Top + (Single ? 1 : 0);
+        const Box ellipse{Area.Left, Area.Top, w, h};
+        FillBox(Painter, Area, Color);
+        Painter.setPen(QPen(ForeColor, 1));
+        Painter.setBrush(BackColor);
+        Painter.drawEllipse(OutlineRect(ellipse));
+        if (Percentage <= 0)
             return;
         const int halfW = w / 2;
         const int halfH = h / 2;
-        const double theta = (percentage * 0.02 + 0.5) * std::numbers::pi;
-        const QPoint a(roundHalfEven(halfW * (1 - std::cos(theta))), roundHalfEven(halfH * (1 - std::sin(theta))));
+        const double theta = (Percentage * 0.02 + 0.5) * std::numbers::pi;
+        const QPoint a(RoundHalfEven(halfW * (1 - std::cos(theta))), RoundHalfEven(halfH * (1 - std::sin(theta))));
         const QPoint b(halfW, 0);
-        painter.setBrush(foreColor);
-        drawPieTowards(painter, ellipse, a, b);
+        Painter.setBrush(ForeColor);
+        DrawPieTowards(Painter, ellipse, a, b);
     }
 
-    void needle() const {
-        const int w = area.right - area.left + (single ? 1 : 0);
-        const int h = area.bottom - area.top + (single ? 1 : 0);
-        fillBox(painter, area, color);
-        painter.setPen(QPen(foreColor, 1));
-        painter.setBrush(backColor);
-        drawPieTowards(painter, {area.left, area.top, w, 2 * h - 1}, QPoint(area.left + w, area.bottom - 1),
-                       QPoint(area.left, area.bottom - 1));
+    void Needle() const {
+        const int w = Area.Right - Area.Left + (Single ? 1 : 0);
+        const int h = Area.Bottom - Area.Top + (Single ? 1 : 0);
+        FillBox(Painter, Area, Color);
+        Painter.setPen(QPen(ForeColor, 1));
+        Painter.setBrush(BackColor);
+        DrawPieTowards(Painter, {Area.Left, Area.Top, w, 2 * h - 1}, QPoint(Area.Left + w, Area.Bottom - 1),
+                       QPoint(Area.Left, Area.Bottom - 1));
         // Lines leave out their last pixel, as the platform's line drawing does.
         if (w > 1)
-            painter.drawLine(area.left, area.bottom, area.left + w - 1, area.bottom);
-        if (percentage <= 0)
+            Painter.drawLine(Area.Left, Area.Bottom, Area.Left + w - 1, Area.Bottom);
+        if (Percentage <= 0)
             return;
-        const int m = controlWidth / 2;
-        const double phi = percentage * 0.01 * std::numbers::pi;
-        const QPoint tip(roundHalfEven(m * (1 - std::cos(phi))),
-                         roundHalfEven((area.bottom - 1) * (1 - std::sin(phi))));
-        painter.drawLine(QPoint(m, area.bottom - 1), tip);
+        const int m = ControlWidth / 2;
+        const double phi = Percentage * 0.01 * std::numbers::pi;
+        const QPoint tip(RoundHalfEven(m * (1 - std::cos(phi))),
+                         RoundHalfEven((Area.Bottom - 1) * (1 - std::sin(phi))));
+        Painter.drawLine(QPoint(m, Area.Bottom - 1), tip);
     }
 };
 
@@ -189,68 +189,68 @@ void TGauge::setKind(TGaugeKind kind) {
     if (kind == m_kind)
         return;
     m_kind = kind;
-    repaintAtOnce();
+    RepaintAtOnce();
 }
 
 void TGauge::setShowText(bool showText) {
     if (showText == m_showText)
         return;
     m_showText = showText;
-    repaintAtOnce();
+    RepaintAtOnce();
 }
 
 void TGauge::setBorderStyle(TBorderStyle borderStyle) {
     if (borderStyle == m_borderStyle)
         return;
     m_borderStyle = borderStyle;
-    repaintAtOnce();
+    RepaintAtOnce();
 }
 
 void TGauge::setColor(const QColor& color) {
     if (color == m_color)
         return;
     m_color = color;
-    repaintAtOnce();
+    RepaintAtOnce();
 }
 
 void TGauge::setForeColor(const QColor& color) {
     if (color == m_foreColor)
         return;
     m_foreColor = color;
-    repaintAtOnce();
+    RepaintAtOnce();
 }
 
 void TGauge::setBackColor(const QColor& color) {
     if (color == m_backColor)
         return;
     m_backColor = color;
-    repaintAtOnce();
+    RepaintAtOnce();
 }
 
 void TGauge::setMinValue(int value) {
     if (value == m_minValue)
         return;
     if (value > m_maxValue)
-        throw EInvalidOperation(rangeMessage(-2147483647, std::int64_t{m_maxValue} - 1));
+        throw EInvalidOperation(RangeMessage(-2147483647, std::int64_t{m_maxValue} - 1));
     const int before = Percentage();
     m_minValue = value;
     if (m_progress < value)
         m_progress = value;
-    repaintAtOnce();
-    announcePercentage(before);
+    RepaintAtOnce();
+    AnnouncePercentage(before);
 }
 
 void TGauge::setMaxValue(int value) {
     if (value == m_maxValue)
         return;
     if (value < m_minValue)
-        throw EInvalidOperation(rangeMessage(std::int64_t{m_minValue} + 1, 2147483647));
+        throw EInvalidOperation(RangeMessage(std::int64_t{m_minValue} + 1, 2147483647));
     const int before = Percentage();
     m_maxValue = value;
     if (m_progress > value)
         m_progress = value;
-    repaintAtOnce();
-    announcePercentage(before);
+    RepaintAtOnce();
+    AnnouncePercentage(before);
 }
 
 void TGauge::setProgress(int value) {
@@ -264,11 +264,11 @@ void TGauge::setProgress(int value) {
     m_progress = value;
     // A long run sets Progress after every block: only a new whole percentage is worth a paint.
     if (Percentage() != before)
-        repaintAtOnce();
-    announcePercentage(before);
+        RepaintAtOnce();
+    AnnouncePercentage(before);
 }
 
-void TGauge::announcePercentage(int before) {
+void TGauge::AnnouncePercentage(int before) {
     const int now = Percentage();
     if (now == before)
         return;
@@ -276,7 +276,7 @@ void TGauge::announcePercentage(int before) {
     QAccessible::updateAccessibility(&event);
 }
 
-void TGauge::repaintAtOnce() {
+void TGauge::RepaintAtOnce() {
     // A batch run holds the event loop, so a queued update() would only show after the run.
     if (isVisible())
         repaint();
@@ -297,7 +297,7 @@ QImage TGauge::Picture(qreal devicePixelRatio) const {
     TBltBitmap result(size(), devicePixelRatio);
     result.fill(Qt::black);
     const Box area = m_borderStyle == bsSingle ? Box{1, 1, width() - 1, height() - 1} : Box{0, 0, width(), height()};
-    const QRect areaRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
+    const QRect areaRect(area.Left, area.Top, area.Right - area.Left, area.Bottom - area.Top);
     const int percentage = Percentage();
 
     {
@@ -313,19 +313,19 @@ QImage TGauge::Picture(qreal devicePixelRatio) const {
                                    width(), m_color, m_foreColor, m_backColor};
             switch (m_kind) {
             case gkText:
-                kind.text();
+                kind.Text();
                 break;
             case gkHorizontalBar:
-                kind.horizontalBar();
+                kind.HorizontalBar();
                 break;
             case gkVerticalBar:
-                kind.verticalBar();
+                kind.VerticalBar();
                 break;
             case gkPie:
-                kind.pie();
+                kind.Pie();
                 break;
             case gkNeedle:
-                kind.needle();
+                kind.Needle();
                 break;
             }
         }
@@ -351,8 +351,8 @@ QImage TGauge::Picture(qreal devicePixelRatio) const {
             const QString figure = QString::number(percentage) + QLatin1Char('%');
             const QFontMetrics metrics = painter.fontMetrics();
             // Centred by the rectangle's extent alone; its left and top are not added.
-            const int x = (area.right - area.left + 1 - metrics.horizontalAdvance(figure)) / 2;
-            const int y = (area.bottom - area.top + 1 - metrics.height()) / 2;
+            const int x = (area.Right - area.Left + 1 - metrics.horizontalAdvance(figure)) / 2;
+            const int y = (area.Bottom - area.Top + 1 - metrics.height()) / 2;
             painter.setClipRect(areaRect);
             painter.drawText(x, y + metrics.ascent(), figure);
             figureRows = QRect(0, y - 2, width(), metrics.height() + 4);

@@ -69,9 +69,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void repaintAtOnce();
+    void RepaintAtOnce();
     // Tells assistive technology the new percentage when it differs from `before`.
-    void announcePercentage(int before);
+    void AnnouncePercentage(int before);
 
     TGaugeKind m_kind = gkHorizontalBar;
     bool m_showText = true;

@@ -24,13 +24,15 @@
 #include <cstring>
 #include <numbers>
 
+namespace veltrane {
+
 namespace {
 
 using Palette = QVector<QRgb>;
 
 // The sixteen colours every 16-colour icon may use, with one entry given up for transparency: fuchsia is the
 // one colour none of the pictures wants.
-Palette iconPalette(bool transparent) {
+Palette IconPalette(bool transparent) {
     Palette p{qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
               qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
               qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
@@ -42,7 +44,7 @@ Palette iconPalette(bool transparent) {
 
 // 256 shades for the emblem: black to full red, the last few lifted towards a pale red where the ink lies
 // thickest, as wet paint catches the light.
-Palette emblemPalette() {
+Palette EmblemPalette() {
     Palette p;
     for (int i = 0; i < 240; ++i)
         p.append(qRgb(i * 255 / 239, 0, 0));
@@ -53,7 +55,7 @@ Palette emblemPalette() {
 
 // Maps every pixel to the nearest palette entry (plain distance in RGB; no dithering, which would only add
 // noise at these sizes). Pixels less than half opaque go to the transparent entry where the palette has one.
-QImage quantise(const QImage& source, const Palette& palette) {
+QImage Quantise(const QImage& source, const Palette& palette) {
     const QImage src = source.convertToFormat(QImage::Format_ARGB32);
     QImage out(src.size(), QImage::Format_Indexed8);
     out.setColorTable(palette);
@@ -91,7 +93,7 @@ QImage quantise(const QImage& source, const Palette& palette) {
 }
 
 // A cheap, repeatable noise: the same stroke comes out the same on every machine.
-double hashNoise(int a, int b) {
+double HashNoise(int a, int b) {
     std::uint32_t h = static_cast<std::uint32_t>(a) * 0x9E3779B1u ^ static_cast<std::uint32_t>(b) * 0x85EBCA77u;
     h ^= h >> 15;
     h *= 0x2C1B3C6Du;
@@ -101,12 +103,12 @@ double hashNoise(int a, int b) {
     return static_cast<double>(h & 0xFFFFFF) / static_cast<double>(0xFFFFFF);
 }
 
-double smoothNoise(int bristle, double t, double scale) {
+double SmoothNoise(int bristle, double t, double scale) {
     const double x = t * scale;
     const int i = static_cast<int>(std::floor(x));
     const double f = x - i;
     const double s = f * f * (3 - 2 * f);
-    return hashNoise(bristle, i) * (1 - s) + hashNoise(bristle, i + 1) * s;
+    return HashNoise(bristle, i) * (1 - s) + HashNoise(bristle, i + 1) * s;
 }
 
 // The brush character: one stroke around a lying figure eight, written the way a loaded brush moves. It
@@ -114,7 +116,7 @@ double smoothNoise(int bristle, double t, double scale) {
 // tail past the crossing. A bristle is a small round stamp offset across the brush; near the end of the stroke
 // the bristles run out of ink one by one, which gives the streaky finish.
 // The character is drawn into a box of `size` (in pixels of `image`), with black around it.
-void paintBrushInfinity(QImage& image, QRectF box, double weight) {
+void PaintBrushInfinity(QImage& image, QRectF box, double weight) {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -181,43 +183,43 @@ void paintBrushInfinity(QImage& image, QRectF box, double weight) {
         for (int k = 0; k < bristles; ++k) {
             const double u = (k + 0.5) / bristles * 2.0 - 1.0;
             // Outer bristles dry first; each one skips where its own noise falls under the dryness.
-            const double reserve = smoothNoise(k, t, 9.0 + k % 5) * 0.85 + 0.15 * (1.0 - std::abs(u));
+            const double reserve = SmoothNoise(k, t, 9.0 + k % 5) * 0.85 + 0.15 * (1.0 - std::abs(u));
             if (reserve < dryness * 1.1)
                 continue;
-            const double jitter = (smoothNoise(k + 100, t, 23.0) - 0.5) * 0.12;
+            const double jitter = (SmoothNoise(k + 100, t, 23.0) - 0.5) * 0.12;
             const QPointF at = p + spread * ((u + jitter) * width / 2.0);
-            const double radius = weight * unit * (0.85 + 0.35 * smoothNoise(k + 300, t, 4.0));
-            const int shade = 200 + static_cast<int>(55 * smoothNoise(k + 200, t, 3.0));
-            const bool wet = t < 0.5 && std::abs(u) < 0.25 && smoothNoise(k + 400, t, 6.0) > 0.82;
+            const double radius = weight * unit * (0.85 + 0.35 * SmoothNoise(k + 300, t, 4.0));
+            const int shade = 200 + static_cast<int>(55 * SmoothNoise(k + 200, t, 3.0));
+            const bool wet = t < 0.5 && std::abs(u) < 0.25 && SmoothNoise(k + 400, t, 6.0) > 0.82;
             painter.setBrush(wet ? QColor(255, 70, 60) : QColor(shade, 0, 0));
             painter.drawEllipse(at, radius, radius);
         }
     }
 }
 
-QImage brushCharacter(int width, int height, double weight) {
+QImage BrushCharacter(int width, int height, double weight) {
     const int oversample = 4;
     QImage big(width * oversample, height * oversample, QImage::Format_RGB32);
     big.fill(Qt::black);
-    paintBrushInfinity(big, QRectF(0, 0, width * oversample, height * oversample), weight);
+    PaintBrushInfinity(big, QRectF(0, 0, width * oversample, height * oversample), weight);
     return big.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 // The emblem at `scale` times its designed 115 x 95 pixels, in its 256 shades.
-QImage emblem(int scale) {
-    return quantise(brushCharacter(115 * scale, 95 * scale, 1.0), emblemPalette());
+QImage Emblem(int scale) {
+    return Quantise(BrushCharacter(115 * scale, 95 * scale, 1.0), EmblemPalette());
 }
 
 // The program icon, `size` pixels square. The classic sizes up to 32 keep the sixteen icon colours; larger ones
 // take the emblem's shades, which keep the brush's edge smooth where sixteen colours would band it.
-QImage programIcon(int size) {
-    return quantise(brushCharacter(size, size, 1.25), size <= 32 ? iconPalette(false) : emblemPalette());
+QImage ProgramIcon(int size) {
+    return Quantise(BrushCharacter(size, size, 1.25), size <= 32 ? IconPalette(false) : EmblemPalette());
 }
 
 // Doubles a pixel picture the way a pixel artist would (the Scale2x rule): each pixel becomes four, and a corner
 // takes the colour of the two neighbours beside it where they agree and differ from the other two, so a diagonal
 // edge stays a diagonal instead of turning into steps twice the size.
-QImage scale2x(const QImage& src) {
+QImage Scale2x(const QImage& src) {
     const int w = src.width(), h = src.height();
     auto at = [&](int x, int y) { return src.pixel(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1)); };
     QImage out(w * 2, h * 2, QImage::Format_ARGB32);
@@ -234,7 +236,7 @@ QImage scale2x(const QImage& src) {
 
 // --- the small computer: a monitor on a desktop case, a yellow folder on its screen ---------------------------
 
-void fill(QImage& img, int x0, int y0, int x1, int y1, QRgb c) {
+void Fill(QImage& img, int x0, int y0, int x1, int y1, QRgb c) {
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x)
             if (x >= 0 && y >= 0 && x < img.width() && y < img.height())
@@ -242,68 +244,68 @@ void fill(QImage& img, int x0, int y0, int x1, int y1, QRgb c) {
 }
 
 // A raised box: light top and left, dark bottom and right, as on a classic beige machine.
-void bevelBox(QImage& img, int x0, int y0, int x1, int y1) {
-    fill(img, x0, y0, x1, y1, qRgb(0, 0, 0));
-    fill(img, x0 + 1, y0 + 1, x1 - 1, y1 - 1, qRgb(192, 192, 192));
-    fill(img, x0 + 1, y0 + 1, x1 - 2, y0 + 1, qRgb(255, 255, 255));
-    fill(img, x0 + 1, y0 + 1, x0 + 1, y1 - 2, qRgb(255, 255, 255));
-    fill(img, x0 + 2, y1 - 1, x1 - 1, y1 - 1, qRgb(128, 128, 128));
-    fill(img, x1 - 1, y0 + 2, x1 - 1, y1 - 1, qRgb(128, 128, 128));
+void BevelBox(QImage& img, int x0, int y0, int x1, int y1) {
+    Fill(img, x0, y0, x1, y1, qRgb(0, 0, 0));
+    Fill(img, x0 + 1, y0 + 1, x1 - 1, y1 - 1, qRgb(192, 192, 192));
+    Fill(img, x0 + 1, y0 + 1, x1 - 2, y0 + 1, qRgb(255, 255, 255));
+    Fill(img, x0 + 1, y0 + 1, x0 + 1, y1 - 2, qRgb(255, 255, 255));
+    Fill(img, x0 + 2, y1 - 1, x1 - 1, y1 - 1, qRgb(128, 128, 128));
+    Fill(img, x1 - 1, y0 + 2, x1 - 1, y1 - 1, qRgb(128, 128, 128));
 }
 
-QImage computer32() {
+QImage Computer32() {
     QImage img(32, 32, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     const QRgb black = qRgb(0, 0, 0), yellow = qRgb(255, 255, 0), olive = qRgb(128, 128, 0), navy = qRgb(0, 0, 128),
                gray = qRgb(128, 128, 128), lime = qRgb(0, 255, 0), silver = qRgb(192, 192, 192);
     // Monitor with its screen.
-    bevelBox(img, 3, 0, 28, 21);
-    fill(img, 6, 3, 25, 17, gray);
-    fill(img, 7, 4, 25, 17, navy);
-    fill(img, 6, 3, 25, 3, gray);
-    fill(img, 6, 3, 6, 17, gray);
-    fill(img, 7, 18, 25, 18, qRgb(255, 255, 255));
+    BevelBox(img, 3, 0, 28, 21);
+    Fill(img, 6, 3, 25, 17, gray);
+    Fill(img, 7, 4, 25, 17, navy);
+    Fill(img, 6, 3, 25, 3, gray);
+    Fill(img, 6, 3, 6, 17, gray);
+    Fill(img, 7, 18, 25, 18, qRgb(255, 255, 255));
     // The folder: tab, body, shade, outline.
-    fill(img, 9, 6, 14, 7, black);
-    fill(img, 10, 7, 13, 7, yellow);
-    fill(img, 9, 8, 22, 15, black);
-    fill(img, 10, 8, 21, 14, yellow);
-    fill(img, 10, 14, 21, 14, olive);
-    fill(img, 21, 9, 21, 14, olive);
-    fill(img, 10, 8, 13, 8, yellow);
-    fill(img, 14, 8, 21, 8, qRgb(255, 255, 255));
-    fill(img, 14, 8, 14, 8, yellow);
+    Fill(img, 9, 6, 14, 7, black);
+    Fill(img, 10, 7, 13, 7, yellow);
+    Fill(img, 9, 8, 22, 15, black);
+    Fill(img, 10, 8, 21, 14, yellow);
+    Fill(img, 10, 14, 21, 14, olive);
+    Fill(img, 21, 9, 21, 14, olive);
+    Fill(img, 10, 8, 13, 8, yellow);
+    Fill(img, 14, 8, 21, 8, qRgb(255, 255, 255));
+    Fill(img, 14, 8, 14, 8, yellow);
     // Power light under the screen.
-    fill(img, 24, 19, 25, 19, lime);
+    Fill(img, 24, 19, 25, 19, lime);
     // Neck, then the desktop case with a floppy slot and a drive light.
-    fill(img, 12, 22, 19, 23, black);
-    fill(img, 13, 22, 18, 22, gray);
-    bevelBox(img, 1, 23, 30, 31);
-    fill(img, 4, 26, 15, 27, black);
-    fill(img, 4, 27, 15, 27, gray);
-    fill(img, 26, 27, 27, 27, lime);
-    fill(img, 19, 28, 23, 28, gray);
-    fill(img, 19, 26, 23, 26, silver);
+    Fill(img, 12, 22, 19, 23, black);
+    Fill(img, 13, 22, 18, 22, gray);
+    BevelBox(img, 1, 23, 30, 31);
+    Fill(img, 4, 26, 15, 27, black);
+    Fill(img, 4, 27, 15, 27, gray);
+    Fill(img, 26, 27, 27, 27, lime);
+    Fill(img, 19, 28, 23, 28, gray);
+    Fill(img, 19, 26, 23, 26, silver);
     return img;
 }
 
-QImage computer16() {
+QImage Computer16() {
     QImage img(16, 16, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     const QRgb black = qRgb(0, 0, 0), yellow = qRgb(255, 255, 0), olive = qRgb(128, 128, 0), navy = qRgb(0, 0, 128),
                lime = qRgb(0, 255, 0);
-    bevelBox(img, 1, 0, 14, 11);
-    fill(img, 3, 2, 12, 8, navy);
+    BevelBox(img, 1, 0, 14, 11);
+    Fill(img, 3, 2, 12, 8, navy);
     // Folder: a tab and a body, shaded at the bottom.
-    fill(img, 4, 3, 6, 3, yellow);
-    fill(img, 4, 4, 10, 7, yellow);
-    fill(img, 5, 7, 10, 7, olive);
-    fill(img, 11, 4, 11, 7, black);
-    fill(img, 12, 10, 12, 10, lime);
-    fill(img, 6, 12, 9, 12, black);
-    bevelBox(img, 0, 13, 15, 15);
-    fill(img, 2, 14, 7, 14, black);
-    fill(img, 12, 14, 13, 14, lime);
+    Fill(img, 4, 3, 6, 3, yellow);
+    Fill(img, 4, 4, 10, 7, yellow);
+    Fill(img, 5, 7, 10, 7, olive);
+    Fill(img, 11, 4, 11, 7, black);
+    Fill(img, 12, 10, 12, 10, lime);
+    Fill(img, 6, 12, 9, 12, black);
+    BevelBox(img, 0, 13, 15, 15);
+    Fill(img, 2, 14, 7, 14, black);
+    Fill(img, 12, 14, 13, 14, lime);
     return img;
 }
 
@@ -311,7 +313,7 @@ QImage computer16() {
 
 // Distance from the centre in the octagon's own measure: the largest of |dx|, |dy| and (|dx|+|dy|)/sqrt(2), so that
 // all points of equal measure lie on a regular octagon with flat top, bottom and sides.
-double octagonMeasure(double dx, double dy) {
+double OctagonMeasure(double dx, double dy) {
     return std::max({std::abs(dx), std::abs(dy), (std::abs(dx) + std::abs(dy)) / std::numbers::sqrt2});
 }
 
@@ -332,7 +334,7 @@ void drawGlyphs(QImage& img, int x, int y, const std::array<const char*, 4>& gly
 
 // The sign's face at `scale` device pixels per pixel of its `size`: the octagon is measured in the design's
 // pixels and sampled at every device pixel, so the larger picture has a smooth outline, not a doubled staircase.
-QImage stopFace(int size, int scale) {
+QImage StopFace(int size, int scale) {
     QImage img(size * scale, size * scale, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     const double c = size / 2.0;
@@ -342,7 +344,7 @@ QImage stopFace(int size, int scale) {
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) {
             const double dx = (x + 0.5) / scale - c, dy = (y + 0.5) / scale - c;
-            const double m = octagonMeasure(dx, dy);
+            const double m = OctagonMeasure(dx, dy);
             if (m > radius + 0.05)
                 continue;
             QRgb colour = qRgb(255, 0, 0);
@@ -358,7 +360,7 @@ QImage stopFace(int size, int scale) {
 }
 
 // The word STOP, white on transparent, at the sign's designed size.
-QImage stopLetters(int size) {
+QImage StopLetters(int size) {
     QImage img(size, size, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     const QRgb white = qRgb(255, 255, 255);
@@ -380,15 +382,15 @@ QImage stopLetters(int size) {
 }
 
 // The sign at `scale` 1 or 2; the letters are doubled as pixel art, the face is painted anew.
-QImage stopSign(int size, int scale) {
-    QImage img = stopFace(size, scale);
-    const QImage letters = stopLetters(size);
+QImage StopSign(int size, int scale) {
+    QImage img = StopFace(size, scale);
+    const QImage letters = StopLetters(size);
     QPainter painter(&img);
-    painter.drawImage(0, 0, scale == 2 ? scale2x(letters) : letters);
+    painter.drawImage(0, 0, scale == 2 ? Scale2x(letters) : letters);
     return img;
 }
 
-bool save(const QImage& image, const QDir& dir, const QString& name) {
+bool Save(const QImage& image, const QDir& dir, const QString& name) {
     const QString path = dir.filePath(name);
     if (!image.save(path, "PNG")) {
         std::fprintf(stderr, "paintartwork: cannot write %s\n", qPrintable(path));
@@ -401,24 +403,24 @@ bool save(const QImage& image, const QDir& dir, const QString& name) {
 // One picture of the program: its file name without ".png", and how to paint it at 1 or 2 device pixels per pixel.
 // A 16-pixel picture doubled is the 32-pixel design, which has the detail that the small one had to leave out.
 struct Picture {
-    const char* name;
-    QImage (*paint)(int scale);
+    const char* Name;
+    QImage (*Paint)(int scale);
 };
 
-const Picture pictures[] = {
-    {"emblem", [](int scale) { return emblem(scale); }},
-    {"veltrane32", [](int scale) { return programIcon(32 * scale); }},
+const Picture Pictures[] = {
+    {"emblem", [](int scale) { return Emblem(scale); }},
+    {"veltrane32", [](int scale) { return ProgramIcon(32 * scale); }},
     {"open32",
-     [](int scale) { return quantise(scale == 2 ? scale2x(computer32()) : computer32(), iconPalette(true)); }},
-    {"open16", [](int scale) { return quantise(scale == 2 ? computer32() : computer16(), iconPalette(true)); }},
-    {"stop32", [](int scale) { return quantise(stopSign(32, scale), iconPalette(true)); }},
-    {"stop16", [](int scale) { return quantise(scale == 2 ? stopSign(32, 1) : stopSign(16, 1), iconPalette(true)); }},
+     [](int scale) { return Quantise(scale == 2 ? Scale2x(Computer32()) : Computer32(), IconPalette(true)); }},
+    {"open16", [](int scale) { return Quantise(scale == 2 ? Computer32() : Computer16(), IconPalette(true)); }},
+    {"stop32", [](int scale) { return Quantise(StopSign(32, scale), IconPalette(true)); }},
+    {"stop16", [](int scale) { return Quantise(scale == 2 ? StopSign(32, 1) : StopSign(16, 1), IconPalette(true)); }},
 };
 
 } // namespace
 
 // The program icon for a desktop's icon theme: THEME_FOLDER/NxN/apps/NAME.png for each size N.
-int paintThemeIcons(const QString& themeFolder, const QString& name, const QStringList& sizes) {
+int PaintThemeIcons(const QString& themeFolder, const QString& name, const QStringList& sizes) {
     bool ok = !sizes.isEmpty();
     for (const QString& text : sizes) {
         const int size = text.toInt();
@@ -428,17 +430,19 @@ int paintThemeIcons(const QString& themeFolder, const QString& name, const QStri
                          qPrintable(themeFolder));
             return 1;
         }
-        ok &= save(programIcon(size), dir, name + QStringLiteral(".png"));
+        ok &= Save(ProgramIcon(size), dir, name + QStringLiteral(".png"));
     }
     return ok ? 0 : 1;
 }
+
+} // namespace veltrane
 
 int main(int argc, char* argv[]) {
     if (argc >= 5 && std::strcmp(argv[1], "--icons") == 0) {
         QStringList sizes;
         for (int n = 4; n < argc; ++n)
             sizes << QString::fromLocal8Bit(argv[n]);
-        return paintThemeIcons(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), sizes);
+        return veltrane::PaintThemeIcons(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), sizes);
     }
     if (argc != 2) {
         std::fprintf(stderr, "usage: paintartwork OUTPUT_FOLDER\n"
@@ -451,10 +455,10 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     bool ok = true;
-    for (const Picture& picture : pictures) {
-        const QString name = QString::fromLatin1(picture.name);
-        ok &= save(picture.paint(1), dir, name + QStringLiteral(".png"));
-        ok &= save(picture.paint(2), dir, name + QStringLiteral("@2x.png"));
+    for (const veltrane::Picture& picture : veltrane::Pictures) {
+        const QString name = QString::fromLatin1(picture.Name);
+        ok &= veltrane::Save(picture.Paint(1), dir, name + QStringLiteral(".png"));
+        ok &= veltrane::Save(picture.Paint(2), dir, name + QStringLiteral("@2x.png"));
     }
     return ok ? 0 : 1;
 }
