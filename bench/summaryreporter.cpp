@@ -56,6 +56,7 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
         {"FilePassBusy", "4b as 4, a busy loop on another thread"},
         {"FilePassOneThreadBusy", "4c as 4a, a busy loop on another thread"},
         {"ColdRead", "5r reading the file from disk (cat FILE > /dev/null)"},
+        {"ColdReadSequential", "5s the same read, the kernel told it is sequential"},
         {"FilePassCold", "5 in-place pass, the file not in the page cache"},
         {"FilePassColdOneThread", "5a the same on one thread"},
     };

@@ -79,7 +79,7 @@ public:
     }
     ~PassStream() {
         if (m_ahead) {
-            m_unit.LastStreamAhead.Blocks = m_ahead->blocksTaken();
+            m_unit.LastStreamAhead.Blocks = m_ahead->blocksFromThread();
             m_ahead.reset();
         }
         if (!m_scratch.empty())

@@ -18,8 +18,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int64_t Empty = -1;
 constexpr std::int64_t Stopped = -2;
 
-// Blocks over which the pass's waiting is weighed against making them itself.
-constexpr std::int64_t Window = 16;
+// Blocks over which the thread's share is weighed: one that makes fewer than a quarter of them in
+// time only takes a processor from other programs.
+constexpr std::int64_t Window = 32;
 
 // Threads of this process inside a pass: each pass's own and each second thread.
 std::atomic<int> g_threadsInPasses{0};
@@ -94,6 +95,7 @@ StreamAhead::~StreamAhead() {
     }
     static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
     ::explicit_bzero(static_cast<void*>(&m_start), sizeof m_start);
+    ::explicit_bzero(static_cast<void*>(&m_handed), sizeof m_handed);
 }
 
 void StreamAhead::Stop() {
@@ -108,10 +110,10 @@ void StreamAhead::Stop() {
     }
 }
 
-bool StreamAhead::WaitForFree(Slot& slot) {
+bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
     // The pass frees a slot within a block's time: spin a little before sleeping on it.
     for (int spin = 0; slot.Filled.load(std::memory_order_acquire) != Empty; ++spin) {
-        if (m_stop.load(std::memory_order_relaxed))
+        if (m_stop.load(std::memory_order_relaxed) || m_handedBlock.load(std::memory_order_acquire) >= block)
             return false;
         if (spin < 2000) {
             Pause();
@@ -125,15 +127,21 @@ bool StreamAhead::WaitForFree(Slot& slot) {
 }
 
 void StreamAhead::Run(KeystreamGenerator generator) {
-    for (std::int64_t block = 0; block < m_blocks; ++block) {
-        Slot& slot = m_slots[block % SlotCount];
-        if (!WaitForFree(slot))
-            break;
-        if (m_beforeBlock) {
-            m_beforeBlock(block);
-            if (m_stop.load(std::memory_order_relaxed))
-                break;
+    for (std::int64_t block = 0; block < m_blocks && !m_stop.load(std::memory_order_relaxed);) {
+        // Where the pass has made blocks itself, go on after the last of them.
+        if (m_handedBlock.load(std::memory_order_acquire) >= block) {
+            const std::lock_guard lock(m_handing);
+            block = m_handedBlock.load(std::memory_order_relaxed) + 1;
+            generator = m_handed;
+            continue;
         }
+        Slot& slot = m_slots[block % SlotCount];
+        if (!WaitForFree(slot, block))
+            continue;
+        if (m_beforeBlock)
+            m_beforeBlock(block);
+        m_makingSince.store(Now(), std::memory_order_relaxed);
+        m_making.store(block, std::memory_order_release);
         const std::size_t length = block + 1 == m_blocks ? m_lastLength : BlockSize;
         const std::int64_t start = Now();
         generator.GenerateBlock(std::span(slot.Bytes, length));
@@ -141,8 +149,21 @@ void StreamAhead::Run(KeystreamGenerator generator) {
             NoteBlockTime(Now() - start);
         slot.After = generator;
         slot.Filled.store(block, std::memory_order_release);
+        ++block;
     }
     ::explicit_bzero(static_cast<void*>(&generator), sizeof generator);
+}
+
+void StreamAhead::FreeTakenOver(std::int64_t next) {
+    // Blocks the thread finished after the pass had made them itself only hold up its slots.
+    for (int n = 0; n < SlotCount; ++n) {
+        Slot& slot = m_slots[n];
+        const std::int64_t filled = slot.Filled.load(std::memory_order_acquire);
+        if (filled >= 0 && filled < next) {
+            slot.Filled.store(Empty, std::memory_order_release);
+            slot.Filled.notify_one();
+        }
+    }
 }
 
 bool StreamAhead::XorNext(std::span<std::uint8_t> block, KeystreamGenerator& generator) {
@@ -150,33 +171,38 @@ bool StreamAhead::XorNext(std::span<std::uint8_t> block, KeystreamGenerator& gen
         generator = m_start;
         return false;
     }
+    FreeTakenOver(m_next);
     Slot& slot = m_slots[m_next % SlotCount];
-    if (slot.Filled.load(std::memory_order_acquire) != m_next) {
-        // Waiting longer than making the block alone would take is time lost; the first block also
-        // allows for the thread's start.
-        const std::int64_t own = BlockTime();
-        const std::int64_t began = Now();
-        const std::int64_t patience = 2 * own + (m_next == 0 ? 500'000 : 0);
-        while (slot.Filled.load(std::memory_order_acquire) != m_next) {
-            if (Now() - began > patience) {
-                Stop();
-                generator = m_start;
-                return false;
-            }
-            Pause();
+    // Waiting pays only while the thread is at work on this very block and has been for less than
+    // it takes to make one; otherwise it may have lost its processor, and making the block here
+    // costs less than waiting for it to come back.
+    const std::int64_t patience = BlockTime() * 5 / 4;
+    while (slot.Filled.load(std::memory_order_acquire) != m_next &&
+           m_making.load(std::memory_order_acquire) == m_next &&
+           Now() - m_makingSince.load(std::memory_order_relaxed) < patience)
+        Pause();
+    if (slot.Filled.load(std::memory_order_acquire) == m_next) {
+        XorBytes(block, std::span(slot.Bytes, block.size()));
+        m_start = slot.After;
+        slot.Filled.store(Empty, std::memory_order_release);
+        slot.Filled.notify_one();
+        ++m_fromThread;
+        ++m_windowFromThread;
+    } else {
+        m_start.XorBlock(block);
+        {
+            const std::lock_guard lock(m_handing);
+            m_handed = m_start;
+            m_handedBlock.store(m_next, std::memory_order_release);
         }
-        m_waited += Now() - began;
+        // The thread may sleep on a full slot of blocks made here already.
+        FreeTakenOver(m_next + 1);
     }
-    XorBytes(block, std::span(slot.Bytes, block.size()));
-    m_start = slot.After;
-    slot.Filled.store(Empty, std::memory_order_release);
-    slot.Filled.notify_one();
     ++m_next;
-    // Over a window of blocks, waiting for most of what making them would have cost gains nothing.
     if (m_next % Window == 0) {
-        const bool behind = m_waited * 4 > Window * BlockTime() * 3;
-        m_waited = 0;
-        if (behind)
+        const bool missing = m_windowFromThread * 4 < Window;
+        m_windowFromThread = 0;
+        if (missing)
             Stop();
     }
     return true;

@@ -4,10 +4,11 @@
 //
 // The thread only ever fills its own buffers; the pass takes each block's stream from them in
 // order, and everything else (the file, the record, the progress display) stays with the pass's
-// own thread. The thread is worth having only while it keeps ahead: when the pass finds itself
-// waiting for it longer than making the block itself would take (the other processor is busy, say),
-// it stops the thread and goes on alone from where the thread's last block left the generator, so a
-// pass with the thread is never slower than one without by more than a few blocks' waiting.
+// own thread. The pass never waits for a thread that is not at work on the very block it needs:
+// when the block is not there (the thread has not started yet, or lost its processor to another
+// program), the pass makes it itself and hands the generator as it left it to the thread, which
+// picks up from there. A pass with the thread is so never slower than one without by more than a
+// short wait now and then; where the thread keeps missing its blocks it is stopped.
 
 #include "main/engine/keystream.h"
 
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <thread>
 
@@ -23,8 +25,8 @@ namespace veltrane {
 // What happened to the second thread in the last pass (for tests and the benchmark).
 struct StreamAheadFigures {
     bool Started = false;    // the pass had a second thread
-    bool FellBack = false;   // and went on without it, the thread having fallen behind
-    std::int64_t Blocks = 0; // blocks whose stream the thread made
+    bool FellBack = false;   // and stopped it before the end, the thread missing most of its blocks
+    std::int64_t Blocks = 0; // blocks whose stream the thread made in time
 };
 
 class StreamAhead {
@@ -54,12 +56,13 @@ public:
     StreamAhead(const StreamAhead&) = delete;
     StreamAhead& operator=(const StreamAhead&) = delete;
 
-    // XORs the next block's stream into `block`, true; or false when the thread has fallen behind:
-    // it is stopped for good, and `generator` is left as it stands at the start of this block for the
-    // caller to go on alone.
+    // XORs the next block's stream into `block` (made by the thread, or here when the thread does
+    // not have it), true; false once the thread has been stopped for missing most of its blocks:
+    // then `generator` is left as it stands at the start of this block for the caller to go on alone.
     bool XorNext(std::span<std::uint8_t> block, KeystreamGenerator& generator);
 
-    std::int64_t blocksTaken() const { return m_next; }
+    // Blocks whose stream the thread made in time.
+    std::int64_t blocksFromThread() const { return m_fromThread; }
 
     // Nanoseconds that making one block takes on this machine, as last measured (or a guess).
     static std::int64_t BlockTime();
@@ -70,7 +73,8 @@ private:
     static constexpr int SlotCount = 4;
 
     void Run(KeystreamGenerator generator);
-    bool WaitForFree(Slot& slot);
+    bool WaitForFree(Slot& slot, std::int64_t block);
+    void FreeTakenOver(std::int64_t next);
     void Stop();
 
     std::unique_ptr<Slot[]> m_slots;
@@ -79,10 +83,19 @@ private:
     std::function<void(std::int64_t)> m_beforeBlock;
     std::atomic<bool> m_stop{false};
     bool m_stopped = false;
-    // The pass's side: the next block to take, the generator at its start, and how long it waited.
+    // What the thread is at: the block it is making (-1: none yet) and since when.
+    std::atomic<std::int64_t> m_making{-1};
+    std::atomic<std::int64_t> m_makingSince{0};
+    // The last block the pass made itself and the generator after it, for the thread to go on from.
+    std::mutex m_handing;
+    std::atomic<std::int64_t> m_handedBlock{-1};
+    KeystreamGenerator m_handed;
+    // The pass's side: the next block to take, the generator at its start, the blocks the thread made
+    // in time (in all, and in the current window of blocks).
     std::int64_t m_next = 0;
     KeystreamGenerator m_start;
-    std::int64_t m_waited = 0;
+    std::int64_t m_fromThread = 0;
+    std::int64_t m_windowFromThread = 0;
     std::thread m_thread;
 };
 
