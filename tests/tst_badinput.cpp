@@ -143,7 +143,7 @@ private slots:
     void simultaneousCommands();
 
 private:
-    QByteArray path(const QByteArray& name) const { return QFile::encodeName(m_dir->path()) + '/' + name; }
+    QByteArray Path(const QByteArray& name) const { return QFile::encodeName(m_dir->path()) + '/' + name; }
     std::optional<QTemporaryDir> m_dir;
 };
 
@@ -154,12 +154,12 @@ void TestBadInput::init() {
 
 void TestBadInput::cleanup() {
     for (const char* name : {"entry", "target", "read-only"})
-        ::chmod(path(name).constData(), 0700);
+        ::chmod(Path(name).constData(), 0700);
     // QTemporaryDir cannot name files whose names are not text; remove every non-folder here.
     if (DIR* folder = ::opendir(QFile::encodeName(m_dir->path()).constData())) {
         while (const dirent* entry = ::readdir(folder)) {
             if (entry->d_type != DT_DIR)
-                ::unlink(path(entry->d_name).constData());
+                ::unlink(Path(entry->d_name).constData());
         }
         ::closedir(folder);
     }
@@ -207,8 +207,8 @@ void TestBadInput::notAnOrdinaryFile() {
     QFETCH(QString, encrypt);
     QFETCH(QString, decrypt);
 
-    const QByteArray entry = path("entry");
-    const QByteArray target = path("target");
+    const QByteArray entry = Path("entry");
+    const QByteArray target = Path("target");
     const QByteArray plain = Pattern(1000, 5);
     switch (kind) {
     case Kind::Folder:
@@ -313,7 +313,7 @@ void TestBadInput::shortFiles() {
     QFETCH(QString, encrypt);
     QFETCH(QString, decrypt);
 
-    const QByteArray file = path("short");
+    const QByteArray file = Path("short");
     QVERIFY(WriteFile(file, content));
     EngineUnit unit;
     unit.KeyText = Key(TheKey);
@@ -339,7 +339,7 @@ void TestBadInput::awkwardNamesAndDoubles_data() {
 // Each name, listed twice in one batch: the second turn meets the file the first one just changed.
 void TestBadInput::awkwardNamesAndDoubles() {
     QFETCH(QByteArray, name);
-    const QByteArray file = path(name);
+    const QByteArray file = Path(name);
     const QByteArray plain = Pattern(70000, 8);
     QVERIFY(WriteFile(file, plain));
     QVERIFY(veltrane::FileExists(file.toStdString()));
@@ -402,7 +402,7 @@ void TestBadInput::awkwardKeys() {
     QFETCH(QByteArray, decryptKey);
     QFETCH(bool, opens);
 
-    const QString file = QFile::decodeName(path("keyed"));
+    const QString file = QFile::decodeName(Path("keyed"));
     const QByteArray plain = Pattern(65536 + 7, 10);
     QVERIFY(WriteFile(file, plain));
     EngineUnit unit;
@@ -420,40 +420,40 @@ void TestBadInput::awkwardKeys() {
 // The command-line tool over a batch of every bad entry at once: one line each, the good files
 // done, nothing else touched, and it finishes. The problems go to standard error as well.
 void TestBadInput::commandLineBatchOfBadEntries() {
-    const QByteArray good = path("good file");
-    const QByteArray odd = path("odd \xff name\nwith newline");
-    const QByteArray painter = path("x\r\x1b[2Kfake: encrypted");
-    const QByteArray readOnly = path("read-only");
-    const QByteArray key = path("key");
+    const QByteArray good = Path("good file");
+    const QByteArray odd = Path("odd \xff name\nwith newline");
+    const QByteArray painter = Path("x\r\x1b[2Kfake: encrypted");
+    const QByteArray readOnly = Path("read-only");
+    const QByteArray key = Path("key");
     const QByteArray plain = Pattern(100000, 11);
     QVERIFY(WriteFile(good, plain));
     QVERIFY(WriteFile(odd, plain));
     QVERIFY(WriteFile(painter, plain));
     QVERIFY(WriteFile(readOnly, plain));
     QVERIFY(WriteFile(key, TheKey + '\n'));
-    QVERIFY(::link(key.constData(), path("key link").constData()) == 0);
+    QVERIFY(::link(key.constData(), Path("key link").constData()) == 0);
     QVERIFY(::chmod(readOnly.constData(), 0444) == 0);
-    QVERIFY(::mkdir(path("folder").constData(), 0700) == 0);
-    QVERIFY(::mkfifo(path("fifo").constData(), 0600) == 0);
-    QVERIFY(::symlink(path("nowhere").constData(), path("dangling").constData()) == 0);
+    QVERIFY(::mkdir(Path("folder").constData(), 0700) == 0);
+    QVERIFY(::mkfifo(Path("fifo").constData(), 0600) == 0);
+    QVERIFY(::symlink(Path("nowhere").constData(), Path("dangling").constData()) == 0);
 
     const QList<QByteArray> entries{
-        path("folder"), path("fifo"), "/dev/null",      path("dangling"), readOnly, good, good, odd,
-        painter,        key,          path("key link"), path("missing")};
+        Path("folder"), Path("fifo"), "/dev/null",      Path("dangling"), readOnly, good, good, odd,
+        painter,        key,          Path("key link"), Path("missing")};
     const ToolResult result = RunTool(QList<QByteArray>{"encrypt", "--key-file", key} + entries, {}, 20);
     // 1: some entries were skipped; -1 would mean it hung.
     QCOMPARE(result.Status, 1);
-    const QByteArray dir = path("");
+    const QByteArray dir = Path("");
     const QList<QByteArray> problems{
-        path("folder") + ": skipped: is a folder",
-        path("fifo") + ": missing",
+        Path("folder") + ": skipped: is a folder",
+        Path("fifo") + ": missing",
         "/dev/null: missing",
-        path("dangling") + ": missing",
+        Path("dangling") + ": missing",
         readOnly + ": skipped: cannot be opened (the file is read-only)",
         good + ": skipped: already encrypted",
         key + ": skipped: is the key file",
-        path("key link") + ": skipped: is the key file",
-        path("missing") + ": missing",
+        Path("key link") + ": skipped: is the key file",
+        Path("missing") + ": missing",
     };
     QList<QByteArray> expected = problems;
     expected.insert(5, good + ": encrypted");
@@ -466,7 +466,7 @@ void TestBadInput::commandLineBatchOfBadEntries() {
     QVERIFY(ReadFile(odd) == Encrypted(plain, TheKey));
     QVERIFY(ReadFile(readOnly) == plain);
     QVERIFY(ReadFile(key) == TheKey + '\n');
-    QVERIFY(::access(path("nowhere").constData(), F_OK) != 0);
+    QVERIFY(::access(Path("nowhere").constData(), F_OK) != 0);
 }
 
 void TestBadInput::simultaneousCommands_data() {
@@ -488,9 +488,9 @@ void TestBadInput::simultaneousCommands() {
     QFETCH(QByteArray, first);
     QFETCH(QByteArray, second);
     QFETCH(bool, twoNames);
-    const QByteArray file = path("contended");
-    const QByteArray link = path("contended, other name");
-    const QByteArray keyFile = path("key");
+    const QByteArray file = Path("contended");
+    const QByteArray link = Path("contended, other name");
+    const QByteArray keyFile = Path("key");
     QVERIFY(WriteFile(keyFile, TheKey + '\n'));
     const QByteArray plain = Pattern(512 * 1024 + 5, 12);
     const QByteArray encrypted = Encrypted(plain, TheKey);

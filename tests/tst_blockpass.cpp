@@ -70,18 +70,18 @@ private slots:
     void largeSparseFile();
 
 private:
-    QString path(const char* name) const { return Dir.filePath(QString::fromLatin1(name)); }
-    void bind(EngineUnit& unit, const QString& file, const QByteArray& key = "secret") {
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    void Bind(EngineUnit& unit, const QString& file, const QByteArray& key = "secret") {
         unit.KeyText = Key(key);
         unit.CurrentFileName = file.toStdString();
         unit.CurrentFile.Bind(unit.CurrentFileName);
     }
 
-    QTemporaryDir Dir;
+    QTemporaryDir m_dir;
 };
 
 void TestBlockPass::init() {
-    QVERIFY(Dir.isValid());
+    QVERIFY(m_dir.isValid());
 }
 
 void TestBlockPass::transformsEveryByteWithItsOffset_data() {
@@ -104,12 +104,12 @@ void TestBlockPass::transformsEveryByteWithItsOffset() {
     QFETCH(int, size);
     QFETCH(int, keptBlocks);
     QFETCH(Ahead, ahead);
-    const QString file = path("data");
+    const QString file = Path("data");
     const QByteArray plain = Pattern(size);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     Keep(unit, keptBlocks);
     unit.StreamAheadAllowed = ahead != Ahead::Off;
     if (ahead == Ahead::FallsBehind || ahead == Ahead::BehindAtOnce) {
@@ -170,11 +170,11 @@ void TestBlockPass::progressFigures_data() {
 void TestBlockPass::progressFigures() {
     QFETCH(int, size);
     QFETCH(QList<int>, figures);
-    const QString file = path("data");
+    const QString file = Path("data");
     QVERIFY(WriteFile(file, Pattern(size)));
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     RecordingDisplay display;
     QVERIFY(RunBlockPass(unit, &display));
     QList<int> expected{-1};
@@ -205,10 +205,10 @@ void TestBlockPass::progressFigureRounding() {
 }
 
 void TestBlockPass::helloWorldBody() {
-    const QString file = path("hello.txt");
+    const QString file = Path("hello.txt");
     QVERIFY(WriteFile(file, "Hello, world!\n"));
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     QVERIFY(RunBlockPass(unit, nullptr));
     unit.CurrentFile.Close();
     QCOMPARE(ReadFile(file).toHex(), QByteArray("d8fd00097a8e22e9b5af44eab64c"));
@@ -223,7 +223,7 @@ void TestBlockPass::unopenableFileIsUntouched_data() {
 
 void TestBlockPass::unopenableFileIsUntouched() {
     QFETCH(QString, how);
-    const QString file = path("guarded");
+    const QString file = Path("guarded");
     const QByteArray plain = Pattern(70000);
     QVERIFY(WriteFile(file, plain));
     int lockHolder = -1;
@@ -238,7 +238,7 @@ void TestBlockPass::unopenableFileIsUntouched() {
     }
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     RecordingDisplay display;
     QVERIFY(!RunBlockPass(unit, &display));
     QVERIFY(!unit.CurrentFile.isOpen());
@@ -253,12 +253,12 @@ void TestBlockPass::unopenableFileIsUntouched() {
 // A file-size limit below the file's end makes the in-place write of the second block fail part-way
 // (the system writes up to the limit, then refuses), which is a real mid-pass write failure.
 void TestBlockPass::writeFailsMidPassForReal() {
-    const QString file = path("limited");
+    const QString file = Path("limited");
     const QByteArray plain = Pattern(200000);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     QString message;
     {
         FileSizeLimit limit(100000);
@@ -287,12 +287,12 @@ void TestBlockPass::readFailsMidPass() {
     QFETCH(int, size);
     QFETCH(int, failAt);
     QFETCH(int, keptBlocks);
-    const QString file = path("failing");
+    const QString file = Path("failing");
     const QByteArray plain = Pattern(size);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     Keep(unit, keptBlocks);
     unit.CurrentFile.SetFaultHook([failAt](FileOperation operation, std::int64_t position, std::size_t&) {
         return operation == FileOperation::Read && position == failAt * std::int64_t(65536) ? EIO : 0;
@@ -311,12 +311,12 @@ void TestBlockPass::readFailsMidPass() {
 // A device that takes part of a block and then fails: exactly the bytes that reached the file must
 // be transformed back, no more and no fewer.
 void TestBlockPass::writeStopsHalfwayThroughABlock() {
-    const QString file = path("half");
+    const QString file = Path("half");
     const QByteArray plain = Pattern(200000);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     bool failed = false;
     unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t& count) {
         if (operation != FileOperation::Write || failed || position < 65536)
@@ -334,12 +334,12 @@ void TestBlockPass::writeStopsHalfwayThroughABlock() {
 }
 
 void TestBlockPass::undoFailsToo() {
-    const QString file = path("lost");
+    const QString file = Path("lost");
     const QByteArray plain = Pattern(200000);
     QVERIFY(WriteFile(file, plain));
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     bool broken = false;
     unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
         if (operation == FileOperation::Read && position == 65536)
@@ -366,7 +366,7 @@ void TestBlockPass::undoFailsToo() {
 // both ends, enciphered and deciphered in place.
 void TestBlockPass::largeSparseFile() {
     const std::int64_t size = (std::int64_t(1) << 32) + 100000;
-    const QString file = path("large");
+    const QString file = Path("large");
     const QByteArray head = Pattern(1000, 7);
     const QByteArray tail = Pattern(100000, 9);
     {
@@ -380,7 +380,7 @@ void TestBlockPass::largeSparseFile() {
     QCOMPARE(QFileInfo(file).size(), size);
 
     EngineUnit unit;
-    bind(unit, file);
+    Bind(unit, file);
     RecordingDisplay display;
     QVERIFY(RunBlockPass(unit, &display));
     QCOMPARE(unit.CurrentFile.Position(), size);

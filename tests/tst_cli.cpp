@@ -61,14 +61,14 @@ private slots:
     void progressLineFits();
 
 private:
-    QString path(const QString& name) const { return Dir->filePath(name); }
-    QStringList expand(const QStringList& items) const {
+    QString Path(const QString& name) const { return m_dir->filePath(name); }
+    QStringList Expand(const QStringList& items) const {
         QStringList out;
         for (QString item : items)
-            out << item.replace("{dir}", Dir->path());
+            out << item.replace("{dir}", m_dir->path());
         return out;
     }
-    Result run(const QStringList& arguments, const QByteArray& input,
+    Result Run(const QStringList& arguments, const QByteArray& input,
                const std::function<void()>& childSetUp = {}) const {
         QProcess process;
         if (childSetUp)
@@ -84,14 +84,14 @@ private:
                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
     }
 
-    std::unique_ptr<QTemporaryDir> Dir;
-    QMap<QString, QByteArray> Fixture;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QMap<QString, QByteArray> m_fixture;
 };
 
 void TestCli::init() {
-    Dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(Dir->isValid());
-    Fixture = {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_fixture = {
         {"a.txt", Hello},
         {"b.bin", Pattern(70000)},
         {"enc.bin", Encrypted(Pattern(1000, 2), "secret")},
@@ -101,16 +101,16 @@ void TestCli::init() {
         {"sub/x.txt", Hello},
         {"sub/deeper/y.txt", Hello},
     };
-    QVERIFY(QDir(Dir->path()).mkpath("sub/deeper"));
-    QVERIFY(QFile::link("../a.txt", path("sub/link")));
-    for (auto it = Fixture.cbegin(); it != Fixture.cend(); ++it)
-        QVERIFY(WriteFile(path(it.key()), it.value()));
-    QVERIFY(::chmod(QFile::encodeName(path("ro.txt")).constData(), 0444) == 0);
+    QVERIFY(QDir(m_dir->path()).mkpath("sub/deeper"));
+    QVERIFY(QFile::link("../a.txt", Path("sub/link")));
+    for (auto it = m_fixture.cbegin(); it != m_fixture.cend(); ++it)
+        QVERIFY(WriteFile(Path(it.key()), it.value()));
+    QVERIFY(::chmod(QFile::encodeName(Path("ro.txt")).constData(), 0444) == 0);
 }
 
 void TestCli::cleanup() {
-    ::chmod(QFile::encodeName(path("ro.txt")).constData(), 0644);
-    Dir.reset();
+    ::chmod(QFile::encodeName(Path("ro.txt")).constData(), 0644);
+    m_dir.reset();
 }
 
 void TestCli::outcomes_data() {
@@ -212,24 +212,24 @@ void TestCli::outcomes() {
     QFETCH(QStringList, lines);
     QFETCH(QStringList, changed);
 
-    const Result result = run(expand(arguments), input);
+    const Result result = Run(Expand(arguments), input);
     QCOMPARE(result.ExitCode, exitCode);
-    QStringList expectedLines = expand(lines);
+    QStringList expectedLines = Expand(lines);
     QCOMPARE(result.Output, expectedLines.isEmpty() ? QString() : expectedLines.join('\n') + '\n');
     if (exitCode == 2)
         QVERIFY2(result.Errors.startsWith("veltrane-cli: "), qPrintable(result.Errors));
-    for (auto it = Fixture.cbegin(); it != Fixture.cend(); ++it) {
-        const bool isChanged = ReadFile(path(it.key())) != it.value();
+    for (auto it = m_fixture.cbegin(); it != m_fixture.cend(); ++it) {
+        const bool isChanged = ReadFile(Path(it.key())) != it.value();
         QVERIFY2(isChanged == changed.contains(it.key()), qPrintable(it.key()));
     }
 }
 
 void TestCli::knownAnswerFile() {
-    const QString file = path("a.txt");
-    QCOMPARE(run({"encrypt", file}, "secret\n").ExitCode, 0);
+    const QString file = Path("a.txt");
+    QCOMPARE(Run({"encrypt", file}, "secret\n").ExitCode, 0);
     QCOMPARE(ReadFile(file).toHex(),
              QByteArray("d8fd00097a8e22e9b5af44eab64cbab26a6313e747b49f982a2a06060645452a4545"));
-    QCOMPARE(run({"decrypt", file}, "secret\n").ExitCode, 0);
+    QCOMPARE(Run({"decrypt", file}, "secret\n").ExitCode, 0);
     QCOMPARE(ReadFile(file), Hello);
 }
 
@@ -255,23 +255,23 @@ void TestCli::keyTextBecomesKeyBytes_data() {
 void TestCli::keyTextBecomesKeyBytes() {
     QFETCH(QByteArray, keyText);
     QFETCH(QByteArray, keyBytes);
-    const QString file = path("b.bin");
-    const Result result = run({"encrypt", file}, keyText + '\n');
+    const QString file = Path("b.bin");
+    const Result result = Run({"encrypt", file}, keyText + '\n');
     QCOMPARE(result.ExitCode, 0);
-    QVERIFY(ReadFile(file) == Encrypted(Fixture["b.bin"], keyBytes));
+    QVERIFY(ReadFile(file) == Encrypted(m_fixture["b.bin"], keyBytes));
 
     // A key file written in the 8-bit code page opens it.
-    QVERIFY(WriteFile(path("8bit.key"), keyBytes + "\n"));
-    QCOMPARE(run({"decrypt", "--key-file", path("8bit.key"), file}, {}).Output, file + ": decrypted\n");
+    QVERIFY(WriteFile(Path("8bit.key"), keyBytes + "\n"));
+    QCOMPARE(Run({"decrypt", "--key-file", Path("8bit.key"), file}, {}).Output, file + ": decrypted\n");
 }
 
 void TestCli::helpAndVersion() {
-    const Result help = run({"--help"}, {});
+    const Result help = Run({"--help"}, {});
     QCOMPARE(help.ExitCode, 0);
     QVERIFY(help.Output.startsWith("Usage: veltrane-cli encrypt"));
     QVERIFY(help.Output.contains("Exit status"));
-    QCOMPARE(run({"encrypt", "-h"}, {}).Output, help.Output);
-    const Result version = run({"--version"}, {});
+    QCOMPARE(Run({"encrypt", "-h"}, {}).Output, help.Output);
+    const Result version = Run({"--version"}, {});
     QCOMPARE(version.ExitCode, 0);
     QVERIFY2(version.Output.startsWith("veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"),
              qPrintable(version.Output));
@@ -280,9 +280,9 @@ void TestCli::helpAndVersion() {
 // A file-size limit in the tool's process leaves no room for the trailer: that file fails, is left
 // as it was, and the next file is still processed.
 void TestCli::failingFileIsReported() {
-    const QString big = path("b.bin");
-    const QString small = path("a.txt");
-    const Result result = run({"encrypt", big, small}, "secret\n", [] {
+    const QString big = Path("b.bin");
+    const QString small = Path("a.txt");
+    const Result result = Run({"encrypt", big, small}, "secret\n", [] {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
@@ -293,7 +293,7 @@ void TestCli::failingFileIsReported() {
     QCOMPARE(result.Output, QString("%1: failed: Cannot encrypt \"%1\": file too large; the file was left unchanged\n"
                                     "%2: encrypted\n")
                                 .arg(big, small));
-    QVERIFY(ReadFile(big) == Fixture["b.bin"]);
+    QVERIFY(ReadFile(big) == m_fixture["b.bin"]);
 }
 
 // While it waits for the key on standard input, the tool has already set itself up for the run: no
@@ -305,7 +305,7 @@ void TestCli::settingsWhileWaitingForTheKey() {
         std::signal(SIGXFSZ, SIG_DFL);
         std::signal(SIGPIPE, SIG_DFL);
     });
-    process.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", path("a.txt")});
+    process.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", Path("a.txt")});
     QVERIFY(process.waitForStarted());
     const auto procLine = [&](const char* file, const QByteArray& start) {
         QFile status(QStringLiteral("/proc/%1/%2").arg(process.processId()).arg(file));
@@ -322,7 +322,7 @@ void TestCli::settingsWhileWaitingForTheKey() {
     process.closeWriteChannel();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 2); // no key given
-    QVERIFY(ReadFile(path("a.txt")) == Fixture["a.txt"]);
+    QVERIFY(ReadFile(Path("a.txt")) == m_fixture["a.txt"]);
 }
 
 // A signal in the middle of a big file. One that asks to stop puts that file back as it was, begins
@@ -346,7 +346,7 @@ void TestCli::interruptPutsTheFileInHandBack() {
     QFETCH(int, signal);
     QFETCH(QString, followUp);
     QFETCH(QString, followUpSays);
-    const QString big = path("big.bin");
+    const QString big = Path("big.bin");
     const qint64 size = qint64(256) << 20;
     {
         QFile out(big);
@@ -354,7 +354,7 @@ void TestCli::interruptPutsTheFileInHandBack() {
         QVERIFY(out.resize(size));
     }
     QProcess tool;
-    tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "-j", "1", big, path("a.txt")});
+    tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "-j", "1", big, Path("a.txt")});
     tool.write("secret\n");
     tool.closeWriteChannel();
     QVERIFY(tool.waitForStarted());
@@ -366,28 +366,28 @@ void TestCli::interruptPutsTheFileInHandBack() {
     QVERIFY(tool.waitForFinished(60000));
     QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
     const QByteArray said = tool.readAllStandardOutput();
-    QVERIFY(ReadFile(path("a.txt")) == Hello); // never begun
+    QVERIFY(ReadFile(Path("a.txt")) == Hello); // never begun
     if (signal != SIGKILL) {
         QCOMPARE(said, QFile::encodeName(big) + ": interrupted; the file was left unchanged\n");
         QVERIFY(tool.readAllStandardError().contains("interrupted"));
         QVERIFY(ReadFile(big) == QByteArray(size, '\0'));
-        QCOMPARE(run({"status", big}, {}).Output, big + ": not interrupted\n");
+        QCOMPARE(Run({"status", big}, {}).Output, big + ": not interrupted\n");
         return;
     }
-    const Result status = run({"status", big, path("a.txt")}, {});
+    const Result status = Run({"status", big, Path("a.txt")}, {});
     QCOMPARE(status.ExitCode, 1);
     QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(big) +
                                 ": interrupted while encrypting \\(at [0-9]+%\\)\n" +
-                                QRegularExpression::escape(path("a.txt")) + ": not interrupted\n$")
+                                QRegularExpression::escape(Path("a.txt")) + ": not interrupted\n$")
                  .match(status.Output)
                  .hasMatch(),
              qPrintable(status.Output));
-    QVERIFY(run({"status"}, {}).Output.startsWith(big + ": interrupted while encrypting"));
+    QVERIFY(Run({"status"}, {}).Output.startsWith(big + ": interrupted while encrypting"));
     // A wrong key changes nothing and keeps the record.
-    QCOMPARE(run({followUp, big}, "wrong\n").Output, big + ": skipped: invalid key\n");
-    QCOMPARE(run({followUp, big}, "secret\n").Output, big + ": " + followUpSays + "\n");
+    QCOMPARE(Run({followUp, big}, "wrong\n").Output, big + ": skipped: invalid key\n");
+    QCOMPARE(Run({followUp, big}, "secret\n").Output, big + ": " + followUpSays + "\n");
     QVERIFY(ReadFile(big) == (followUp == "decrypt" ? QByteArray(size, '\0') : Encrypted(QByteArray(size, '\0'), "secret")));
-    const Result after = run({"status", big}, {});
+    const Result after = Run({"status", big}, {});
     QCOMPARE(after.ExitCode, 0);
     QCOMPARE(after.Output, big + ": not interrupted\n");
 }
@@ -412,7 +412,7 @@ void TestCli::promptsOnTerminal() {
     QFETCH(int, exitCode);
     const bool encrypt = command == "encrypt";
     const QString name = encrypt ? "a.txt" : "enc.bin";
-    const QByteArray file = QFile::encodeName(path(name));
+    const QByteArray file = QFile::encodeName(Path(name));
     const QByteArray verb = command.toLatin1();
 
     int terminal = -1;
@@ -462,9 +462,9 @@ void TestCli::promptsOnTerminal() {
         QVERIFY2(!screen.contains(typed[0]), screen.constData());
     if (exitCode == 0) {
         QVERIFY(screen.contains(file + ": " + verb + "ed"));
-        QVERIFY(ReadFile(path(name)) == (encrypt ? Encrypted(Hello, typed[0]) : Pattern(1000, 2)));
+        QVERIFY(ReadFile(Path(name)) == (encrypt ? Encrypted(Hello, typed[0]) : Pattern(1000, 2)));
     } else {
-        QVERIFY(ReadFile(path(name)) == Fixture[name]);
+        QVERIFY(ReadFile(Path(name)) == m_fixture[name]);
     }
 }
 
@@ -486,9 +486,9 @@ void TestCli::namesInOutput_data() {
 void TestCli::namesInOutput() {
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, shown);
-    const QByteArray file = QFile::encodeName(Dir->path()) + '/' + name;
+    const QByteArray file = QFile::encodeName(m_dir->path()) + '/' + name;
     QVERIFY(WriteFile(QFile::decodeName(file), Hello));
-    const QByteArray folder = QFile::encodeName(Dir->path()) + '/';
+    const QByteArray folder = QFile::encodeName(m_dir->path()) + '/';
 
     QProcess tool;
     tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "--", QFile::decodeName(file), QFile::decodeName(file)});

@@ -50,13 +50,13 @@ private slots:
     void failuresNameTheFile();
 
 private:
-    QString path(const char* name) const { return Dir->filePath(QString::fromLatin1(name)); }
-    std::unique_ptr<QTemporaryDir> Dir;
+    QString Path(const char* name) const { return m_dir->filePath(QString::fromLatin1(name)); }
+    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void TestCurrentFile::init() {
-    Dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(Dir->isValid());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
 }
 
 void TestCurrentFile::openRules_data() {
@@ -85,7 +85,7 @@ void TestCurrentFile::openRules() {
     QFETCH(bool, opens);
     QFETCH(QString, why);
 
-    const QString file = path("subject");
+    const QString file = Path("subject");
     const QByteArray name = QFile::encodeName(file);
     QString opened = file;
     int lockHolder = -1;
@@ -100,9 +100,9 @@ void TestCurrentFile::openRules() {
             QSKIP("this system has no such file");
         opened = kind;
     } else if (kind != "missing") {
-        QVERIFY(WriteFile(kind == "link" ? path("target") : file, "content"));
+        QVERIFY(WriteFile(kind == "link" ? Path("target") : file, "content"));
         if (kind == "link")
-            QVERIFY(::symlink(QFile::encodeName(path("target")).constData(), name.constData()) == 0);
+            QVERIFY(::symlink(QFile::encodeName(Path("target")).constData(), name.constData()) == 0);
         if (kind.startsWith('0'))
             QVERIFY(::chmod(name.constData(), kind.toUInt(nullptr, 8)) == 0);
         if (kind == "locked") {
@@ -136,7 +136,7 @@ void TestCurrentFile::openRules() {
 }
 
 void TestCurrentFile::lockHeldWhileOpen() {
-    const QString file = path("shared");
+    const QString file = Path("shared");
     QVERIFY(WriteFile(file, "content"));
     const QByteArray name = QFile::encodeName(file);
 
@@ -173,7 +173,7 @@ void TestCurrentFile::reserveAfterEnd_data() {
 void TestCurrentFile::reserveAfterEnd() {
     QFETCH(qint64, limit);
     QFETCH(bool, reserved);
-    const QString file = path("room");
+    const QString file = Path("room");
     QVERIFY(WriteFile(file, Pattern(1000)));
     CurrentFileHandle handle;
     handle.Bind(file.toStdString());
@@ -197,7 +197,7 @@ void TestCurrentFile::reserveAfterEnd() {
 
 // A device that hands over a few bytes at a time still gives whole blocks.
 void TestCurrentFile::shortTransfersAreCompleted() {
-    const QString file = path("trickle");
+    const QString file = Path("trickle");
     const QByteArray content = Pattern(5000);
     QVERIFY(WriteFile(file, content));
     CurrentFileHandle handle;
@@ -220,7 +220,7 @@ void TestCurrentFile::shortTransfersAreCompleted() {
 }
 
 void TestCurrentFile::failuresNameTheFile() {
-    const QString file = path("faulty");
+    const QString file = Path("faulty");
     QVERIFY(WriteFile(file, Pattern(100)));
     CurrentFileHandle handle;
     handle.Bind(file.toStdString());

@@ -111,7 +111,7 @@ private slots:
     void interruptedBySignal();
 
 private:
-    QString path(const QString& name) const { return m_dir->filePath(name); }
+    QString Path(const QString& name) const { return m_dir->filePath(name); }
     std::optional<QTemporaryDir> m_dir;
 };
 
@@ -232,8 +232,8 @@ void TestFaultMatrix::faultInBatch() {
     const QByteArray plainVictim = Pattern(VictimSize, 2);
     const QByteArray plainAfter = Pattern(70000, 3);
     const auto onDisk = [&](const QByteArray& plain) { return encrypting ? plain : Encrypted(plain, BatchKey); };
-    const QString before = path("before"), victim = path("victim file"), after = path("after");
-    const QString aside = path("victim file.moved");
+    const QString before = Path("before"), victim = Path("victim file"), after = Path("after");
+    const QString aside = Path("victim file.moved");
     QVERIFY(WriteFile(before, onDisk(plainBefore)));
     QVERIFY(WriteFile(victim, onDisk(plainVictim)));
     QVERIFY(WriteFile(after, onDisk(plainAfter)));
@@ -513,7 +513,7 @@ void TestFaultMatrix::killedMidway() {
     };
     const QByteArray plain = Pattern(size, 7);
     const QByteArray encrypted = Encrypted(plain, key);
-    const QString file = path("interrupted");
+    const QString file = Path("interrupted");
     const bool decrypting =
         point == KillPoint::DecryptPass || point == KillPoint::BeforeTruncation || point == KillPoint::DecryptUndo;
     const Command interrupted = decrypting ? Command::Decrypt : Command::Encrypt;
@@ -590,7 +590,7 @@ void TestFaultMatrix::killedMidway() {
 void TestFaultMatrix::killedBeforeARestart() {
     const QByteArray key("restart");
     const QByteArray plain = Pattern(8 * 65536, 3);
-    const QString file = path("restarted");
+    const QString file = Path("restarted");
     QVERIFY(WriteFile(file, plain));
     QCOMPARE(RunInChild([&] {
                  EngineUnit unit;
@@ -625,7 +625,7 @@ void TestFaultMatrix::killedAtRandomMoment() {
     constexpr qsizetype MostSize = 6 * 1024 * 1024;
     const QByteArray stream = Keystream(key, MostSize + 20);
     const QByteArray checkBlock = Xor(Marker, stream.left(10));
-    const QString file = path("random");
+    const QString file = Path("random");
     QRandomGenerator random(20261207);
     const qsizetype awkward[] = {0, 1, 10, 65535, 65536, 65537, 2 * 65536 - 20};
     // How long a whole command takes here (a sanitized build, a busy machine), so that the kills
@@ -709,7 +709,7 @@ void TestFaultMatrix::interruptedBySignal() {
     const QByteArray key("signalled");
     const QByteArray plain = Pattern(6 * 65536 + 99, 13);
     const QByteArray before = command == Command::Encrypt ? plain : Encrypted(plain, key);
-    const QString file = path("signalled");
+    const QString file = Path("signalled");
     QVERIFY(WriteFile(file, before));
 
     class SignallingDisplay : public veltrane::ProgressDisplay {

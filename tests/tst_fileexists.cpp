@@ -22,7 +22,7 @@ private slots:
     void dates();
 
 private:
-    QTemporaryDir Dir;
+    QTemporaryDir m_dir;
 };
 
 void TestFileExists::kinds_data() {
@@ -41,11 +41,11 @@ void TestFileExists::kinds_data() {
 void TestFileExists::kinds() {
     QFETCH(QString, kind);
     QFETCH(bool, exists);
-    QVERIFY(Dir.isValid());
-    const QString path = Dir.filePath(kind);
+    QVERIFY(m_dir.isValid());
+    const QString path = m_dir.filePath(kind);
     const QByteArray name = QFile::encodeName(path);
-    const QByteArray target = QFile::encodeName(Dir.filePath("target"));
-    QFile targetFile(Dir.filePath("target"));
+    const QByteArray target = QFile::encodeName(m_dir.filePath("target"));
+    QFile targetFile(m_dir.filePath("target"));
     QVERIFY(targetFile.open(QIODevice::WriteOnly));
     targetFile.write("x");
     targetFile.close();
@@ -90,8 +90,8 @@ void TestFileExists::dates() {
     QFETCH(int, month);
     QFETCH(int, day);
     QFETCH(bool, exists);
-    QVERIFY(Dir.isValid());
-    const QString path = Dir.filePath("dated");
+    QVERIFY(m_dir.isValid());
+    const QString path = m_dir.filePath("dated");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();

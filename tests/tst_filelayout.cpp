@@ -74,17 +74,17 @@ private slots:
     void restoringFailsToo();
 
 private:
-    QString path(const char* name) const { return Dir.filePath(QString::fromLatin1(name)); }
-    void bind(EngineUnit& unit, const QString& file, const QByteArray& key) {
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    void Bind(EngineUnit& unit, const QString& file, const QByteArray& key) {
         unit.KeyText = Key(key);
         unit.CurrentFileName = file.toStdString();
     }
 
-    QTemporaryDir Dir;
+    QTemporaryDir m_dir;
 };
 
 void TestFileLayout::init() {
-    QVERIFY(Dir.isValid());
+    QVERIFY(m_dir.isValid());
 }
 
 void TestFileLayout::knownEncryptedFiles_data() {
@@ -102,10 +102,10 @@ void TestFileLayout::knownEncryptedFiles() {
     QFETCH(QByteArray, plain);
     QFETCH(QByteArray, key);
     QFETCH(QByteArray, encrypted);
-    const QString file = path("known");
+    const QString file = Path("known");
     QVERIFY(WriteFile(file, plain));
     EngineUnit unit;
-    bind(unit, file, key);
+    Bind(unit, file, key);
 
     Run encrypt;
     QCOMPARE(encrypt(Command::Encrypt, unit), FileOutcome::Encrypted);
@@ -123,11 +123,11 @@ void TestFileLayout::roundTrip_data() {
 
 void TestFileLayout::roundTrip() {
     QFETCH(int, size);
-    const QString file = path("round");
+    const QString file = Path("round");
     const QByteArray plain = Pattern(size, 3);
     QVERIFY(WriteFile(file, plain));
     EngineUnit unit;
-    bind(unit, file, "round trip");
+    Bind(unit, file, "round trip");
 
     Run encrypt;
     QCOMPARE(encrypt(Command::Encrypt, unit), FileOutcome::Encrypted);
@@ -202,7 +202,7 @@ void TestFileLayout::refusalsLeaveTheFile() {
     QFETCH(QByteArray, key);
     QFETCH(FileOutcome, outcome);
 
-    const QString file = path("refused");
+    const QString file = Path("refused");
     QVERIFY(WriteFile(file, content));
     const QByteArray fileName = QFile::encodeName(file);
     int lockHolder = -1;
@@ -215,7 +215,7 @@ void TestFileLayout::refusalsLeaveTheFile() {
     }
 
     EngineUnit unit;
-    bind(unit, file, key);
+    Bind(unit, file, key);
     Run run;
     QCOMPARE(run(Command(command), unit), outcome);
     QCOMPARE(run.Passes, 0);
@@ -229,15 +229,15 @@ void TestFileLayout::refusalsLeaveTheFile() {
 
 void TestFileLayout::identicalFilesGiveIdenticalResults() {
     const QByteArray plain = Pattern(70000, 11);
-    QVERIFY(WriteFile(path("one"), plain));
-    QVERIFY(WriteFile(path("two"), plain));
+    QVERIFY(WriteFile(Path("one"), plain));
+    QVERIFY(WriteFile(Path("two"), plain));
     EngineUnit unit;
     for (const char* name : {"one", "two"}) {
-        bind(unit, path(name), "same key");
+        Bind(unit, Path(name), "same key");
         Run run;
         QCOMPARE(run(Command::Encrypt, unit), FileOutcome::Encrypted);
     }
-    QVERIFY(ReadFile(path("one")) == ReadFile(path("two")));
+    QVERIFY(ReadFile(Path("one")) == ReadFile(Path("two")));
 }
 
 void TestFileLayout::lockHeldForTheWholeCommand_data() {
@@ -256,16 +256,16 @@ void TestFileLayout::lockHeldForTheWholeCommand_data() {
 void TestFileLayout::lockHeldForTheWholeCommand() {
     QFETCH(Command, command);
     QFETCH(bool, afterThePass);
-    const QString file = path("held");
-    const QString otherName = path("held, other name");
+    const QString file = Path("held");
+    const QString otherName = Path("held, other name");
     const QByteArray plain = Pattern(70000);
     const QByteArray before = command == Command::Encrypt ? plain : Encrypted(plain, "secret");
     QVERIFY(WriteFile(file, before));
     ::unlink(QFile::encodeName(otherName).constData());
     QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(otherName).constData()) == 0);
     EngineUnit unit, second;
-    bind(unit, file, "secret");
-    bind(second, otherName, "secret");
+    Bind(unit, file, "secret");
+    Bind(second, otherName, "secret");
     std::optional<FileOutcome> secondOutcome;
     const auto secondCommand = [&] {
         Run run;
@@ -290,11 +290,11 @@ void TestFileLayout::lockHeldForTheWholeCommand() {
 
 // A file-size limit that leaves no room for the trailer is found before a byte changes.
 void TestFileLayout::refusedWhenTheTrailerCannotFit() {
-    const QString file = path("nofit");
+    const QString file = Path("nofit");
     const QByteArray plain = Pattern(3000);
     QVERIFY(WriteFile(file, plain));
     EngineUnit unit;
-    bind(unit, file, "secret");
+    Bind(unit, file, "secret");
     Run run;
     QString message;
     {
@@ -332,7 +332,7 @@ void TestFileLayout::appendFailsAfterThePass() {
     QFETCH(int, room);
     QFETCH(QString, reason);
     QFETCH(bool, sparse);
-    const QString file = path("append");
+    const QString file = Path("append");
     QByteArray plain = Pattern(size, 13);
     if (sparse) {
         plain = plain.left(65536) + QByteArray(size - 2 * 65536, 0) + plain.right(65536);
@@ -349,7 +349,7 @@ void TestFileLayout::appendFailsAfterThePass() {
     };
     const auto usedBefore = diskUse();
     EngineUnit unit;
-    bind(unit, file, "secret");
+    Bind(unit, file, "secret");
 
     std::optional<FileSizeLimit> limit;
     int afterPasses = 0;
@@ -376,12 +376,12 @@ void TestFileLayout::appendFailsAfterThePass() {
 }
 
 void TestFileLayout::truncationFails() {
-    const QString file = path("stuck");
+    const QString file = Path("stuck");
     const QByteArray plain = Pattern(100000, 17);
     const QByteArray encrypted = Encrypted(plain, "secret");
     QVERIFY(WriteFile(file, encrypted));
     EngineUnit unit;
-    bind(unit, file, "secret");
+    Bind(unit, file, "secret");
     unit.CurrentFile.SetFaultHook([](FileOperation operation, std::int64_t, std::size_t&) {
         return operation == FileOperation::Truncate ? EIO : 0;
     });
@@ -401,11 +401,11 @@ void TestFileLayout::truncationFails() {
 // The disk fails for good after the pass: the message must say how much of the file is left
 // enciphered, and that must be true.
 void TestFileLayout::restoringFailsToo() {
-    const QString file = path("doomed");
+    const QString file = Path("doomed");
     const QByteArray plain = Pattern(100000, 19);
     QVERIFY(WriteFile(file, plain));
     EngineUnit unit;
-    bind(unit, file, "secret");
+    Bind(unit, file, "secret");
     bool broken = false;
     unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
         if (operation == FileOperation::Write && position >= 100000)

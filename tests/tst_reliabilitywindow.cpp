@@ -64,17 +64,17 @@ private slots:
     void signalDuringRun();
 
 private:
-    template <typename T> T* find(const char* name) const { return m_form->findChild<T*>(QLatin1String(name)); }
-    QString status() const { return find<QLabel>("StatusText")->text(); }
-    int entries() const { return find<QListWidget>("FileList")->count(); }
-    void load(const QStringList& paths) {
+    template <typename T> T* Find(const char* name) const { return m_form->findChild<T*>(QLatin1String(name)); }
+    QString Status() const { return Find<QLabel>("StatusText")->text(); }
+    int Entries() const { return Find<QListWidget>("FileList")->count(); }
+    void Load(const QStringList& paths) {
         m_form->OpenDialog().setChooser(
             [paths](QWidget*, const QString&) { return std::optional<QStringList>(paths); });
         m_form->FileOpen();
     }
-    void encrypt() { QTest::mouseClick(find<QPushButton>("EncryptButton"), Qt::LeftButton); }
-    void decrypt() { QTest::mouseClick(find<QPushButton>("DecryptButton"), Qt::LeftButton); }
-    QString file(const QString& name, const QByteArray& bytes) const {
+    void Encrypt() { QTest::mouseClick(Find<QPushButton>("EncryptButton"), Qt::LeftButton); }
+    void Decrypt() { QTest::mouseClick(Find<QPushButton>("DecryptButton"), Qt::LeftButton); }
+    QString MakeFile(const QString& name, const QByteArray& bytes) const {
         const QString path = m_dir->filePath(name);
         if (!WriteFile(path, bytes))
             qFatal("cannot write %s", qPrintable(path));
@@ -95,16 +95,16 @@ void TestReliabilityWindow::init() {
     static_cast<TApplication*>(QCoreApplication::instance())
         ->setMessageBoxShower([this](const QString&, const QString& text) {
             m_errors.append(text);
-            const auto* gauge = find<veltrane::TGauge>("PercentDoneGauge");
+            const auto* gauge = Find<veltrane::TGauge>("PercentDoneGauge");
             m_sceneAtError = QStringLiteral("%1, gauge %2 at %3")
-                                 .arg(status(), gauge->isVisible() ? "shown" : "hidden")
+                                 .arg(Status(), gauge->isVisible() ? "shown" : "hidden")
                                  .arg(gauge->Progress());
         });
     m_form = std::make_unique<TMainForm>();
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
-    find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(TheKey));
+    Find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
+    Find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(TheKey));
 }
 
 void TestReliabilityWindow::cleanup() {
@@ -124,8 +124,8 @@ void TestReliabilityWindow::badEntryStopsTheRun_data() {
 void TestReliabilityWindow::badEntryStopsTheRun() {
     QFETCH(QString, kind);
     const QByteArray plain = Pattern(3000, 1);
-    const QString first = file("first", plain);
-    const QString last = file("last", plain);
+    const QString first = MakeFile("first", plain);
+    const QString last = MakeFile("last", plain);
     const QString bad = m_dir->filePath("bad");
     const QByteArray badPath = QFile::encodeName(bad);
     if (kind == "folder")
@@ -139,20 +139,20 @@ void TestReliabilityWindow::badEntryStopsTheRun() {
     else if (kind == "link to a folder")
         QVERIFY(::symlink("/", badPath.constData()) == 0);
 
-    load({first, bad, last});
+    Load({first, bad, last});
     QElapsedTimer timer;
     timer.start();
-    encrypt();
+    Encrypt();
     QVERIFY(timer.elapsed() < 5000);
-    QCOMPARE(status(), NoFilePhrase);
+    QCOMPARE(Status(), NoFilePhrase);
     QVERIFY(m_errors.isEmpty());
     QVERIFY(ReadFile(first) == Encrypted(plain, TheKey));
     QVERIFY(ReadFile(last) == plain);
-    QCOMPARE(entries(), 1);
+    QCOMPARE(Entries(), 1);
     QVERIFY(!QFileInfo::exists(m_dir->filePath("nowhere")));
 
-    encrypt();
-    QCOMPARE(status(), EncryptedPhrase);
+    Encrypt();
+    QCOMPARE(Status(), EncryptedPhrase);
     QVERIFY(ReadFile(last) == Encrypted(plain, TheKey));
 }
 
@@ -167,27 +167,27 @@ void TestReliabilityWindow::nameThatIsNotText() {
     const QByteArray plain = Pattern(2000, 2);
     QVERIFY(WriteFile(raw, plain));
 
-    load({asText});
-    encrypt();
-    QCOMPARE(status(), EncryptedPhrase);
+    Load({asText});
+    Encrypt();
+    QCOMPARE(Status(), EncryptedPhrase);
     QVERIFY(ReadFile(raw) == Encrypted(plain, TheKey));
-    load({asText});
-    decrypt();
+    Load({asText});
+    Decrypt();
     QVERIFY(ReadFile(raw) == plain);
 
     // Two names that read alike, and a plain file after them that is still done.
     QVERIFY(WriteFile(lookAlike, plain));
-    const QString next = file("after the look-alikes", plain);
-    load({asText, next});
-    encrypt();
-    QCOMPARE(status(), EncryptedPhrase);
+    const QString next = MakeFile("after the look-alikes", plain);
+    Load({asText, next});
+    Encrypt();
+    QCOMPARE(Status(), EncryptedPhrase);
     QVERIFY(ReadFile(raw) == plain);
     QVERIFY(ReadFile(lookAlike) == plain);
     QVERIFY(ReadFile(next) == Encrypted(plain, TheKey));
-    load({asText});
-    encrypt();
-    QCOMPARE(status(), CannotOpenPhrase);
-    QCOMPARE(entries(), 0);
+    Load({asText});
+    Encrypt();
+    QCOMPARE(Status(), CannotOpenPhrase);
+    QCOMPARE(Entries(), 0);
     QVERIFY(ReadFile(raw) == plain);
     QVERIFY(ReadFile(lookAlike) == plain);
     ::unlink(raw.constData());
@@ -218,12 +218,12 @@ void TestReliabilityWindow::namesThatAreNotTextInTheDialog() {
         m_form->FileOpen();
     };
     choose(1);
-    encrypt();
-    QCOMPARE(status(), EncryptedPhrase);
+    Encrypt();
+    QCOMPARE(Status(), EncryptedPhrase);
     QCOMPARE(int(ReadFile(names[0]) == plain) + int(ReadFile(names[1]) == plain), 1);
     choose(2);
-    encrypt();
-    QCOMPARE(entries(), 0);
+    Encrypt();
+    QCOMPARE(Entries(), 0);
     for (const QByteArray& name : names) {
         QVERIFY(ReadFile(name) == Encrypted(plain, TheKey));
         ::unlink(name.constData());
@@ -273,10 +273,10 @@ void TestReliabilityWindow::nativePaths() {
 // there, leaving the next file in the list.
 void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     const QByteArray plain = Pattern(5000, 3);
-    const QString victim = file("victim", plain);
-    const QString next = file("next", plain);
+    const QString victim = MakeFile("victim", plain);
+    const QString next = MakeFile("next", plain);
     const QByteArray newcomer = Encrypted(Pattern(700, 4), "somebody else's key");
-    const QString staged = file("staged", newcomer);
+    const QString staged = MakeFile("staged", newcomer);
     bool swapped = false;
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t, std::size_t&) {
         if (operation == FileOperation::Read && !swapped && m_form->Unit().CurrentFileName == QFile::encodeName(victim).toStdString()) {
@@ -285,8 +285,8 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
         }
         return 0;
     });
-    load({victim, next});
-    encrypt();
+    Load({victim, next});
+    Encrypt();
     m_form->Unit().CurrentFile.SetFaultHook({});
     QVERIFY(swapped);
     QCOMPARE(m_errors.size(), 1);
@@ -295,7 +295,7 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
              qPrintable(m_errors[0]));
     QVERIFY(ReadFile(victim) == newcomer);
     QVERIFY(ReadFile(next) == plain);
-    QCOMPARE(entries(), 1);
+    QCOMPARE(Entries(), 1);
 }
 
 void TestReliabilityWindow::writeFailsMidPass_data() {
@@ -313,17 +313,17 @@ void TestReliabilityWindow::writeFailsMidPass() {
     const auto done = [&](const QByteArray& plain) { return decrypting ? plain : Encrypted(plain, TheKey); };
     const QByteArray small = Pattern(1000, 5);
     const QByteArray large = Pattern(4 * 65536 + 9, 6);
-    const QString first = file("first", start(small));
-    const QString failing = file("failing", start(large));
-    const QString last = file("last", start(small));
+    const QString first = MakeFile("first", start(small));
+    const QString failing = MakeFile("failing", start(large));
+    const QString last = MakeFile("last", start(small));
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
         return operation == FileOperation::Write && position == 2 * 65536 &&
                        m_form->Unit().CurrentFileName == QFile::encodeName(failing).toStdString()
                    ? EIO
                    : 0;
     });
-    load({first, failing, last});
-    decrypting ? decrypt() : encrypt();
+    Load({first, failing, last});
+    decrypting ? Decrypt() : Encrypt();
     m_form->Unit().CurrentFile.SetFaultHook({});
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors[0].endsWith("input/output error; the file was restored."), qPrintable(m_errors[0]));
@@ -332,9 +332,9 @@ void TestReliabilityWindow::writeFailsMidPass() {
     QVERIFY(ReadFile(first) == done(small));
     QVERIFY(ReadFile(failing) == start(large));
     QVERIFY(ReadFile(last) == start(small));
-    QCOMPARE(entries(), 1);
+    QCOMPARE(Entries(), 1);
 
-    decrypting ? decrypt() : encrypt();
+    decrypting ? Decrypt() : Encrypt();
     QVERIFY(ReadFile(last) == done(small));
     QCOMPARE(m_errors.size(), 1);
 }
@@ -361,7 +361,7 @@ void TestReliabilityWindow::interruptedEarlier() {
     QFETCH(bool, thenEncrypt);
     QFETCH(QString, phrase);
     const QByteArray plain = Pattern(20 * 65536 + 123, 5);
-    const QString path = file(QStringLiteral("report.bin"), decrypting ? Encrypted(plain, TheKey) : plain);
+    const QString path = MakeFile(QStringLiteral("report.bin"), decrypting ? Encrypted(plain, TheKey) : plain);
     QCOMPARE(RunInChild([&] {
                  veltrane::EngineUnit unit;
                  unit.KeyText = Key(TheKey);
@@ -375,26 +375,26 @@ void TestReliabilityWindow::interruptedEarlier() {
                                                "Load it and press Encrypt or Decrypt with the same key to finish or "
                                                "undo it\\.$")
                                     .arg(decrypting ? "decrypting" : "encrypting"))
-                 .match(status())
+                 .match(Status())
                  .hasMatch(),
-             qPrintable(status()));
+             qPrintable(Status()));
     const QByteArray left = ReadFile(path);
-    find<QLineEdit>("KeyBox")->setText(QStringLiteral("other key"));
-    find<QLineEdit>("VKeyBox")->setText(QStringLiteral("other key"));
-    load({path});
-    thenEncrypt ? encrypt() : decrypt();
-    QCOMPARE(status(), InvalidKeyPhrase);
+    Find<QLineEdit>("KeyBox")->setText(QStringLiteral("other key"));
+    Find<QLineEdit>("VKeyBox")->setText(QStringLiteral("other key"));
+    Load({path});
+    thenEncrypt ? Encrypt() : Decrypt();
+    QCOMPARE(Status(), InvalidKeyPhrase);
     QVERIFY(ReadFile(path) == left);
 
-    find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
-    find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(TheKey));
-    load({path});
-    thenEncrypt ? encrypt() : decrypt();
-    QCOMPARE(status(), phrase);
+    Find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(TheKey));
+    Find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(TheKey));
+    Load({path});
+    thenEncrypt ? Encrypt() : Decrypt();
+    QCOMPARE(Status(), phrase);
     QVERIFY(ReadFile(path) == (thenEncrypt ? Encrypted(plain, TheKey) : plain));
     QVERIFY(m_errors.isEmpty());
     m_form = std::make_unique<TMainForm>();
-    QCOMPARE(status(), WelcomeText);
+    QCOMPARE(Status(), WelcomeText);
 }
 
 void TestReliabilityWindow::signalDuringRun_data() {
@@ -412,9 +412,9 @@ void TestReliabilityWindow::signalDuringRun() {
     QFETCH(bool, decrypting);
     const QByteArray plain = Pattern(12 * 65536, 9);
     const QByteArray start = decrypting ? Encrypted(plain, TheKey) : plain;
-    const QString first = file(QStringLiteral("first"), start);
-    const QString second = file(QStringLiteral("second"), start);
-    load({first, second});
+    const QString first = MakeFile(QStringLiteral("first"), start);
+    const QString second = MakeFile(QStringLiteral("second"), start);
+    Load({first, second});
     const int ended = RunInChild([&] {
         m_form->Unit().CurrentFile.SetFaultHook(
             [signal, writes = 0](FileOperation operation, std::int64_t, std::size_t&) mutable {
@@ -422,7 +422,7 @@ void TestReliabilityWindow::signalDuringRun() {
                     ::raise(signal);
                 return 0;
             });
-        decrypting ? decrypt() : encrypt();
+        decrypting ? Decrypt() : Encrypt();
     });
     QCOMPARE(ended, signal);
     QVERIFY(ReadFile(first) == start);
@@ -434,14 +434,14 @@ void TestReliabilityWindow::manyFiles() {
     constexpr int Count = 10000;
     QStringList paths;
     for (int n = 0; n < Count; ++n)
-        paths << file(QString::number(n), Pattern(n % 100 + 1, std::uint32_t(n)));
-    load(paths);
+        paths << MakeFile(QString::number(n), Pattern(n % 100 + 1, std::uint32_t(n)));
+    Load(paths);
     QElapsedTimer timer;
     timer.start();
-    encrypt();
+    Encrypt();
     qInfo("encrypting %d files through the window: %lld ms", Count, timer.elapsed());
-    QCOMPARE(status(), EncryptedPhrase);
-    QCOMPARE(entries(), 0);
+    QCOMPARE(Status(), EncryptedPhrase);
+    QCOMPARE(Entries(), 0);
     QCOMPARE(m_form->LoadedCount(), 0);
     for (int n = 0; n < Count; ++n)
         QVERIFY(ReadFile(paths[n]) == Encrypted(Pattern(n % 100 + 1, std::uint32_t(n)), TheKey));

@@ -27,11 +27,11 @@ namespace {
 class CountingGauge : public TGauge {
 public:
     using TGauge::TGauge;
-    int paints = 0;
+    int Paints = 0;
 
 protected:
     void paintEvent(QPaintEvent* event) override {
-        ++paints;
+        ++Paints;
         TGauge::paintEvent(event);
     }
 };
@@ -45,7 +45,7 @@ struct Step {
 using Steps = QList<Step>;
 using GaugeAction = std::function<void(TGauge&)>;
 
-void apply(TGauge& gauge, const Step& step) {
+void Apply(TGauge& gauge, const Step& step) {
     switch (step.property) {
     case 'n':
         gauge.setMinValue(step.value);
@@ -59,23 +59,23 @@ void apply(TGauge& gauge, const Step& step) {
     }
 }
 
-// Colours as 0xRRGGBB; pixel() drops the alpha byte.
+// Colours as 0xRRGGBB; Pixel() drops the alpha byte.
 const QRgb black = 0x000000;
 const QRgb white = 0xFFFFFF;
 const QRgb red = 0xFF0000;
 const QRgb cyan = 0x00FFFF;
 const QRgb blue = 0x0000FF;
 
-QRgb pixel(const QImage& image, int x, int y) {
+QRgb Pixel(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFF;
 }
 
-QImage render(TGauge& gauge) {
+QImage Render(TGauge& gauge) {
     return gauge.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 // A gauge whose three colours and the frame can be told apart in a picture.
-void distinctColours(TGauge& gauge) {
+void DistinctColours(TGauge& gauge) {
     gauge.setForeColor(Qt::red);
     gauge.setBackColor(Qt::white);
     gauge.setColor(Qt::blue);
@@ -187,7 +187,7 @@ void TstTGauge::rangeSetters() {
     QString thrown;
     for (const Step& step : steps) {
         try {
-            apply(gauge, step);
+            Apply(gauge, step);
         } catch (const EInvalidOperation& failure) {
             thrown = QString::fromStdString(failure.what());
         }
@@ -296,11 +296,11 @@ void TstTGauge::repaintAtOnce() {
     parent.show();
     QVERIFY(QTest::qWaitForWindowExposed(&parent));
     QCoreApplication::processEvents();
-    gauge->paints = 0;
+    gauge->Paints = 0;
 
     // No events are processed in between: a paint counted here happened inside the setter.
     action(*gauge);
-    QTEST(gauge->paints, "paints");
+    QTEST(gauge->Paints, "paints");
 }
 
 void TstTGauge::wideRangeRepaintsOncePerPercent() {
@@ -311,13 +311,13 @@ void TstTGauge::wideRangeRepaintsOncePerPercent() {
     parent.show();
     QVERIFY(QTest::qWaitForWindowExposed(&parent));
     QCoreApplication::processEvents();
-    gauge->paints = 0;
+    gauge->Paints = 0;
 
     for (int step = 1; step <= 1000; ++step)
         gauge->setProgress(step);
-    QVERIFY2(gauge->paints <= 101, qPrintable(QString::number(gauge->paints)));
+    QVERIFY2(gauge->Paints <= 101, qPrintable(QString::number(gauge->Paints)));
     // Every whole percent from 1 to 100 was shown at once, without the event loop.
-    QVERIFY2(gauge->paints >= 100, qPrintable(QString::number(gauge->paints)));
+    QVERIFY2(gauge->Paints >= 100, qPrintable(QString::number(gauge->Paints)));
 }
 
 void TstTGauge::accessibleProgressBar_data() {
@@ -385,26 +385,26 @@ void TstTGauge::pieQuadrants() {
     gauge.setKind(TGauge::gkPie);
     gauge.setBorderStyle(TGauge::bsNone);
     gauge.setShowText(false);
-    distinctColours(gauge);
+    DistinctColours(gauge);
     gauge.setProgress(progress);
-    const QImage image = render(gauge);
+    const QImage image = Render(gauge);
 
     // The ellipse's centre is (56, 52); these points lie well inside each quarter.
-    QCOMPARE(pixel(image, 56 + 25, 52 - 25), quadrants[0]);
-    QCOMPARE(pixel(image, 56 + 25, 52 + 25), quadrants[1]);
-    QCOMPARE(pixel(image, 56 - 25, 52 + 25), quadrants[2]);
-    QCOMPARE(pixel(image, 56 - 25, 52 - 25), quadrants[3]);
+    QCOMPARE(Pixel(image, 56 + 25, 52 - 25), quadrants[0]);
+    QCOMPARE(Pixel(image, 56 + 25, 52 + 25), quadrants[1]);
+    QCOMPARE(Pixel(image, 56 - 25, 52 + 25), quadrants[2]);
+    QCOMPARE(Pixel(image, 56 - 25, 52 - 25), quadrants[3]);
     // Outside the ellipse the gauge's Color shows; its outline touches all four sides.
-    QCOMPARE(pixel(image, 0, 0), blue);
-    QCOMPARE(pixel(image, 112, 104), blue);
-    QCOMPARE(pixel(image, 56, 0), red);
-    QCOMPARE(pixel(image, 56, 104), red);
-    QCOMPARE(pixel(image, 0, 52), red);
-    QCOMPARE(pixel(image, 112, 52), red);
+    QCOMPARE(Pixel(image, 0, 0), blue);
+    QCOMPARE(Pixel(image, 112, 104), blue);
+    QCOMPARE(Pixel(image, 56, 0), red);
+    QCOMPARE(Pixel(image, 56, 104), red);
+    QCOMPARE(Pixel(image, 0, 52), red);
+    QCOMPARE(Pixel(image, 112, 52), red);
     if (progress == 100) {
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                QVERIFY2(pixel(image, x, y) != white, "a full gauge leaves nothing of BackColor");
+                QVERIFY2(Pixel(image, x, y) != white, "a full gauge leaves nothing of BackColor");
     }
 }
 
@@ -426,9 +426,9 @@ void TstTGauge::pieWedgeArea() {
     gauge.setKind(TGauge::gkPie);
     gauge.setBorderStyle(TGauge::bsNone);
     gauge.setShowText(false);
-    distinctColours(gauge);
+    DistinctColours(gauge);
     gauge.setProgress(progress);
-    const QImage image = render(gauge);
+    const QImage image = Render(gauge);
 
     // Only pixels well inside the outline count: the outline itself is drawn in the wedge colour.
     const double centreX = (size.width() - 1) / 2.0;
@@ -443,7 +443,7 @@ void TstTGauge::pieWedgeArea() {
             const double v = (y - centreY) / innerY;
             if (u * u + v * v > 1)
                 continue;
-            const QRgb colour = pixel(image, x, y);
+            const QRgb colour = Pixel(image, x, y);
             QVERIFY(colour == white || colour == red);
             if (colour == white) {
                 ++rest;
@@ -482,7 +482,7 @@ void TstTGauge::figureInvertsWhatItCovers() {
     gauge->resize(113, 105);
     gauge->setProgress(progress);
     QVERIFY(gauge->isHidden());
-    const QImage image = render(*gauge);
+    const QImage image = Render(*gauge);
 
     // Only the two drawing colours and their exact inverses may appear: glyph pixels are whole.
     const QSet<QRgb> allowed{black, red, white, cyan};
@@ -491,7 +491,7 @@ void TstTGauge::figureInvertsWhatItCovers() {
     int left = image.width(), right = -1, top = image.height(), bottom = -1;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const QRgb colour = pixel(image, x, y);
+            const QRgb colour = Pixel(image, x, y);
             QVERIFY2(allowed.contains(colour),
                      qPrintable(QStringLiteral("%1 at %2,%3").arg(colour, 6, 16).arg(x).arg(y)));
             if (colour == white || colour == cyan) {
@@ -529,29 +529,29 @@ void TstTGauge::singleBorderFrame() {
     gauge.resize(60, 40);
     gauge.setKind(TGauge::TGaugeKind(kind));
     gauge.setShowText(false);
-    distinctColours(gauge);
+    DistinctColours(gauge);
     gauge.setProgress(progress);
 
-    const QImage framed = render(gauge);
+    const QImage framed = Render(gauge);
     const int w = framed.width();
     const int h = framed.height();
     for (int x = 0; x < w; ++x) {
-        QCOMPARE(pixel(framed, x, 0), black);
-        QCOMPARE(pixel(framed, x, h - 1), black);
+        QCOMPARE(Pixel(framed, x, 0), black);
+        QCOMPARE(Pixel(framed, x, h - 1), black);
     }
     for (int y = 0; y < h; ++y) {
-        QCOMPARE(pixel(framed, 0, y), black);
-        QCOMPARE(pixel(framed, w - 1, y), black);
+        QCOMPARE(Pixel(framed, 0, y), black);
+        QCOMPARE(Pixel(framed, w - 1, y), black);
     }
     // Inside the frame every kind draws in its colours, none of them black here.
     for (int y = 1; y < h - 1; ++y)
         for (int x = 1; x < w - 1; ++x)
-            QVERIFY2(pixel(framed, x, y) != black, qPrintable(QStringLiteral("black at %1,%2").arg(x).arg(y)));
+            QVERIFY2(Pixel(framed, x, y) != black, qPrintable(QStringLiteral("black at %1,%2").arg(x).arg(y)));
 
     // Without the frame the drawing reaches the edges.
     gauge.setBorderStyle(TGauge::bsNone);
-    const QImage open = render(gauge);
-    QVERIFY(pixel(open, 0, h / 2) != black || pixel(open, w / 2, 0) != black);
+    const QImage open = Render(gauge);
+    QVERIFY(Pixel(open, 0, h / 2) != black || Pixel(open, w / 2, 0) != black);
 }
 
 void TstTGauge::barLengths_data() {
@@ -582,13 +582,13 @@ void TstTGauge::barLengths() {
     gauge.setKind(TGauge::TGaugeKind(kind));
     gauge.setBorderStyle(TGauge::TBorderStyle(border));
     gauge.setShowText(false);
-    distinctColours(gauge);
+    DistinctColours(gauge);
     gauge.setProgress(progress);
-    const QImage image = render(gauge);
+    const QImage image = Render(gauge);
 
     int length = 0;
     for (int i = 0; i < 100; ++i) {
-        const QRgb colour = kind == TGauge::gkHorizontalBar ? pixel(image, i, 50) : pixel(image, 50, i);
+        const QRgb colour = kind == TGauge::gkHorizontalBar ? Pixel(image, i, 50) : Pixel(image, 50, i);
         if (colour == red)
             ++length;
     }
@@ -616,7 +616,7 @@ void TstTGauge::pictureAtRatioTwo() {
     gauge.setProgress(progress);
     const QImage single = gauge.Picture(1);
     const QImage twice = gauge.Picture(2);
-    QCOMPARE(single, render(gauge));
+    QCOMPARE(single, Render(gauge));
     QCOMPARE(twice.size(), single.size() * 2);
     QCOMPARE(twice.devicePixelRatio(), 2.0);
     int matching = 0;
@@ -645,16 +645,16 @@ void TstTGauge::picturePerKind() {
     for (int kind = TGauge::gkText; kind <= TGauge::gkNeedle; ++kind) {
         TGauge gauge;
         gauge.setKind(TGauge::TGaugeKind(kind));
-        distinctColours(gauge);
+        DistinctColours(gauge);
         gauge.setProgress(37);
-        const QImage image = render(gauge);
+        const QImage image = Render(gauge);
         QVERIFY(image.save(QDir(folder).filePath(QString::fromLatin1(kinds.valueToKey(kind)) + ".png")));
     }
     TGauge pie;
     veltrane::ConfigurePercentDoneGauge(pie);
     pie.resize(113, 105);
     pie.setProgress(37);
-    QVERIFY(render(pie).save(QDir(folder).filePath(QStringLiteral("PercentDoneGauge.png"))));
+    QVERIFY(Render(pie).save(QDir(folder).filePath(QStringLiteral("PercentDoneGauge.png"))));
     qInfo("pictures in %s", qPrintable(folder));
 }
 
