@@ -10,8 +10,8 @@ bool FileExists(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    // Files dated outside the years that the original existence test could represent count as
-    // missing, as they always have.
+    // A file dated outside the years 1980 to 2107 counts as missing: the format's home platform
+    // cannot date a file outside them, and a list must skip the same files wherever it runs.
     const std::time_t modified = status.st_mtime;
     std::tm local{};
     if (::localtime_r(&modified, &local) == nullptr)
