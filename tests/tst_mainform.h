@@ -9,6 +9,7 @@
 #include "main/topendialog.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/windowchecks.h"
 #include "tests/support/windowtexts.h"
 
 #include <QAccessible>

@@ -2,6 +2,7 @@
 // showing and hiding.
 
 #include "About/taboutbox.h"
+#include "tests/support/windowchecks.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -14,6 +15,7 @@
 #include <QTest>
 
 using veltrane::TAboutBox;
+using namespace veltrane::testsupport;
 
 class TestAboutBox : public QObject {
     Q_OBJECT
@@ -210,44 +212,19 @@ void TestAboutBox::closingOnlyHides_data() {
 
 void TestAboutBox::closingOnlyHides() {
     QFETCH(int, route);
-    QPointer<TAboutBox> box = new TAboutBox;
-    box->ShowWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(box));
-    if (route == 0)
-        QTest::mouseClick(box->OKButton, Qt::LeftButton);
-    else if (route == 1)
-        QVERIFY(box->close());
-    else
-        box->OKButtonClick();
-    QVERIFY(!box->isVisible());
-    QCoreApplication::processEvents();
-    QVERIFY(!box.isNull());
-    box->ShowWindow();
-    QVERIFY(box->isVisible());
-    delete box;
+    CheckClosingOnlyHides<TAboutBox>([route](TAboutBox& box) {
+        if (route == 0)
+            QTest::mouseClick(box.OKButton, Qt::LeftButton);
+        else if (route == 1)
+            QVERIFY(box.close());
+        else
+            box.OKButtonClick();
+    });
 }
 
 void TestAboutBox::showRaiseAndSingleInstance() {
     TAboutBox box;
-    QWidget other;
-    other.resize(200, 100);
-    const auto windowsBefore = QApplication::topLevelWidgets().size();
-    box.ShowWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&box));
-    other.show();
-    other.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
-    box.ShowWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&box));
-    QVERIFY(box.isVisible());
-    QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
-    // A minimised window comes back out of the task bar.
-    box.showMinimized();
-    QTRY_VERIFY(box.isMinimized());
-    box.ShowWindow();
-    QVERIFY(!box.isMinimized());
-    QVERIFY(QTest::qWaitForWindowActive(&box));
-    QVERIFY(other.isEnabled());
+    CheckShowingRaisesTheOneWindow(box);
 }
 
 void TestAboutBox::accessibleNamesAndRoles_data() {
@@ -275,14 +252,11 @@ void TestAboutBox::accessibleNamesAndRoles() {
     box.ShowWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     const QLatin1String tag(QTest::currentDataTag());
-    QAccessibleInterface* accessible =
-        QAccessible::queryAccessibleInterface(tag == box.objectName() ? &box : box.findChild<QWidget*>(tag));
-    QVERIFY(accessible != nullptr);
-    QCOMPARE(int(accessible->role()), role);
-    QCOMPARE(accessible->text(QAccessible::Name), name);
-    QCOMPARE(accessible->text(QAccessible::Description), description);
+    QWidget* control = tag == box.objectName() ? &box : box.findChild<QWidget*>(tag);
+    QCOMPARE(AccessibleFactsOf(control), (AccessibleFacts{role, name, description, {}}));
     if (role == QAccessible::Button) {
-        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QAccessible::queryAccessibleInterface(control)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
         QTRY_VERIFY(!box.isVisible());
     }
 }

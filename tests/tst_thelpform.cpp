@@ -1,6 +1,7 @@
 // The help window driven as a user would: its texts, layout, showing and hiding, and what typing does.
 
 #include "help/thelpform.h"
+#include "tests/support/windowchecks.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QTextLayout>
 
 using veltrane::THelpForm;
+using namespace veltrane::testsupport;
 
 class TestHelpForm : public QObject {
     Q_OBJECT
@@ -249,29 +251,7 @@ void TestHelpForm::firstShowingPlacement() {
 
 void TestHelpForm::showRaiseAndSingleInstance() {
     THelpForm form;
-    QWidget other;
-    other.resize(200, 100);
-    const auto windowsBefore = QApplication::topLevelWidgets().size();
-    form.ShowWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    other.show();
-    other.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
-    QVERIFY(!form.isActiveWindow());
-
-    // The second showing brings the same window forward; no second window appears.
-    form.ShowWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    QVERIFY(form.isVisible());
-    QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
-    // A minimised window comes back out of the task bar.
-    form.showMinimized();
-    QTRY_VERIFY(form.isMinimized());
-    form.ShowWindow();
-    QVERIFY(!form.isMinimized());
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    QVERIFY(!form.isModal());
-    QVERIFY(other.isEnabled());
+    CheckShowingRaisesTheOneWindow(form);
 }
 
 void TestHelpForm::closingOnlyHides_data() {
@@ -283,21 +263,14 @@ void TestHelpForm::closingOnlyHides_data() {
 
 void TestHelpForm::closingOnlyHides() {
     QFETCH(int, route);
-    QPointer<THelpForm> form = new THelpForm;
-    form->ShowWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(form));
-    if (route == 0)
-        QTest::mouseClick(form->Button1, Qt::LeftButton);
-    else if (route == 1)
-        QVERIFY(form->close());
-    else
-        form->Button1Click();
-    QVERIFY(!form->isVisible());
-    QCoreApplication::processEvents();
-    QVERIFY(!form.isNull());
-    form->ShowWindow();
-    QVERIFY(form->isVisible());
-    delete form;
+    CheckClosingOnlyHides<THelpForm>([route](THelpForm& form) {
+        if (route == 0)
+            QTest::mouseClick(form.Button1, Qt::LeftButton);
+        else if (route == 1)
+            QVERIFY(form.close());
+        else
+            form.Button1Click();
+    });
 }
 
 void TestHelpForm::typedTextSurvivesCloseAndReopen() {
@@ -412,16 +385,9 @@ void TestHelpForm::accessibleNamesAndRoles() {
     QFETCH(QString, labelledBy);
     THelpForm form;
     const QLatin1String tag(QTest::currentDataTag());
-    QAccessibleInterface* accessible =
-        QAccessible::queryAccessibleInterface(tag == form.objectName() ? &form : form.findChild<QWidget*>(tag));
-    QVERIFY(accessible != nullptr);
-    QCOMPARE(int(accessible->role()), role);
-    QCOMPARE(accessible->text(QAccessible::Name), name);
-    QCOMPARE(accessible->text(QAccessible::Description), description);
-    QStringList labels;
-    for (const auto& [label, relation] : accessible->relations(QAccessible::Label))
-        labels.append(label->object()->objectName());
-    QCOMPARE(labels, labelledBy.isEmpty() ? QStringList() : QStringList{labelledBy});
+    QWidget* control = tag == form.objectName() ? &form : form.findChild<QWidget*>(tag);
+    const QStringList labels = labelledBy.isEmpty() ? QStringList() : QStringList{labelledBy};
+    QCOMPARE(AccessibleFactsOf(control), (AccessibleFacts{role, name, description, labels}));
 }
 
 void TestHelpForm::screenshot() {
