@@ -263,11 +263,7 @@ void TestBlockPass::writeFailsMidPassForReal() {
     {
         FileSizeLimit limit(100000);
         QVERIFY(limit.active());
-        try {
-            RunBlockPass(unit, nullptr);
-        } catch (const EngineError& error) {
-            message = QString::fromStdString(error.what());
-        }
+        message = FailureMessage([&] { RunBlockPass(unit, nullptr); });
     }
     QCOMPARE(message, QString("Cannot write \"%1\": file too large; the file was restored").arg(file));
     QVERIFY(!unit.CurrentFile.isOpen());
@@ -297,12 +293,7 @@ void TestBlockPass::readFailsMidPass() {
     unit.CurrentFile.SetFaultHook([failAt](FileOperation operation, std::int64_t position, std::size_t&) {
         return operation == FileOperation::Read && position == failAt * std::int64_t(65536) ? EIO : 0;
     });
-    QString message;
-    try {
-        RunBlockPass(unit, nullptr);
-    } catch (const EngineError& error) {
-        message = QString::fromStdString(error.what());
-    }
+    const QString message = FailureMessage([&] { RunBlockPass(unit, nullptr); });
     QCOMPARE(message, QString("Cannot read \"%1\": input/output error; the file was restored").arg(file));
     QVERIFY(!unit.CurrentFile.isOpen());
     QVERIFY(ReadFile(file) == plain);
@@ -346,12 +337,7 @@ void TestBlockPass::undoFailsToo() {
             broken = true;
         return broken ? EIO : 0;
     });
-    QString message;
-    try {
-        RunBlockPass(unit, nullptr);
-    } catch (const EngineError& error) {
-        message = QString::fromStdString(error.what());
-    }
+    const QString message = FailureMessage([&] { RunBlockPass(unit, nullptr); });
     QCOMPARE(message, QString("Cannot read \"%1\": input/output error; restoring it failed too (input/output "
                               "error), so the file is left partly transformed up to offset 65536")
                           .arg(file));

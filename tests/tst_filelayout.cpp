@@ -300,11 +300,7 @@ void TestFileLayout::refusedWhenTheTrailerCannotFit() {
     {
         FileSizeLimit limit(3000 + 15);
         QVERIFY(limit.active());
-        try {
-            run(Command::Encrypt, unit);
-        } catch (const EngineError& error) {
-            message = QString::fromStdString(error.what());
-        }
+        message = FailureMessage([&] { run(Command::Encrypt, unit); });
     }
     QCOMPARE(message, QString("Cannot encrypt \"%1\": file too large; the file was left unchanged").arg(file));
     QCOMPARE(run.Passes, 0);
@@ -353,8 +349,7 @@ void TestFileLayout::appendFailsAfterThePass() {
 
     std::optional<FileSizeLimit> limit;
     int afterPasses = 0;
-    QString message;
-    try {
+    const QString message = FailureMessage([&] {
         veltrane::EncryptCurrentFile(
             unit,
             [&] {
@@ -363,9 +358,7 @@ void TestFileLayout::appendFailsAfterThePass() {
                 return ran;
             },
             [&] { ++afterPasses; });
-    } catch (const EngineError& error) {
-        message = QString::fromStdString(error.what());
-    }
+    });
     QVERIFY(limit && limit->active());
     limit.reset();
     QCOMPARE(afterPasses, 1);
@@ -386,12 +379,7 @@ void TestFileLayout::truncationFails() {
         return operation == FileOperation::Truncate ? EIO : 0;
     });
     Run run;
-    QString message;
-    try {
-        run(Command::Decrypt, unit);
-    } catch (const EngineError& error) {
-        message = QString::fromStdString(error.what());
-    }
+    const QString message = FailureMessage([&] { run(Command::Decrypt, unit); });
     QCOMPARE(message, QString("Cannot truncate \"%1\": input/output error; the file was restored").arg(file));
     QCOMPARE(run.AfterPasses, 1);
     QVERIFY(!unit.CurrentFile.isOpen());
@@ -413,12 +401,7 @@ void TestFileLayout::restoringFailsToo() {
         return broken ? ENOSPC : 0;
     });
     Run run;
-    QString message;
-    try {
-        run(Command::Encrypt, unit);
-    } catch (const EngineError& error) {
-        message = QString::fromStdString(error.what());
-    }
+    const QString message = FailureMessage([&] { run(Command::Encrypt, unit); });
     QCOMPARE(message, QString("Cannot write \"%1\": no space left on device; restoring it failed too (no space "
                               "left on device), so the file is left partly transformed up to offset 100000")
                           .arg(file));

@@ -77,6 +77,15 @@ FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const 
     return result;
 }
 
+QString FailureMessage(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const EngineError& failure) {
+        return QString::fromStdString(failure.what());
+    }
+    return {};
+}
+
 int RunInChild(const std::function<void()>& work) {
     const pid_t child = ::fork();
     if (child < 0)

@@ -48,6 +48,9 @@ struct Interference {
 FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const Interference& interference = {},
                   ProgressDisplay* display = nullptr);
 
+// Runs `work` and returns the message of the EngineError it throws; empty when it throws none.
+QString FailureMessage(const std::function<void()>& work);
+
 // Runs `work` in a child process and returns the signal that ended it, or 0 when it exited
 // normally (-1 when the child could not be made). The child never returns into the test harness.
 int RunInChild(const std::function<void()>& work);
