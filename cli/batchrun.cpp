@@ -21,6 +21,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+namespace veltrane {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -29,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto Moment = std::chrono::milliseconds(500);
 
 // What the pass tells about the file in hand, kept for the thread that draws the bar.
-class FileProgress : public veltrane::ProgressDisplay {
+class FileProgress : public ProgressDisplay {
 public:
     void MakeVisible() override {
         m_started.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
@@ -64,36 +66,36 @@ struct Slot {
     FileProgress Progress;
 };
 
-const char* OutcomeWords(veltrane::FileOutcome outcome) {
+const char* OutcomeWords(FileOutcome outcome) {
     switch (outcome) {
-    case veltrane::FileOutcome::Encrypted:
+    case FileOutcome::Encrypted:
         return "encrypted";
-    case veltrane::FileOutcome::Decrypted:
+    case FileOutcome::Decrypted:
         return "decrypted";
-    case veltrane::FileOutcome::AlreadyEncrypted:
+    case FileOutcome::AlreadyEncrypted:
         return "skipped: already encrypted";
-    case veltrane::FileOutcome::NotEncrypted:
+    case FileOutcome::NotEncrypted:
         return "skipped: not an encrypted file";
-    case veltrane::FileOutcome::InvalidKey:
+    case FileOutcome::InvalidKey:
         return "skipped: invalid key";
-    case veltrane::FileOutcome::CannotOpen:
+    case FileOutcome::CannotOpen:
         return "skipped: cannot be opened";
     }
     return "skipped";
 }
 
 // What the command did about an earlier command on the file that was interrupted part-way.
-const char* RecoveryWords(veltrane::Recovery recovery) {
+const char* RecoveryWords(Recovery recovery) {
     switch (recovery) {
-    case veltrane::Recovery::None:
+    case Recovery::None:
         break;
-    case veltrane::Recovery::FinishedEncryption:
+    case Recovery::FinishedEncryption:
         return " (finished an interrupted encryption)";
-    case veltrane::Recovery::UndidEncryption:
+    case Recovery::UndidEncryption:
         return " (undid an interrupted encryption)";
-    case veltrane::Recovery::FinishedDecryption:
+    case Recovery::FinishedDecryption:
         return " (finished an interrupted decryption)";
-    case veltrane::Recovery::UndidDecryption:
+    case Recovery::UndidDecryption:
         return " (undid an interrupted decryption)";
     }
     return "";
@@ -111,7 +113,7 @@ std::string WithEscapedPath(std::string text, const std::string& path) {
 }
 
 // The whole command on one file, with the worker's own engine state.
-void Process(veltrane::EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) {
+void Process(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) {
     const std::string& path = slot.Entry.Path;
     slot.Problem = true;
     struct stat status {};
@@ -121,27 +123,27 @@ void Process(veltrane::EngineUnit& unit, bool encrypt, const KeyFileIdentity& ke
         return;
     }
     // Unlike the window's run, a missing file does not stop the others.
-    if (!veltrane::FileExists(path)) {
+    if (!FileExists(path)) {
         slot.Words = "missing";
         return;
     }
     unit.CurrentFileName = path;
-    const auto pass = [&] { return veltrane::RunBlockPass(unit, &slot.Progress); };
+    const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
     const auto afterPass = [] {};
     try {
-        const veltrane::FileOutcome outcome = encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
-                                                      : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+        const FileOutcome outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass)
+                                                      : DecryptCurrentFile(unit, pass, afterPass);
         slot.Words = OutcomeWords(outcome);
-        if (outcome == veltrane::FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
+        if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
             slot.Words += " (" + unit.CurrentFile.openError() + ")";
         slot.Words += RecoveryWords(unit.LastRecovery);
-        slot.Problem = outcome != veltrane::FileOutcome::Encrypted && outcome != veltrane::FileOutcome::Decrypted;
-    } catch (const veltrane::InterruptedError& error) {
+        slot.Problem = outcome != FileOutcome::Encrypted && outcome != FileOutcome::Decrypted;
+    } catch (const InterruptedError& error) {
         // Put back as it was before this command, unless the undo failed as well (then the words
         // say how the file was left, and its record is kept for the next command).
         slot.Words = unit.LeftInBetween ? "interrupted: " + WithEscapedPath(error.what(), path)
                                         : "interrupted; the file was left unchanged";
-    } catch (const veltrane::EngineError& error) {
+    } catch (const EngineError& error) {
         slot.Words = "failed: " + WithEscapedPath(error.what(), path);
     }
 }
@@ -183,7 +185,7 @@ public:
 
     // Under Mutex: the first waiting entry that no earlier entry of its file holds back.
     Slot* TakeReady() {
-        if (veltrane::InterruptionSignal() != 0)
+        if (InterruptionSignal() != 0)
             return nullptr;
         for (const auto& slot : m_slots) {
             if (slot->Stage == Slot::State::Waiting && slot->After == nullptr) {
@@ -228,11 +230,11 @@ bool BatchRun::Run(FileWalk& walk) {
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
 
     // One kept stream of the key for all workers, so that memory grows by its bound at most.
-    auto runKey = std::make_shared<veltrane::RunKeystream>(m_key);
+    auto runKey = std::make_shared<RunKeystream>(m_key);
     std::vector<std::thread> workers;
     for (int n = 0; n < jobs; ++n) {
         workers.emplace_back([&] {
-            veltrane::EngineUnit unit;
+            EngineUnit unit;
             unit.KeyText = m_key;
             unit.RunKey = runKey;
             std::unique_lock lock(pipeline.Mutex);
@@ -274,7 +276,7 @@ bool BatchRun::Run(FileWalk& walk) {
             pipeline.Add(std::move(slot));
             pipeline.WorkReady.notify_one();
         }
-        if (veltrane::InterruptionSignal() != 0) {
+        if (InterruptionSignal() != 0) {
             walkEnded = true;
             pipeline.DropWaiting();
         }
@@ -307,5 +309,7 @@ bool BatchRun::Run(FileWalk& walk) {
     runKey.reset();
     m_progress.Clear();
     ::explicit_bzero(m_key.data(), m_key.size());
-    return veltrane::InterruptionSignal() != 0;
+    return InterruptionSignal() != 0;
 }
+
+} // namespace veltrane

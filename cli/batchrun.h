@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace veltrane {
+
 class BatchRun {
 public:
     struct Settings {
@@ -24,7 +26,7 @@ public:
     BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, OutcomeReport& report,
              TerminalProgress& progress);
 
-    // Processes and reports every entry of the walk. Under a veltrane::InterruptionGuard, a signal
+    // Processes and reports every entry of the walk. Under a InterruptionGuard, a signal
     // that asks to stop ends the run early: the engine puts the files in hand back as they were
     // (they are reported as failed, saying so), no further file is begun, and Run returns true.
     bool Run(FileWalk& walk);
@@ -35,3 +37,5 @@ private:
     OutcomeReport& m_report;
     TerminalProgress& m_progress;
 };
+
+} // namespace veltrane

@@ -10,6 +10,8 @@
 #include <getopt.h>
 #include <sched.h>
 
+namespace veltrane {
+
 namespace {
 
 constexpr int MostJobs = 256;
@@ -103,8 +105,8 @@ std::string OptionName(const std::string& given) {
 
 CommandLine Refused(std::string problem) {
     CommandLine line;
-    line.action = CommandLine::Action::Refuse;
-    line.problem = std::move(problem);
+    line.Requested = CommandLine::Action::Refuse;
+    line.Problem = std::move(problem);
     return line;
 }
 
@@ -130,7 +132,7 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
         {nullptr, 0, nullptr, 0},
     };
     CommandLine line;
-    line.jobs = std::min(ProcessorCount(), MostJobs);
+    line.Jobs = std::min(ProcessorCount(), MostJobs);
     bool help = false;
     bool version = false;
     // The leading colon: missing arguments come back as ':' and no message is printed for us.
@@ -145,10 +147,10 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
         case 'k':
             if (*::optarg == '\0')
                 return Refused("--key-file needs a path");
-            line.keyFile = ::optarg;
+            line.KeyFile = ::optarg;
             break;
         case 'r':
-            line.recursive = true;
+            line.Recursive = true;
             break;
         case 'j': {
             char* end = nullptr;
@@ -157,11 +159,11 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
             if (errno != 0 || end == ::optarg || *end != '\0' || jobs < 1 || jobs > MostJobs)
                 return Refused("--jobs needs a whole number from 1 to " + std::to_string(MostJobs) + ", not '" +
                                EscapedName(::optarg) + "'");
-            line.jobs = static_cast<int>(jobs);
+            line.Jobs = static_cast<int>(jobs);
             break;
         }
         case 'q':
-            line.quiet = true;
+            line.Quiet = true;
             break;
         case 'h':
             help = true;
@@ -176,11 +178,11 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
         }
     }
     if (help) {
-        line.action = Action::ShowHelp;
+        line.Requested = Action::ShowHelp;
         return line;
     }
     if (version) {
-        line.action = Action::ShowVersion;
+        line.Requested = Action::ShowVersion;
         return line;
     }
     if (::optind >= argc)
@@ -188,15 +190,17 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
     const std::string_view command = argv[::optind];
     if (command != "encrypt" && command != "decrypt" && command != "status")
         return Refused("unknown command '" + EscapedName(command) + "'");
-    line.encrypt = command == "encrypt";
+    line.Encrypt = command == "encrypt";
     for (int n = ::optind + 1; n < argc; ++n)
-        line.files.emplace_back(argv[n]);
+        line.Files.emplace_back(argv[n]);
     if (command == "status") {
-        line.action = Action::ShowStatus;
+        line.Requested = Action::ShowStatus;
         return line;
     }
-    if (line.files.empty())
+    if (line.Files.empty())
         return Refused("no files given");
-    line.action = Action::Run;
+    line.Requested = Action::Run;
     return line;
 }
+
+} // namespace veltrane

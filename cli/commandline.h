@@ -6,22 +6,26 @@
 #include <string>
 #include <vector>
 
+namespace veltrane {
+
 class CommandLine {
 public:
     enum class Action { Run, ShowStatus, ShowHelp, ShowVersion, Refuse };
 
-    // Parses the arguments; an Action::Refuse result says why in problem.
+    // Parses the arguments; an Action::Refuse result says why in Problem.
     static CommandLine Parse(int argc, char** argv);
 
     static const char* HelpText();
     static std::string VersionText();
 
-    Action action = Action::Refuse;
-    std::string problem;
-    bool encrypt = true;
-    std::optional<std::string> keyFile;
-    bool recursive = false;
-    bool quiet = false;
-    int jobs = 1;
-    std::vector<std::string> files; // for ShowStatus, may be empty: every file left interrupted
+    Action Requested = Action::Refuse;
+    std::string Problem;
+    bool Encrypt = true;
+    std::optional<std::string> KeyFile;
+    bool Recursive = false;
+    bool Quiet = false;
+    int Jobs = 1;
+    std::vector<std::string> Files; // for ShowStatus, may be empty: every file left interrupted
 };
+
+} // namespace veltrane

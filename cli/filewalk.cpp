@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 // The system's reason in the lower-case words of the tool's other reasons.
@@ -156,3 +158,5 @@ bool FileWalk::Enter(int fd, const std::string& path, BatchEntry& entry) {
     m_folders.push_back(std::move(walked));
     return true;
 }
+
+} // namespace veltrane

@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+namespace veltrane {
+
 // One line of the batch's output to come.
 struct BatchEntry {
     std::string Path;
@@ -50,3 +52,5 @@ private:
     bool m_recursive = false;
     std::vector<Folder> m_folders;
 };
+
+} // namespace veltrane

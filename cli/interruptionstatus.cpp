@@ -8,11 +8,13 @@
 
 #include <sys/stat.h>
 
+namespace veltrane {
+
 namespace {
 
-std::string Words(const veltrane::InterruptedFile& file) {
+std::string Words(const InterruptedFile& file) {
     return std::string("interrupted while ") +
-           (file.Command == veltrane::RecordCommand::Encrypt ? "encrypting" : "decrypting") + " (at " +
+           (file.Command == RecordCommand::Encrypt ? "encrypting" : "decrypting") + " (at " +
            std::to_string(file.Percent) + "%)";
 }
 
@@ -23,11 +25,11 @@ void Line(const std::string& name, const std::string& words) {
 } // namespace
 
 int ShowInterruptionStatus(const std::vector<std::string>& files) {
-    veltrane::ProgressRecord records;
-    const std::vector<veltrane::InterruptedFile> left = veltrane::InterruptedFiles(records);
+    ProgressRecord records;
+    const std::vector<InterruptedFile> left = InterruptedFiles(records);
     bool any = false;
     if (files.empty()) {
-        for (const veltrane::InterruptedFile& file : left)
+        for (const InterruptedFile& file : left)
             Line(file.Path, Words(file) + (file.FoundByName ? "" : " (renamed or removed since)"));
         any = !left.empty();
     }
@@ -38,8 +40,8 @@ int ShowInterruptionStatus(const std::vector<std::string>& files) {
             any = true;
             continue;
         }
-        const veltrane::InterruptedFile* found = nullptr;
-        for (const veltrane::InterruptedFile& file : left) {
+        const InterruptedFile* found = nullptr;
+        for (const InterruptedFile& file : left) {
             if (file.Device == status.st_dev && file.Inode == status.st_ino)
                 found = &file;
         }
@@ -49,3 +51,5 @@ int ShowInterruptionStatus(const std::vector<std::string>& files) {
     std::fflush(stdout);
     return any ? 1 : 0;
 }
+
+} // namespace veltrane

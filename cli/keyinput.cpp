@@ -17,6 +17,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 // What a prompt's signal handlers need: the terminal settings to put back, and whether the prompt is
@@ -244,3 +246,5 @@ void KeepKeyOutOfCoreDumps() {
         ::setrlimit(RLIMIT_CORE, &limit);
     }
 }
+
+} // namespace veltrane

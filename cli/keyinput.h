@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+namespace veltrane {
+
 // The file a key was read from, so that the batch can leave it alone; empty for a terminal or a pipe.
 struct KeyFileIdentity {
     bool Known = false;
@@ -25,3 +27,5 @@ std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, st
 
 // Keeps the process from writing a core dump (which would hold the key) from here on.
 void KeepKeyOutOfCoreDumps();
+
+} // namespace veltrane

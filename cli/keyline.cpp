@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+namespace veltrane {
+
 namespace {
 
 // Only the first 256 key bytes count in the key schedule.
@@ -121,10 +123,12 @@ std::vector<std::uint8_t> KeyLine::KeyBytes() const {
             length = lead - 1 + size <= length ? lead - 1 + size : lead - 1;
         }
     }
-    std::vector<std::uint8_t> key = veltrane::KeyBytesFromUtf8(std::string_view(m_kept.data(), length));
+    std::vector<std::uint8_t> key = KeyBytesFromUtf8(std::string_view(m_kept.data(), length));
     if (key.size() > KeyBytesUsed) {
         ::explicit_bzero(key.data() + KeyBytesUsed, key.size() - KeyBytesUsed);
         key.resize(KeyBytesUsed);
     }
     return key;
 }
+
+} // namespace veltrane

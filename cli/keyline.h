@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace veltrane {
+
 class KeyLine {
 public:
     // The longest key line taken; a longer one (or a source with no line end within it) is refused.
@@ -61,3 +63,5 @@ private:
     char32_t m_character = 0;
     char32_t m_minimum = 0;
 };
+
+} // namespace veltrane

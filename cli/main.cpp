@@ -20,6 +20,8 @@
 
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 constexpr int ExitDone = 0;
@@ -33,7 +35,7 @@ int UsageError(const std::string& problem) {
 
 int Run(int argc, char** argv) {
     CommandLine line = CommandLine::Parse(argc, argv);
-    switch (line.action) {
+    switch (line.Requested) {
     case CommandLine::Action::ShowHelp:
         std::fputs(CommandLine::HelpText(), stdout);
         return ExitDone;
@@ -41,9 +43,9 @@ int Run(int argc, char** argv) {
         std::fputs(CommandLine::VersionText().c_str(), stdout);
         return ExitDone;
     case CommandLine::Action::ShowStatus:
-        return ShowInterruptionStatus(line.files);
+        return ShowInterruptionStatus(line.Files);
     case CommandLine::Action::Refuse:
-        return UsageError(line.problem);
+        return UsageError(line.Problem);
     case CommandLine::Action::Run:
         break;
     }
@@ -52,11 +54,11 @@ int Run(int argc, char** argv) {
     std::string problem;
     KeyFileIdentity keyFile;
     std::optional<std::vector<std::uint8_t>> key;
-    if (line.keyFile)
-        key = KeyFromFile(*line.keyFile, problem, keyFile);
+    if (line.KeyFile)
+        key = KeyFromFile(*line.KeyFile, problem, keyFile);
     else if (::isatty(STDIN_FILENO))
         // A mistyped key cannot lock a file away when decrypting: the check block refuses it.
-        key = KeyFromTerminal(line.encrypt, problem);
+        key = KeyFromTerminal(line.Encrypt, problem);
     else
         key = KeyFromStandardInput(problem, keyFile);
     if (!key) {
@@ -64,14 +66,14 @@ int Run(int argc, char** argv) {
         return ExitUsage;
     }
 
-    TerminalProgress progress(!line.quiet && ::isatty(STDERR_FILENO) != 0);
-    OutcomeReport report(line.quiet, progress);
-    FileWalk walk(std::move(line.files), line.recursive);
-    BatchRun batch({line.encrypt, line.jobs, keyFile}, *key, report, progress);
+    TerminalProgress progress(!line.Quiet && ::isatty(STDERR_FILENO) != 0);
+    OutcomeReport report(line.Quiet, progress);
+    FileWalk walk(std::move(line.Files), line.Recursive);
+    BatchRun batch({line.Encrypt, line.Jobs, keyFile}, *key, report, progress);
     {
         // Ctrl-C, a closed terminal or a termination request: the files in hand are put back as
         // they were, and when the guard goes the tool ends as that signal ends a program.
-        const veltrane::InterruptionGuard guard({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
+        const InterruptionGuard guard({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
         if (batch.Run(walk))
             std::fputs(
                 "veltrane-cli: interrupted: the files in hand were put back as they were, and no other was begun\n",
@@ -82,17 +84,19 @@ int Run(int argc, char** argv) {
 
 } // namespace
 
+} // namespace veltrane
+
 int main(int argc, char** argv) {
     // A write that would pass a file-size limit then fails with EFBIG, which the engine undoes,
     // instead of the signal ending the tool half-way through a file; and a reader of the output that
     // goes away (| head) must not end it there either.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
-    UseUtf8CharacterType();
+    veltrane::UseUtf8CharacterType();
     try {
-        return Run(argc, argv);
+        return veltrane::Run(argc, argv);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "veltrane-cli: %s\n", error.what());
-        return ExitSkipped;
+        return veltrane::ExitSkipped;
     }
 }

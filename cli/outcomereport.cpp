@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 // Standard output and standard error lead to the same place (2>&1): one copy of a line is enough.
@@ -35,3 +37,5 @@ void OutcomeReport::File(const std::string& path, const std::string& words, bool
         std::fflush(stderr);
     }
 }
+
+} // namespace veltrane

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace veltrane {
+
 class OutcomeReport {
 public:
     OutcomeReport(bool quiet, TerminalProgress& progress);
@@ -21,3 +23,5 @@ private:
     bool m_anyProblem = false;
     TerminalProgress& m_progress;
 };
+
+} // namespace veltrane

@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 int TerminalWidth() {
@@ -58,3 +60,5 @@ void TerminalProgress::Clear() {
     m_drawn = false;
     m_shownPercent = -1;
 }
+
+} // namespace veltrane

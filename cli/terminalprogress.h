@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace veltrane {
+
 class TerminalProgress {
 public:
     explicit TerminalProgress(bool enabled);
@@ -26,3 +28,5 @@ private:
     std::string m_shownLabel;
     int m_shownPercent = -1;
 };
+
+} // namespace veltrane

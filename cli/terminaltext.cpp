@@ -9,6 +9,8 @@
 
 #include <langinfo.h>
 
+namespace veltrane {
+
 namespace {
 
 void AppendOctal(std::string& out, unsigned char byte) {
@@ -131,3 +133,5 @@ void UseUtf8CharacterType() {
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr)
         std::setlocale(LC_CTYPE, "C");
 }
+
+} // namespace veltrane

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace veltrane {
+
 // `name` with every byte that is not part of a printable character of the locale's (UTF-8) text
 // written as a C escape, as `ls --quoting-style=escape` writes it: \n, \r, \t, \a, \b, \f, \v, \\,
 // and \ooo in octal for the rest (other control characters, escape codes, bytes that are not
@@ -18,3 +20,5 @@ std::string FitToColumns(std::string_view text, int columns);
 // Sets the character type from the environment, or UTF-8 when that is not UTF-8, so that names in
 // UTF-8 show as text whatever the locale.
 void UseUtf8CharacterType();
+
+} // namespace veltrane

@@ -24,6 +24,8 @@
 #include <unistd.h>
 
 using namespace veltrane::testsupport;
+using veltrane::TerminalProgress;
+using veltrane::UseUtf8CharacterType;
 
 namespace {
 
