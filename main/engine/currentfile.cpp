@@ -196,48 +196,49 @@ std::int64_t CurrentFileHandle::SeekToEnd() {
     return end;
 }
 
-std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
+template <typename Step>
+std::size_t CurrentFileHandle::Transfer(FileOperation operation, std::size_t size, Step step, std::size_t* done) {
+    const bool reading = operation == FileOperation::Read;
+    const char* action = reading ? "read" : "write";
     std::size_t total = 0;
-    while (total < buffer.size()) {
-        std::size_t count = buffer.size() - total;
-        if (const int injected = Injected(FileOperation::Read, count))
-            Fail("read", injected);
-        const ssize_t got = ::read(m_fd, buffer.data() + total, count);
-        if (got < 0) {
+    if (done)
+        *done = 0;
+    while (total < size) {
+        std::size_t count = size - total;
+        if (const int injected = Injected(operation, count))
+            Fail(action, injected);
+        const ssize_t moved = step(total, count);
+        if (moved < 0) {
             if (errno == EINTR)
                 continue;
-            Fail("read", errno);
+            Fail(action, errno);
         }
-        if (got == 0)
-            break;
-        total += static_cast<std::size_t>(got);
-        m_offset += got;
+        if (moved == 0) {
+            // The end of the file ends a read; a write that takes nothing would never finish.
+            if (reading)
+                break;
+            Fail(action, EIO);
+        }
+        total += static_cast<std::size_t>(moved);
+        m_offset += moved;
+        if (!reading)
+            m_expectedSize = std::max(m_expectedSize, m_offset);
+        if (done)
+            *done = total;
     }
     return total;
 }
 
+std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
+    return Transfer(FileOperation::Read, buffer.size(), [&](std::size_t total, std::size_t count) {
+        return ::read(m_fd, buffer.data() + total, count);
+    });
+}
+
 void CurrentFileHandle::Write(std::span<const std::uint8_t> data, std::size_t* written) {
-    std::size_t total = 0;
-    if (written)
-        *written = 0;
-    while (total < data.size()) {
-        std::size_t count = data.size() - total;
-        if (const int injected = Injected(FileOperation::Write, count))
-            Fail("write", injected);
-        const ssize_t put = ::write(m_fd, data.data() + total, count);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail("write", errno);
-        }
-        if (put == 0)
-            Fail("write", EIO);
-        total += static_cast<std::size_t>(put);
-        m_offset += put;
-        m_expectedSize = std::max(m_expectedSize, m_offset);
-        if (written)
-            *written = total;
-    }
+    Transfer(
+        FileOperation::Write, data.size(),
+        [&](std::size_t total, std::size_t count) { return ::write(m_fd, data.data() + total, count); }, written);
 }
 
 void CurrentFileHandle::Truncate(std::int64_t length) {

@@ -33,14 +33,14 @@ enum class FileChange { Shorter, Longer, Rewritten, Renamed, Replaced, Deleted }
 class FileChangedError : public EngineError {
 public:
     FileChangedError(const std::string& message, std::string reason, FileChange change)
-        : EngineError(message, std::move(reason)), Change(change) {}
-    FileChange change() const { return Change; }
+        : EngineError(message, std::move(reason)), m_change(change) {}
+    FileChange change() const { return m_change; }
     // Only a file that was renamed or replaced under its name, and is otherwise as this command
     // left it, is safe to write back to: every other change means another program is writing it.
-    bool mayRestore() const { return Change == FileChange::Renamed || Change == FileChange::Replaced; }
+    bool mayRestore() const { return m_change == FileChange::Renamed || m_change == FileChange::Replaced; }
 
 private:
-    FileChange Change;
+    FileChange m_change;
 };
 
 // A stretch of the file: [Offset, Offset + Length).
@@ -125,6 +125,10 @@ private:
     [[noreturn]] void Fail(const char* action, int error) const;
     [[noreturn]] void ReportChange(FileChange change, const std::string& how) const;
     int Injected(FileOperation operation, std::size_t& count) const;
+    // Moves `size` bytes at the offset by `step(moved so far, count)`, one read or write each,
+    // going on after interruptions and short transfers; `done` follows the bytes moved so far.
+    template <typename Step>
+    std::size_t Transfer(FileOperation operation, std::size_t size, Step step, std::size_t* done = nullptr);
 
     std::string m_path;
     std::string m_openError;

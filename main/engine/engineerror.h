@@ -11,13 +11,13 @@ namespace veltrane {
 class EngineError : public std::runtime_error {
 public:
     explicit EngineError(const std::string& message, std::string reason = {})
-        : std::runtime_error(message), Reason(std::move(reason)) {}
+        : std::runtime_error(message), m_reason(std::move(reason)) {}
 
     // The system's reason alone ("No space left on device"), when the failure came from the system.
-    const std::string& reason() const { return Reason; }
+    const std::string& reason() const { return m_reason; }
 
 private:
-    std::string Reason;
+    std::string m_reason;
 };
 
 } // namespace veltrane

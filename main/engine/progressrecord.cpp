@@ -243,22 +243,21 @@ void ProgressRecord::Abandon() {
     ClaimSlot();
 }
 
-bool ProgressRecord::LockEntry(int slot) {
+bool ProgressRecord::SetEntryLock(int slot, short type) {
     struct flock lock {};
-    lock.l_type = F_WRLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = static_cast<off_t>(IndexOffset + slot * EntrySize);
     lock.l_len = EntrySize;
     return ::fcntl(m_fd, F_OFD_SETLK, &lock) == 0;
 }
 
+bool ProgressRecord::LockEntry(int slot) {
+    return SetEntryLock(slot, F_WRLCK);
+}
+
 void ProgressRecord::UnlockEntry(int slot) {
-    struct flock lock {};
-    lock.l_type = F_UNLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = static_cast<off_t>(IndexOffset + slot * EntrySize);
-    lock.l_len = EntrySize;
-    ::fcntl(m_fd, F_OFD_SETLK, &lock);
+    SetEntryLock(slot, F_UNLCK);
 }
 
 std::optional<RecordState> ProgressRecord::ReadSlot(int slot) const {

@@ -116,6 +116,7 @@ private:
     bool ClaimSlot();
     bool LockEntry(int slot);
     void UnlockEntry(int slot);
+    bool SetEntryLock(int slot, short type);
     std::optional<RecordState> ReadSlot(int slot) const;
 
     std::string m_folder;
