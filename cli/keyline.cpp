@@ -17,7 +17,6 @@ constexpr std::size_t KeyBytesUsed = 256;
 
 KeyLine::~KeyLine() {
     ::explicit_bzero(m_kept.data(), m_kept.size());
-    m_character = 0;
 }
 
 std::size_t KeyLine::Feed(std::span<const char> bytes) {
@@ -64,47 +63,14 @@ void KeyLine::Take(char byte) {
         return;
     }
     ++m_length;
-    CheckUtf8(value);
+    if (m_utf8 && m_decoder.Feed(value) == Utf8Decoder::Step::Invalid)
+        m_utf8 = false;
     if (m_keptLength < m_kept.size())
         m_kept[m_keptLength++] = byte;
 }
 
-// The same rules as the key's text decoding: no overlong forms, no surrogates, nothing above U+10FFFF.
-void KeyLine::CheckUtf8(unsigned char byte) {
-    if (!m_utf8)
-        return;
-    if (m_continuations == 0) {
-        if (byte < 0x80)
-            return;
-        if ((byte & 0xE0) == 0xC0) {
-            m_continuations = 1;
-            m_character = byte & 0x1F;
-            m_minimum = 0x80;
-        } else if ((byte & 0xF0) == 0xE0) {
-            m_continuations = 2;
-            m_character = byte & 0x0F;
-            m_minimum = 0x800;
-        } else if ((byte & 0xF8) == 0xF0) {
-            m_continuations = 3;
-            m_character = byte & 0x07;
-            m_minimum = 0x10000;
-        } else {
-            m_utf8 = false;
-        }
-        return;
-    }
-    if ((byte & 0xC0) != 0x80) {
-        m_utf8 = false;
-        return;
-    }
-    m_character = (m_character << 6) | (byte & 0x3F);
-    if (--m_continuations == 0 &&
-        (m_character < m_minimum || m_character > 0x10FFFF || (m_character >= 0xD800 && m_character <= 0xDFFF)))
-        m_utf8 = false;
-}
-
 std::vector<std::uint8_t> KeyLine::KeyBytes() const {
-    const bool wellFormed = m_utf8 && m_continuations == 0;
+    const bool wellFormed = m_utf8 && m_decoder.atBoundary();
     std::size_t length = m_keptLength;
     if (!wellFormed) {
         // Text in an 8-bit code page: used byte for byte.

@@ -3,6 +3,8 @@
 // use, and refused when it is longer than 1 MiB or is not text. The bytes it holds are wiped when it
 // goes.
 
+#include "main/engine/keybytes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -48,7 +50,6 @@ public:
 
 private:
     void Take(char byte);
-    void CheckUtf8(unsigned char byte);
 
     // The head of the line: 256 key bytes never need more than 768 bytes of UTF-8 text.
     std::array<char, 1024> m_kept{};
@@ -59,9 +60,7 @@ private:
     bool m_pendingReturn = false;
     // UTF-8 well-formedness of the whole line, followed byte by byte.
     bool m_utf8 = true;
-    int m_continuations = 0;
-    char32_t m_character = 0;
-    char32_t m_minimum = 0;
+    Utf8Decoder m_decoder;
 };
 
 } // namespace veltrane

@@ -24,63 +24,65 @@ std::optional<std::uint8_t> Windows1252Code(char32_t character) {
     return std::nullopt;
 }
 
-// Length of the well-formed UTF-8 sequence at `at` and its character, or 0 when it is not one
-// (overlong forms, surrogates and values above U+10FFFF included).
-std::size_t DecodeOne(std::string_view text, std::size_t at, char32_t& character) {
-    const auto byte = [&](std::size_t n) { return static_cast<unsigned char>(text[at + n]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        character = lead;
-        return 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        character = lead & 0x1F;
-        minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        character = lead & 0x0F;
-        minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        character = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    for (std::size_t n = 1; n < length; ++n) {
-        if ((byte(n) & 0xC0) != 0x80)
-            return 0;
-        character = (character << 6) | (byte(n) & 0x3F);
-    }
-    if (character < minimum || character > 0x10FFFF || (character >= 0xD800 && character <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 } // namespace
 
+Utf8Decoder::Step Utf8Decoder::Feed(unsigned char byte) {
+    if (m_continuations == 0) {
+        if (byte < 0x80) {
+            m_character = byte;
+            return Step::Character;
+        }
+        if ((byte & 0xE0) == 0xC0) {
+            m_continuations = 1;
+            m_character = byte & 0x1F;
+            m_minimum = 0x80;
+        } else if ((byte & 0xF0) == 0xE0) {
+            m_continuations = 2;
+            m_character = byte & 0x0F;
+            m_minimum = 0x800;
+        } else if ((byte & 0xF8) == 0xF0) {
+            m_continuations = 3;
+            m_character = byte & 0x07;
+            m_minimum = 0x10000;
+        } else {
+            return Step::Invalid;
+        }
+        return Step::Pending;
+    }
+    if ((byte & 0xC0) != 0x80)
+        return Step::Invalid;
+    m_character = (m_character << 6) | (byte & 0x3F);
+    if (--m_continuations > 0)
+        return Step::Pending;
+    if (m_character < m_minimum || m_character > 0x10FFFF || (m_character >= 0xD800 && m_character <= 0xDFFF))
+        return Step::Invalid;
+    return Step::Character;
+}
+
 std::vector<std::uint8_t> KeyBytesFromUtf8(std::string_view text) {
+    // Not UTF-8 at all, most likely text in an 8-bit code page already: used as it is.
+    const auto asItIs = [text] { return std::vector<std::uint8_t>(text.begin(), text.end()); };
     std::vector<std::uint8_t> key;
     key.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t character = 0;
-        const std::size_t length = DecodeOne(text, at, character);
-        if (length == 0) {
-            // Not UTF-8 at all, most likely text in an 8-bit code page already: use it as it is.
-            return std::vector<std::uint8_t>(text.begin(), text.end());
+    Utf8Decoder decoder;
+    std::size_t start = 0; // where the character in hand began
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        switch (decoder.Feed(static_cast<unsigned char>(text[at]))) {
+        case Utf8Decoder::Step::Pending:
+            break;
+        case Utf8Decoder::Step::Invalid:
+            return asItIs();
+        case Utf8Decoder::Step::Character:
+            if (const auto code = Windows1252Code(decoder.character()))
+                key.push_back(*code);
+            else
+                key.insert(key.end(), text.begin() + static_cast<std::ptrdiff_t>(start),
+                           text.begin() + static_cast<std::ptrdiff_t>(at + 1));
+            start = at + 1;
+            break;
         }
-        if (const auto code = Windows1252Code(character))
-            key.push_back(*code);
-        else
-            key.insert(key.end(), text.begin() + static_cast<std::ptrdiff_t>(at),
-                       text.begin() + static_cast<std::ptrdiff_t>(at + length));
-        at += length;
     }
-    return key;
+    return decoder.atBoundary() ? key : asItIs();
 }
 
 } // namespace veltrane
