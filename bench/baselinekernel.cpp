@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace veltrane {
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 namespace {
@@ -75,3 +77,5 @@ unsigned BaselineXorChunks(std::uint8_t*, unsigned j, std::uint8_t*, std::size_t
 }
 
 #endif
+
+} // namespace veltrane

@@ -6,8 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace veltrane {
+
 // Transforms `chunks` whole 256-byte chunks of `bytes` (each starting at step index 0) with the
 // 256-byte `table`, starting from `j`; returns the j that follows. Elsewhere than on x86-64 it
 // reports false from BaselineKernelAvailable() and does nothing.
 bool BaselineKernelAvailable();
 unsigned BaselineXorChunks(std::uint8_t* table, unsigned j, std::uint8_t* bytes, std::size_t chunks);
+
+} // namespace veltrane

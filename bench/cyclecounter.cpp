@@ -10,6 +10,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 double ThreadSeconds() {
@@ -48,37 +50,39 @@ CycleCounter::CycleCounter() {
     attr.size = sizeof attr;
     attr.config = PERF_COUNT_HW_CPU_CYCLES;
     attr.exclude_hv = 1;
-    Fd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
-    if (Fd < 0) {
+    m_fd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
+    if (m_fd < 0) {
         // Unprivileged processes may often count user-space cycles only.
         attr.exclude_kernel = 1;
-        Fd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
-        UserOnly = true;
+        m_fd = static_cast<int>(::syscall(SYS_perf_event_open, &attr, 0, -1, -1, 0));
+        m_userOnly = true;
     }
-    if (Fd < 0)
-        ClockHz = MeasureClockHz();
+    if (m_fd < 0)
+        m_clockHz = MeasureClockHz();
 }
 
 CycleCounter::~CycleCounter() {
-    if (Fd >= 0)
-        ::close(Fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 std::string CycleCounter::source() const {
-    if (Fd >= 0)
-        return UserOnly ? "core cycles counted in user space only" : "core cycles counted by the processor";
+    if (m_fd >= 0)
+        return m_userOnly ? "core cycles counted in user space only" : "core cycles counted by the processor";
     char text[120];
     std::snprintf(text, sizeof text, "thread CPU time x core clock %.2f GHz (no cycle counter readable here)",
-                  ClockHz / 1e9);
+                  m_clockHz / 1e9);
     return text;
 }
 
 std::uint64_t CycleCounter::now() const {
-    if (Fd >= 0) {
+    if (m_fd >= 0) {
         std::uint64_t count = 0;
-        if (::read(Fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count))
+        if (::read(m_fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count))
             return count;
         return 0;
     }
-    return static_cast<std::uint64_t>(ThreadSeconds() * ClockHz);
+    return static_cast<std::uint64_t>(ThreadSeconds() * m_clockHz);
 }
+
+} // namespace veltrane

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace veltrane {
+
 class CycleCounter {
 public:
     CycleCounter();
@@ -18,7 +20,9 @@ public:
     std::uint64_t now() const;
 
 private:
-    int Fd = -1;
-    bool UserOnly = false;
-    double ClockHz = 0; // when counting by CPU time
+    int m_fd = -1;
+    bool m_userOnly = false;
+    double m_clockHz = 0; // when counting by CPU time
 };
+
+} // namespace veltrane

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace veltrane {
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 namespace {
@@ -107,3 +109,5 @@ unsigned PortsOnlyXorChunks(const std::uint8_t*, std::uint8_t*, unsigned j, std:
 }
 
 #endif
+
+} // namespace veltrane

@@ -10,8 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace veltrane {
+
 bool LimitKernelsAvailable();
 unsigned NoHazardXorChunks(const std::uint8_t* table, std::uint8_t* sink, unsigned j, std::uint8_t* bytes,
                            std::size_t chunks);
 unsigned PortsOnlyXorChunks(const std::uint8_t* table, std::uint8_t* sink, unsigned j, std::uint8_t* bytes,
                             std::size_t chunks);
+
+} // namespace veltrane

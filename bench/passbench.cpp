@@ -50,6 +50,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace veltrane {
+
 namespace {
 
 constexpr std::size_t BufferSize = std::size_t{64} << 20;
@@ -390,7 +392,10 @@ BENCHMARK(ColdReadSequential)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(FilePassCold)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(FilePassColdOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+} // namespace veltrane
+
 int main(int argc, char** argv) {
+    using namespace veltrane;
     // Five repetitions summarised by their medians unless the command line says otherwise.
     std::vector<char*> arguments(argv, argv + argc);
     std::string repetitions = "--benchmark_repetitions=5";

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace veltrane {
+
 namespace {
 
 double CounterValue(const benchmark::BenchmarkReporter::Run& run, const char* name) {
@@ -156,3 +158,5 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
     }
     return complete;
 }
+
+} // namespace veltrane

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+namespace veltrane {
+
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& reports) override;
@@ -24,3 +26,5 @@ private:
     // By benchmark function name; the median over repetitions where there were several.
     std::map<std::string, Figures> Rows;
 };
+
+} // namespace veltrane
