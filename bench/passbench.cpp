@@ -108,7 +108,9 @@ private:
     std::uint64_t Start;
 };
 
-void KeystreamXor(benchmark::State& state) {
+// The keystream over the shared buffer in the pass's blocks, j carried across them: XOR-ed into the
+// buffer, or (`generate`) written over it.
+void KeystreamOverBuffer(benchmark::State& state, bool generate) {
     std::vector<std::uint8_t>& buffer = SharedBuffer();
     const std::vector<std::uint8_t> key(Key, Key + KeyLength);
     veltrane::KeystreamGenerator generator;
@@ -116,12 +118,19 @@ void KeystreamXor(benchmark::State& state) {
     for (auto _ : state) {
         generator.ScheduleKey(key);
         for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize) {
-            const std::size_t length = std::min(veltrane::BlockSize, buffer.size() - offset);
-            generator.XorBlock(std::span(buffer.data() + offset, length));
+            const std::span block(buffer.data() + offset, std::min(veltrane::BlockSize, buffer.size() - offset));
+            if (generate)
+                generator.GenerateBlock(block);
+            else
+                generator.XorBlock(block);
         }
         benchmark::ClobberMemory();
     }
     cycles.Finish(state, buffer.size());
+}
+
+void KeystreamXor(benchmark::State& state) {
+    KeystreamOverBuffer(state, false);
 }
 
 // The same as KeystreamXor, registered to be timed by the wall clock like the passes.
@@ -130,19 +139,7 @@ void KeystreamXorWall(benchmark::State& state) {
 }
 
 void KeystreamGenerate(benchmark::State& state) {
-    std::vector<std::uint8_t>& buffer = SharedBuffer();
-    const std::vector<std::uint8_t> key(Key, Key + KeyLength);
-    veltrane::KeystreamGenerator generator;
-    CycleSpan cycles;
-    for (auto _ : state) {
-        generator.ScheduleKey(key);
-        for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize) {
-            const std::size_t length = std::min(veltrane::BlockSize, buffer.size() - offset);
-            generator.GenerateBlock(std::span(buffer.data() + offset, length));
-        }
-        benchmark::ClobberMemory();
-    }
-    cycles.Finish(state, buffer.size());
+    KeystreamOverBuffer(state, true);
 }
 
 void BaselineKeystreamXor(benchmark::State& state) {

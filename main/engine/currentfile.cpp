@@ -263,16 +263,7 @@ bool CurrentFileHandle::ReserveAfterEnd(std::int64_t length, std::string& reason
         return false;
     }
 
-    while (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(length)) != 0) {
-        if (errno == EINTR)
-            continue;
-        // Not every file system can reserve space; there a failing append is undone instead.
-        if (errno == EOPNOTSUPP || errno == ENOSYS)
-            return true;
-        reason = ReasonFor(errno);
-        return false;
-    }
-    return true;
+    return Reserve(size, length, reason);
 }
 
 void CurrentFileHandle::ReleaseAfterEnd(std::int64_t length) noexcept {
@@ -310,15 +301,21 @@ std::vector<FileRange> CurrentFileHandle::FindHoles() {
 
 bool CurrentFileHandle::Allocate(const std::vector<FileRange>& ranges, std::string& reason) {
     for (const FileRange& range : ranges) {
-        while (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(range.Offset),
-                           static_cast<off_t>(range.Length)) != 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EOPNOTSUPP || errno == ENOSYS)
-                return true;
-            reason = ReasonFor(errno);
+        if (!Reserve(range.Offset, range.Length, reason))
             return false;
-        }
+    }
+    return true;
+}
+
+bool CurrentFileHandle::Reserve(std::int64_t offset, std::int64_t length, std::string& reason) {
+    while (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(length)) != 0) {
+        if (errno == EINTR)
+            continue;
+        // Not every file system can reserve space; there a failing step is undone instead.
+        if (errno == EOPNOTSUPP || errno == ENOSYS)
+            return true;
+        reason = ReasonFor(errno);
+        return false;
     }
     return true;
 }

@@ -125,6 +125,9 @@ private:
     [[noreturn]] void Fail(const char* action, int error) const;
     [[noreturn]] void ReportChange(FileChange change, const std::string& how) const;
     int Injected(FileOperation operation, std::size_t& count) const;
+    // Reserves the bytes [offset, offset + length) without changing the size; true also where the
+    // file system cannot reserve, false with `reason` where there is no room.
+    bool Reserve(std::int64_t offset, std::int64_t length, std::string& reason);
     // Moves `size` bytes at the offset by `step(moved so far, count)`, one read or write each,
     // going on after interruptions and short transfers; `done` follows the bytes moved so far.
     template <typename Step>
