@@ -22,20 +22,11 @@ namespace {
 
 constexpr QSize ClientSize(321, 225);
 
+// The window's labels, Times New Roman bold italic; opaque, as Label1 lies over the emblem's right
+// edge and must hide it.
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, int pixelSize,
                   const QColor& colour) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setFont(SerifFont(pixelSize, {.bold = true, .italic = true}));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // Opaque: Label1 lies over the emblem's right edge and must hide it.
-    label->setAutoFillBackground(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, colours::Black);
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    return label;
+    return veltrane::MakeLabel(parent, name, text, geometry, SerifFont(pixelSize, {.bold = true, .italic = true}), colour);
 }
 
 } // namespace

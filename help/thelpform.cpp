@@ -25,20 +25,11 @@ namespace {
 constexpr QSize OuterSize(632, 413);
 constexpr QPoint FirstPosition(-1, 36);
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setFont(SerifFont(16, {.bold = true}));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+QLabel* MakeHeading(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    QLabel* label = MakeLabel(parent, name, text, geometry, SerifFont(16, {.bold = true}), colours::Yellow);
     // The designed width was the caption's extent in the original face; where ours runs a few pixels wider the
     // label grows to the right rather than cut off the caption's end.
     label->resize(std::max(geometry.width(), label->sizeHint().width()), geometry.height());
-    label->setAutoFillBackground(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, colours::Black);
-    palette.setColor(QPalette::WindowText, colours::Yellow);
-    label->setPalette(palette);
     return label;
 }
 
@@ -80,9 +71,9 @@ THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     palette.setColor(QPalette::Window, colours::Black);
     setPalette(palette);
 
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("Walkthrough:"), QRect(0, 0, 92, 19));
+    Label1 = MakeHeading(this, "Label1", QStringLiteral("Walkthrough:"), QRect(0, 0, 92, 19));
     Memo1 = MakeMemo(this, "Memo1", WalkthroughText(), QRect(0, 24, 281, 353));
-    Label2 = MakeLabel(this, "Label2", QStringLiteral("Info:"), QRect(288, 0, 32, 19));
+    Label2 = MakeHeading(this, "Label2", QStringLiteral("Info:"), QRect(288, 0, 32, 19));
     Memo2 = MakeMemo(this, "Memo2", InfoText(), QRect(304, 24, 313, 329));
 
     Button1 = new QPushButton(QStringLiteral("&Adios"), this);

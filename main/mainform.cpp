@@ -46,25 +46,9 @@ constexpr int ClientHeight = 405;
 constexpr int TopPanelHeight = 53;
 constexpr int Panel1Height = 110;
 
-// Text colour `text` on a solid background `back`, for every role a control of this window paints with.
-void SetColours(QWidget* widget, const QColor& text, const QColor& back) {
-    QPalette palette = widget->palette();
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(role, text);
-    palette.setColor(QPalette::Window, back);
-    palette.setColor(QPalette::Base, back);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
+// The window's labels: Times New Roman 16 px bold, red on black.
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(geometry);
-    label->setFont(SerifFont(16, {.bold = true}));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    SetColours(label, colours::Red, colours::Black);
-    return label;
+    return veltrane::MakeLabel(parent, name, text, geometry, SerifFont(16, {.bold = true}), colours::Red);
 }
 
 QLineEdit* MakeKeyBox(QWidget* parent, const char* name, const QRect& geometry, QStyle* style) {
