@@ -31,7 +31,6 @@ public:
 
     // Closing this window ends the program, whatever other windows are open.
     void setMainWindow(QWidget* window) { m_mainWindow = window; }
-    QWidget* mainWindow() const { return m_mainWindow; }
 
     // The error display: the failure's message with "." appended, in a box captioned with the
     // title, with a stop icon and one OK button.

@@ -24,8 +24,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace veltrane {
-
 namespace {
 
 // The program's application object, timing each paint event from delivery to return.
@@ -77,10 +75,7 @@ bool WriteFile(const QByteArray& path, std::size_t mebibytes) {
 
 } // namespace
 
-} // namespace veltrane
-
 int main(int argc, char** argv) {
-    using namespace veltrane;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const std::size_t mebibytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;

@@ -28,8 +28,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace veltrane {
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -98,10 +96,7 @@ double Median(std::vector<double> values) {
 
 } // namespace
 
-} // namespace veltrane
-
 int main(int argc, char** argv) {
-    using namespace veltrane;
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const char* tmp = std::getenv("TMPDIR");
     const fs::path work = fs::path(tmp && *tmp ? tmp : "/tmp") / ("veltrane-recordbench." + std::to_string(::getpid()));
