@@ -8,12 +8,8 @@
 
 namespace veltrane {
 
-namespace {
-
 // Only the first 256 key bytes count in the key schedule.
 constexpr std::size_t KeyBytesUsed = 256;
-
-} // namespace
 
 KeyLine::~KeyLine() {
     ::explicit_bzero(m_kept.data(), m_kept.size());

@@ -185,48 +185,6 @@ int TGauge::Percentage() const {
     return static_cast<int>(done * 100 / range);
 }
 
-void TGauge::setKind(TGaugeKind kind) {
-    if (kind == m_kind)
-        return;
-    m_kind = kind;
-    RepaintAtOnce();
-}
-
-void TGauge::setShowText(bool showText) {
-    if (showText == m_showText)
-        return;
-    m_showText = showText;
-    RepaintAtOnce();
-}
-
-void TGauge::setBorderStyle(TBorderStyle borderStyle) {
-    if (borderStyle == m_borderStyle)
-        return;
-    m_borderStyle = borderStyle;
-    RepaintAtOnce();
-}
-
-void TGauge::setColor(const QColor& color) {
-    if (color == m_color)
-        return;
-    m_color = color;
-    RepaintAtOnce();
-}
-
-void TGauge::setForeColor(const QColor& color) {
-    if (color == m_foreColor)
-        return;
-    m_foreColor = color;
-    RepaintAtOnce();
-}
-
-void TGauge::setBackColor(const QColor& color) {
-    if (color == m_backColor)
-        return;
-    m_backColor = color;
-    RepaintAtOnce();
-}
-
 void TGauge::setMinValue(int value) {
     if (value == m_minValue)
         return;

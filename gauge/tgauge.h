@@ -48,12 +48,12 @@ public:
 
     // Each setter ignores a value equal to the stored one; otherwise it stores the value and, when
     // the gauge is visible, repaints before returning.
-    void setKind(TGaugeKind kind);
-    void setShowText(bool showText);
-    void setBorderStyle(TBorderStyle borderStyle);
-    void setColor(const QColor& color);
-    void setForeColor(const QColor& color);
-    void setBackColor(const QColor& color);
+    void setKind(TGaugeKind kind) { Store(m_kind, kind); }
+    void setShowText(bool showText) { Store(m_showText, showText); }
+    void setBorderStyle(TBorderStyle borderStyle) { Store(m_borderStyle, borderStyle); }
+    void setColor(const QColor& color) { Store(m_color, color); }
+    void setForeColor(const QColor& color) { Store(m_foreColor, color); }
+    void setBackColor(const QColor& color) { Store(m_backColor, color); }
     // Throws EInvalidOperation, changing nothing, when the value would put MinValue above MaxValue.
     void setMinValue(int value);
     // Throws EInvalidOperation, changing nothing, when the value would put MaxValue below MinValue.
@@ -69,6 +69,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Stores a look setting that differs from the one stored, repainting at once when visible.
+    template <typename T> void Store(T& setting, const T& value) {
+        if (value == setting)
+            return;
+        setting = value;
+        RepaintAtOnce();
+    }
     void RepaintAtOnce();
     // Tells assistive technology the new percentage when it differs from `before`.
     void AnnouncePercentage(int before);
