@@ -212,14 +212,7 @@ void TestAboutBox::closingOnlyHides_data() {
 
 void TestAboutBox::closingOnlyHides() {
     QFETCH(int, route);
-    CheckClosingOnlyHides<TAboutBox>([route](TAboutBox& box) {
-        if (route == 0)
-            QTest::mouseClick(box.OKButton, Qt::LeftButton);
-        else if (route == 1)
-            QVERIFY(box.close());
-        else
-            box.OKButtonClick();
-    });
+    CheckClosingOnlyHides(route, &TAboutBox::OKButton, &TAboutBox::OKButtonClick);
 }
 
 void TestAboutBox::showRaiseAndSingleInstance() {

@@ -66,12 +66,19 @@ template <typename Window> void CheckShowingRaisesTheOneWindow(Window& window) {
     QVERIFY(other.isEnabled());
 }
 
-// Closing the window by `close` only hides it: the window lives on and shows again.
-template <typename Window, typename Close> void CheckClosingOnlyHides(Close close) {
+// Closing the window only hides it: the window lives on and shows again. `route` 0 clicks its
+// closing `button`, 1 closes it as the close box or the close key does, 2 calls the button's `click`.
+template <typename Window, typename Button>
+void CheckClosingOnlyHides(int route, Button* Window::*button, void (Window::*click)()) {
     QPointer<Window> window = new Window;
     window->ShowWindow();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    close(*window);
+    if (route == 0)
+        QTest::mouseClick(window->*button, Qt::LeftButton);
+    else if (route == 1)
+        QVERIFY(window->close());
+    else
+        (window->*click)();
     QVERIFY(!window->isVisible());
     QCoreApplication::processEvents();
     QVERIFY(!window.isNull());
