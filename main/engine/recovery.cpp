@@ -132,9 +132,8 @@ RecoveryResult RecoverInterrupted(EngineUnit& unit, RecordCommand command) {
         const std::string reason = "it was left part-way through an interrupted " +
                                    std::string(CommandWords(record.Command)) +
                                    " when the system stopped (a power cut or a crash), so what reached the disk is "
-                                   "not known; the file was left as it is (transformed up to about offset " +
-                                   std::to_string(record.Block * static_cast<std::int64_t>(BlockSize)) +
-                                   " at most), and the record of that command was dropped";
+                                   "not known; the file was left as it is, possibly partly transformed, and the "
+                                   "record of that command was dropped";
         throw EngineError(std::string("Cannot ") + verb + " \"" + file.path() + "\": " + reason, reason);
     }
     if (const std::string why = Mismatch(unit, record); !why.empty()) {
