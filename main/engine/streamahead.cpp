@@ -9,6 +9,10 @@
 
 #include <sched.h>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace veltrane {
 
 namespace {
@@ -18,8 +22,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int64_t Empty = -1;
 constexpr std::int64_t Stopped = -2;
 
-// Blocks over which the thread's share is weighed: one that makes fewer than a quarter of them in
-// time only takes a processor from other programs.
+// Blocks over which the thread's share is weighed, counted from the moment the thread first ran:
+// one that makes fewer than a quarter of them in time only takes a processor from other programs.
 constexpr std::int64_t Window = 32;
 
 // Threads of this process inside a pass: each pass's own and each second thread.
@@ -31,9 +35,26 @@ std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-inline void Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+// The thread makes a block in pieces of this many bytes and counts each, so that the pass can
+// tell a thread at work from one that has lost its processor. A multiple of 256: every piece
+// starts at step index 0 like the block.
+constexpr std::size_t PieceSize = 4096;
+
+// Copies a piece of stream into a slot with stores that go past the caches. The pass reads each
+// slot on the other processor, which leaves its lines in that processor's cache; ordinary stores
+// into them the next time round would each wait for the line to be taken back from there, and
+// measured on a two-core virtual machine that made the thread two to three times slower.
+void StreamOut(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
+#if defined(__x86_64__)
+    std::size_t done = 0;
+    for (; done + 16 <= length; done += 16)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to + done),
+                         _mm_load_si128(reinterpret_cast<const __m128i*>(from + done)));
+    std::memcpy(to + done, from + done, length - done);
+    // The slot is handed over by a release store, which does not order these stores; this does.
+    _mm_sfence();
+#else
+    std::memcpy(to, from, length);
 #endif
 }
 
@@ -111,14 +132,15 @@ void StreamAhead::Stop() {
 }
 
 bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
-    // The pass frees a slot within a block's time: spin a little before sleeping on it.
-    for (int spin = 0; slot.Filled.load(std::memory_order_acquire) != Empty; ++spin) {
+    // The pass frees a slot within a block's time: spin for that long before sleeping on it. The
+    // spins here and in XorNext are plain loads without a pause instruction: on a virtual machine a
+    // loop of pauses can hand the processor back to the host, and the waits are short.
+    const std::int64_t since = Now();
+    while (slot.Filled.load(std::memory_order_acquire) != Empty) {
         if (m_stop.load(std::memory_order_relaxed) || m_handedBlock.load(std::memory_order_acquire) >= block)
             return false;
-        if (spin < 2000) {
-            Pause();
+        if (Now() - since < BlockTime())
             continue;
-        }
         const std::int64_t seen = slot.Filled.load(std::memory_order_acquire);
         if (seen != Empty)
             slot.Filled.wait(seen, std::memory_order_acquire);
@@ -127,6 +149,9 @@ bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
 }
 
 void StreamAhead::Run(KeystreamGenerator generator) {
+    m_running.store(true, std::memory_order_relaxed);
+    // Each piece is made here, where it stays in this processor's cache, then copied out.
+    alignas(16) std::uint8_t piece[PieceSize];
     for (std::int64_t block = 0; block < m_blocks && !m_stop.load(std::memory_order_relaxed);) {
         // Where the pass has made blocks itself, go on after the last of them.
         if (m_handedBlock.load(std::memory_order_acquire) >= block) {
@@ -140,11 +165,15 @@ void StreamAhead::Run(KeystreamGenerator generator) {
             continue;
         if (m_beforeBlock)
             m_beforeBlock(block);
-        m_makingSince.store(Now(), std::memory_order_relaxed);
         m_making.store(block, std::memory_order_release);
         const std::size_t length = block + 1 == m_blocks ? m_lastLength : BlockSize;
         const std::int64_t start = Now();
-        generator.GenerateBlock(std::span(slot.Bytes, length));
+        for (std::size_t done = 0; done < length; done += PieceSize) {
+            const std::size_t n = std::min(PieceSize, length - done);
+            generator.GenerateBlock(std::span(piece, n));
+            StreamOut(slot.Bytes + done, piece, n);
+            m_pieces.store(m_pieces.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        }
         if (length == BlockSize)
             NoteBlockTime(Now() - start);
         slot.After = generator;
@@ -152,6 +181,7 @@ void StreamAhead::Run(KeystreamGenerator generator) {
         ++block;
     }
     ::explicit_bzero(static_cast<void*>(&generator), sizeof generator);
+    ::explicit_bzero(piece, sizeof piece);
 }
 
 void StreamAhead::FreeTakenOver(std::int64_t next) {
@@ -173,21 +203,30 @@ bool StreamAhead::XorNext(std::span<std::uint8_t> block, KeystreamGenerator& gen
     }
     FreeTakenOver(m_next);
     Slot& slot = m_slots[m_next % SlotCount];
-    // Waiting pays only while the thread is at work on this very block and has been for less than
-    // it takes to make one; otherwise it may have lost its processor, and making the block here
-    // costs less than waiting for it to come back.
-    const std::int64_t patience = BlockTime() * 5 / 4;
+    // Waiting pays only while the thread is at work on this very block and gets on with it; once
+    // it has made no piece for a quarter of a block's time it may have lost its processor, and
+    // making the block here costs less than waiting for it to come back.
+    const std::int64_t stall = BlockTime() / 4;
+    std::int64_t pieces = m_pieces.load(std::memory_order_relaxed);
+    std::int64_t progressAt = Now();
     while (slot.Filled.load(std::memory_order_acquire) != m_next &&
-           m_making.load(std::memory_order_acquire) == m_next &&
-           Now() - m_makingSince.load(std::memory_order_relaxed) < patience)
-        Pause();
+           m_making.load(std::memory_order_acquire) == m_next) {
+        const std::int64_t now = Now();
+        if (const std::int64_t seen = m_pieces.load(std::memory_order_relaxed); seen != pieces) {
+            pieces = seen;
+            progressAt = now;
+        } else if (now - progressAt > stall) {
+            break;
+        }
+    }
+    const bool counted = m_running.load(std::memory_order_relaxed);
     if (slot.Filled.load(std::memory_order_acquire) == m_next) {
         XorBytes(block, std::span(slot.Bytes, block.size()));
         m_start = slot.After;
         slot.Filled.store(Empty, std::memory_order_release);
         slot.Filled.notify_one();
         ++m_fromThread;
-        ++m_windowFromThread;
+        m_windowFromThread += counted;
     } else {
         m_start.XorBlock(block);
         {
@@ -199,7 +238,9 @@ bool StreamAhead::XorNext(std::span<std::uint8_t> block, KeystreamGenerator& gen
         FreeTakenOver(m_next + 1);
     }
     ++m_next;
-    if (m_next % Window == 0) {
+    m_windowBlocks += counted;
+    if (m_windowBlocks == Window) {
+        m_windowBlocks = 0;
         const bool missing = m_windowFromThread * 4 < Window;
         m_windowFromThread = 0;
         if (missing)

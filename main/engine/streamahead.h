@@ -5,8 +5,8 @@
 // The thread only ever fills its own buffers; the pass takes each block's stream from them in
 // order, and everything else (the file, the record, the progress display) stays with the pass's
 // own thread. The pass never waits for a thread that is not at work on the very block it needs:
-// when the block is not there (the thread has not started yet, or lost its processor to another
-// program), the pass makes it itself and hands the generator as it left it to the thread, which
+// when the block is not there (the thread has not started yet, or has stopped making headway, having
+// lost its processor to another program), the pass makes it itself and hands the generator as it left it to the thread, which
 // picks up from there. A pass with the thread is so never slower than one without by more than a
 // short wait now and then; where the thread keeps missing its blocks it is stopped.
 
@@ -83,9 +83,11 @@ private:
     std::function<void(std::int64_t)> m_beforeBlock;
     std::atomic<bool> m_stop{false};
     bool m_stopped = false;
-    // What the thread is at: the block it is making (-1: none yet) and since when.
+    // What the thread is at: whether it has run at all, the block it is making (-1: none yet) and
+    // the pieces it has made in all.
+    std::atomic<bool> m_running{false};
     std::atomic<std::int64_t> m_making{-1};
-    std::atomic<std::int64_t> m_makingSince{0};
+    std::atomic<std::int64_t> m_pieces{0};
     // The last block the pass made itself and the generator after it, for the thread to go on from.
     std::mutex m_handing;
     std::atomic<std::int64_t> m_handedBlock{-1};
@@ -95,6 +97,7 @@ private:
     std::int64_t m_next = 0;
     KeystreamGenerator m_start;
     std::int64_t m_fromThread = 0;
+    std::int64_t m_windowBlocks = 0;
     std::int64_t m_windowFromThread = 0;
     std::thread m_thread;
 };
