@@ -22,8 +22,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int64_t Empty = -1;
 constexpr std::int64_t Stopped = -2;
 
-// Blocks over which the thread's share is weighed, counted from the moment the thread first ran:
-// one that makes fewer than a quarter of them in time only takes a processor from other programs.
+// Blocks over which the thread's share is weighed: one that makes fewer than a quarter of them in time only takes a processor from other programs.
 constexpr std::int64_t Window = 32;
 
 // Threads of this process inside a pass: each pass's own and each second thread.
@@ -149,7 +148,6 @@ bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
 }
 
 void StreamAhead::Run(KeystreamGenerator generator) {
-    m_running.store(true, std::memory_order_relaxed);
     // Each piece is made here, where it stays in this processor's cache, then copied out.
     alignas(16) std::uint8_t piece[PieceSize];
     for (std::int64_t block = 0; block < m_blocks && !m_stop.load(std::memory_order_relaxed);) {
@@ -219,14 +217,13 @@ bool StreamAhead::XorNext(std::span<std::uint8_t> block, KeystreamGenerator& gen
             break;
         }
     }
-    const bool counted = m_running.load(std::memory_order_relaxed);
     if (slot.Filled.load(std::memory_order_acquire) == m_next) {
         XorBytes(block, std::span(slot.Bytes, block.size()));
         m_start = slot.After;
         slot.Filled.store(Empty, std::memory_order_release);
         slot.Filled.notify_one();
         ++m_fromThread;
-        m_windowFromThread += counted;
+        ++m_windowFromThread;
     } else {
         m_start.XorBlock(block);
         {
@@ -238,9 +235,7 @@ bool StreamAhead::XorNext(std::span<std::uint8_t> block, KeystreamGenerator& gen
         FreeTakenOver(m_next + 1);
     }
     ++m_next;
-    m_windowBlocks += counted;
-    if (m_windowBlocks == Window) {
-        m_windowBlocks = 0;
+    if (m_next % Window == 0) {
         const bool missing = m_windowFromThread * 4 < Window;
         m_windowFromThread = 0;
         if (missing)

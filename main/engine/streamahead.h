@@ -83,9 +83,7 @@ private:
     std::function<void(std::int64_t)> m_beforeBlock;
     std::atomic<bool> m_stop{false};
     bool m_stopped = false;
-    // What the thread is at: whether it has run at all, the block it is making (-1: none yet) and
-    // the pieces it has made in all.
-    std::atomic<bool> m_running{false};
+    // What the thread is at: the block it is making (-1: none yet) and the pieces it has made in all.
     std::atomic<std::int64_t> m_making{-1};
     std::atomic<std::int64_t> m_pieces{0};
     // The last block the pass made itself and the generator after it, for the thread to go on from.
@@ -97,7 +95,6 @@ private:
     std::int64_t m_next = 0;
     KeystreamGenerator m_start;
     std::int64_t m_fromThread = 0;
-    std::int64_t m_windowBlocks = 0;
     std::int64_t m_windowFromThread = 0;
     std::thread m_thread;
 };
