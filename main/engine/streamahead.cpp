@@ -22,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int64_t Empty = -1;
 constexpr std::int64_t Stopped = -2;
 
-// Blocks over which the thread's share is weighed: one that makes fewer than a quarter of them in time only takes a processor from other programs.
+// Blocks over which the thread's share is weighed: one that makes fewer than a quarter of them in
+// time only takes a processor from other programs.
 constexpr std::int64_t Window = 32;
 
 // Threads of this process inside a pass: each pass's own and each second thread.
