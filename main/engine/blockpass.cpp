@@ -8,7 +8,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <optional>
 #include <span>
 #include <vector>
@@ -17,9 +16,11 @@ namespace veltrane {
 
 namespace {
 
+// The first bytes of `page`; 0 for no page.
 std::uint64_t Sample(std::span<const std::uint8_t> page) {
     std::uint64_t value = 0;
-    std::memcpy(&value, page.data(), std::min<std::size_t>(sizeof value, page.size()));
+    if (!page.empty())
+        std::memcpy(&value, page.data(), std::min<std::size_t>(sizeof value, page.size()));
     return value;
 }
 
@@ -28,7 +29,7 @@ std::uint64_t SampleXor(std::span<const std::uint8_t> page, std::span<const std:
     return Sample(page) ^ Sample(stream);
 }
 
-std::span<const std::uint8_t> Page(std::span<const std::uint8_t> block, std::size_t page) {
+template <typename Byte> std::span<Byte> Page(std::span<Byte> block, std::size_t page) {
     const std::size_t start = page * RecordPageSize;
     if (start >= block.size())
         return {};
@@ -161,11 +162,10 @@ private:
     bool m_aheadLive = false;
 };
 
-void TakeSamples(std::span<const std::uint8_t> block, BlockInFlight& into) {
-    for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
-        const auto bytes = Page(block, page);
-        into.Samples[page] = bytes.empty() ? 0 : Sample(bytes);
-    }
+// The samples of each page of `block`, XORed with the keystream over it where `stream` is given.
+void TakeSamples(std::span<const std::uint8_t> block, std::span<const std::uint8_t> stream, BlockInFlight& into) {
+    for (std::size_t page = 0; page < RecordPagesPerBlock; ++page)
+        into.Samples[page] = SampleXor(Page(block, page), Page(stream, page));
 }
 
 void RecordBlock(EngineUnit& unit, RecordPhase phase, const BlockInFlight& block, std::int64_t undoEnd,
@@ -304,26 +304,19 @@ void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std
                 throw FileChangedError("Cannot go on with \"" + file.path() +
                                            "\": another program changed the file since the interrupted command",
                                        "another program changed the file", FileChange::Rewritten);
-            for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
-                const std::size_t start = page * RecordPageSize;
-                for (std::size_t n = start; !written[page] && n < std::min(got, start + RecordPageSize); ++n)
-                    block[n] ^= stream[n];
-            }
-            if (recorded) {
-                for (std::size_t page = 0; page < RecordPagesPerBlock; ++page) {
-                    const auto bytes = Page(block, page);
-                    inFlight.Samples[page] =
-                        bytes.empty() ? 0 : (enciphered ? Sample(bytes) : SampleXor(bytes, Page(stream, page)));
-                }
-            }
+            for (std::size_t page = 0; page < RecordPagesPerBlock; ++page)
+                if (!written[page])
+                    XorBytes(Page(block, page), Page(stream, page));
+            if (recorded)
+                TakeSamples(block, enciphered ? std::span<const std::uint8_t>() : stream, inFlight);
         } else {
             // The record keeps the enciphered form: as read when it is being deciphered, as written
             // when it is being enciphered.
             if (recorded && !enciphered)
-                TakeSamples(block, inFlight);
+                TakeSamples(block, {}, inFlight);
             keystream.XorNext(block);
             if (recorded && enciphered)
-                TakeSamples(block, inFlight);
+                TakeSamples(block, {}, inFlight);
         }
         if (passing) {
             ++unit.BlockCount;
@@ -357,9 +350,8 @@ void TransformBlocks(EngineUnit& unit, RecordPhase phase, std::int64_t from, std
 }
 
 void UndoAndRethrow(EngineUnit& unit) {
-    const std::exception_ptr failure = std::current_exception();
     try {
-        std::rethrow_exception(failure);
+        throw;
     } catch (const FileChangedError& changed) {
         std::string left;
         if (changed.mayRestore()) {
@@ -409,24 +401,20 @@ bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display) {
         file.CheckUnchanged(true);
         unit.FileLength = file.Size();
         if (resume.Active) {
-            const std::int64_t from = resume.In.Block * static_cast<std::int64_t>(BlockSize);
             unit.BlockCount = resume.In.Block;
-            unit.Undo.TransformedEnd = from;
-            TransformBlocks(unit, RecordPhase::Pass, from, unit.FileLength, 0, &resume.In, display);
-        } else {
-            TransformBlocks(unit, RecordPhase::Pass, 0, unit.FileLength, 0, nullptr, display);
+            unit.Undo.TransformedEnd = resume.In.Block * static_cast<std::int64_t>(BlockSize);
         }
+        TransformBlocks(unit, RecordPhase::Pass, unit.Undo.TransformedEnd, unit.FileLength, 0,
+                        resume.Active ? &resume.In : nullptr, display);
         file.Remember();
     } catch (...) {
-        if (onItsOwn) {
-            try {
-                UndoAndRethrow(unit);
-            } catch (...) {
+        try {
+            UndoAndRethrow(unit);
+        } catch (...) {
+            if (onItsOwn)
                 file.Close();
-                throw;
-            }
+            throw;
         }
-        UndoAndRethrow(unit);
     }
     return true;
 }
