@@ -70,6 +70,15 @@ struct Progress {
 };
 static_assert(sizeof(Header) <= ProgressOffset && sizeof(Progress) <= ProgressStride);
 
+// The index entry and the slot of slot number `slot` in the mapped file.
+Entry* EntryAt(unsigned char* map, int slot) {
+    return reinterpret_cast<Entry*>(map + IndexOffset + slot * EntrySize);
+}
+
+unsigned char* SlotAt(unsigned char* map, int slot) {
+    return map + SlotsOffset + slot * SlotSize;
+}
+
 std::uint64_t Checksum(const void* data, std::size_t length, std::uint64_t hash = 14695981039346656037ull) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (std::size_t n = 0; n < length; ++n)
@@ -175,26 +184,23 @@ bool ProgressRecord::OpenShared() {
         ::close(fd);
         return false;
     }
-    m_fd = fd;
-    m_map = static_cast<unsigned char*>(map);
-    if (std::memcmp(m_map, Magic, sizeof Magic) != 0) {
-        // A new file: whoever gets here first writes the same bytes.
-        if (std::all_of(m_map, m_map + sizeof Magic, [](unsigned char c) { return c == 0; }))
-            std::memcpy(m_map, Magic, sizeof Magic);
-        if (std::memcmp(m_map, Magic, sizeof Magic) != 0) {
-            ::munmap(m_map, SharedSize);
-            ::close(m_fd);
-            m_map = nullptr;
-            m_fd = -1;
-            return false;
-        }
+    auto* bytes = static_cast<unsigned char*>(map);
+    // A new file: whoever gets here first writes the same bytes.
+    if (std::all_of(bytes, bytes + sizeof Magic, [](unsigned char c) { return c == 0; }))
+        std::memcpy(bytes, Magic, sizeof Magic);
+    if (std::memcmp(bytes, Magic, sizeof Magic) != 0) {
+        ::munmap(map, SharedSize);
+        ::close(fd);
+        return false;
     }
+    m_fd = fd;
+    m_map = bytes;
     return true;
 }
 
 bool ProgressRecord::ClaimSlot() {
     for (int slot = 0; slot < SlotCount; ++slot) {
-        auto* entry = reinterpret_cast<Entry*>(m_map + IndexOffset + slot * EntrySize);
+        auto* entry = EntryAt(m_map, slot);
         if (std::atomic_ref(entry->Active).load() != 0 || !LockEntry(slot))
             continue;
         // Locked by nobody else and not in use: a free slot, now ours.
@@ -227,11 +233,7 @@ bool ProgressRecord::Available() {
 
 void ProgressRecord::Abandon() {
     m_armed = false;
-    if (!recording()) {
-        Release();
-        return;
-    }
-    if (m_current == m_taken) {
+    if (!recording() || m_current == m_taken) {
         Release();
         return;
     }
@@ -261,7 +263,7 @@ void ProgressRecord::UnlockEntry(int slot) {
 }
 
 std::optional<RecordState> ProgressRecord::ReadSlot(int slot) const {
-    const unsigned char* base = m_map + SlotsOffset + slot * SlotSize;
+    const unsigned char* base = SlotAt(m_map, slot);
     Header header;
     std::memcpy(&header, base, sizeof header);
     const char* path = reinterpret_cast<const char*>(base + PathOffset);
@@ -305,7 +307,7 @@ std::optional<RecordState> ProgressRecord::TakeLeftover(std::uint64_t device, st
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (slot == m_own)
             continue;
-        auto* entry = reinterpret_cast<Entry*>(m_map + IndexOffset + slot * EntrySize);
+        auto* entry = EntryAt(m_map, slot);
         if (std::atomic_ref(entry->Active).load(std::memory_order_acquire) == 0 ||
             std::atomic_ref(entry->Device).load() != device || std::atomic_ref(entry->Inode).load() != inode)
             continue;
@@ -324,8 +326,8 @@ std::optional<RecordState> ProgressRecord::TakeLeftover(std::uint64_t device, st
         m_state = *state;
         m_sequence = 0;
         for (int n = 0; n < 2; ++n) {
-            const auto* copy = reinterpret_cast<const Progress*>(m_map + SlotsOffset + slot * SlotSize +
-                                                                 ProgressOffset + n * ProgressStride);
+            const auto* copy =
+                reinterpret_cast<const Progress*>(SlotAt(m_map, slot) + ProgressOffset + n * ProgressStride);
             m_sequence = std::max(m_sequence, copy->Sequence);
         }
         return state;
@@ -351,7 +353,7 @@ std::vector<RecordState> ProgressRecord::Leftovers() {
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (slot == m_own || slot == m_taken)
             continue;
-        auto* entry = reinterpret_cast<Entry*>(m_map + IndexOffset + slot * EntrySize);
+        auto* entry = EntryAt(m_map, slot);
         if (std::atomic_ref(entry->Active).load(std::memory_order_acquire) == 0 || !LockEntry(slot))
             continue;
         if (std::optional<RecordState> state = ReadSlot(slot))
@@ -373,8 +375,8 @@ void ProgressRecord::Write(const RecordState& state) {
         m_armed = false;
         m_current = m_own;
         m_sequence = 0;
-        unsigned char* base = m_map + SlotsOffset + m_current * SlotSize;
-        auto* entry = reinterpret_cast<Entry*>(m_map + IndexOffset + m_current * EntrySize);
+        unsigned char* base = SlotAt(m_map, m_current);
+        auto* entry = EntryAt(m_map, m_current);
         Header header{};
         header.Device = state.Device;
         header.Inode = state.Inode;
@@ -413,9 +415,8 @@ void ProgressRecord::Write(const RecordState& state) {
     std::memcpy(progress.Samples, state.Samples.data(), sizeof progress.Samples);
     progress.Checksum = Checksum(&progress, offsetof(Progress, Checksum));
     // The copy that is not the newest is overwritten; until this one is whole, the other one counts.
-    unsigned char* target =
-        m_map + SlotsOffset + m_current * SlotSize + ProgressOffset + (m_sequence % 2) * ProgressStride;
-    std::memcpy(target, &progress, sizeof progress);
+    std::memcpy(SlotAt(m_map, m_current) + ProgressOffset + (m_sequence % 2) * ProgressStride, &progress,
+                sizeof progress);
     // The file's next write must not be seen before this state is in the shared memory.
     std::atomic_thread_fence(std::memory_order_seq_cst);
 }
@@ -426,7 +427,7 @@ void ProgressRecord::Finish() {
         Release();
         return;
     }
-    auto* entry = reinterpret_cast<Entry*>(m_map + IndexOffset + m_current * EntrySize);
+    auto* entry = EntryAt(m_map, m_current);
     std::atomic_ref(entry->Active).store(0, std::memory_order_release);
     std::atomic_ref(entry->Device).store(0);
     std::atomic_ref(entry->Inode).store(0);
