@@ -81,6 +81,14 @@ std::string WhyNotOpened(const std::string& path, int error) {
     }
 }
 
+// Gives back the room of [offset, offset + length) without changing the size.
+void PunchHole(int fd, std::int64_t offset, std::int64_t length) noexcept {
+    while (::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                       static_cast<off_t>(length)) != 0 &&
+           errno == EINTR) {
+    }
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -253,28 +261,22 @@ void CurrentFileHandle::Truncate(std::int64_t length) {
 }
 
 bool CurrentFileHandle::ReserveAfterEnd(std::int64_t length, std::string& reason) {
-    const std::int64_t size = m_expectedSize;
-
     // A file-size limit would let the reservation succeed and the append fail, so check it here.
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        static_cast<rlim_t>(size + length) > limit.rlim_cur) {
+        static_cast<rlim_t>(m_expectedSize + length) > limit.rlim_cur) {
         reason = ReasonFor(EFBIG);
         return false;
     }
-
-    return Reserve(size, length, reason);
+    return Reserve(m_expectedSize, length, reason);
 }
 
 void CurrentFileHandle::ReleaseAfterEnd(std::int64_t length) noexcept {
     // ext4 and XFS drop blocks reserved past the end when the file is cut to its own length; tmpfs
     // keeps them until they are punched out. Either way the size does not change.
-    const auto size = static_cast<off_t>(m_expectedSize);
-    while (::ftruncate(m_fd, size) != 0 && errno == EINTR) {
+    while (::ftruncate(m_fd, static_cast<off_t>(m_expectedSize)) != 0 && errno == EINTR) {
     }
-    while (::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, size, static_cast<off_t>(length)) != 0 &&
-           errno == EINTR) {
-    }
+    PunchHole(m_fd, m_expectedSize, length);
 }
 
 std::vector<FileRange> CurrentFileHandle::FindHoles() {
@@ -300,11 +302,8 @@ std::vector<FileRange> CurrentFileHandle::FindHoles() {
 }
 
 bool CurrentFileHandle::Allocate(const std::vector<FileRange>& ranges, std::string& reason) {
-    for (const FileRange& range : ranges) {
-        if (!Reserve(range.Offset, range.Length, reason))
-            return false;
-    }
-    return true;
+    return std::all_of(ranges.begin(), ranges.end(),
+                       [&](const FileRange& range) { return Reserve(range.Offset, range.Length, reason); });
 }
 
 bool CurrentFileHandle::Reserve(std::int64_t offset, std::int64_t length, std::string& reason) {
@@ -321,12 +320,8 @@ bool CurrentFileHandle::Reserve(std::int64_t offset, std::int64_t length, std::s
 }
 
 void CurrentFileHandle::Deallocate(const std::vector<FileRange>& ranges) noexcept {
-    for (const FileRange& range : ranges) {
-        while (::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(range.Offset),
-                           static_cast<off_t>(range.Length)) != 0 &&
-               errno == EINTR) {
-        }
-    }
+    for (const FileRange& range : ranges)
+        PunchHole(m_fd, range.Offset, range.Length);
 }
 
 timespec CurrentFileHandle::CheckUnchanged(bool thorough) const {
@@ -335,14 +330,12 @@ timespec CurrentFileHandle::CheckUnchanged(bool thorough) const {
         Fail("get the state of", errno);
     if (status.st_nlink == 0)
         ReportChange(FileChange::Deleted, "another program deleted the file");
-    if (status.st_size < m_expectedSize)
-        ReportChange(FileChange::Shorter, "another program made the file shorter (from " +
-                                              std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) +
-                                              " bytes)");
-    if (status.st_size > m_expectedSize)
-        ReportChange(FileChange::Longer, "another program made the file longer (from " +
-                                             std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) +
-                                             " bytes)");
+    if (status.st_size != m_expectedSize) {
+        const bool shorter = status.st_size < m_expectedSize;
+        ReportChange(shorter ? FileChange::Shorter : FileChange::Longer,
+                     std::string("another program made the file ") + (shorter ? "shorter" : "longer") + " (from " +
+                         std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) + " bytes)");
+    }
     if (!thorough)
         return status.st_mtim;
     struct stat named {};
