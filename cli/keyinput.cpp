@@ -28,7 +28,8 @@ termios QuietTerminal{};
 volatile std::sig_atomic_t EchoOff = 0;
 const char* volatile ShownPrompt = nullptr;
 
-constexpr std::array EndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The signals that put echo back before they act (see RestoreEchoAndRaise).
+constexpr std::array EchoSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
 void Install(int signalNumber, void (*handler)(int)) {
     struct sigaction action {};
@@ -39,20 +40,14 @@ void Install(int signalNumber, void (*handler)(int)) {
     ::sigaction(signalNumber, &action, nullptr);
 }
 
-void RestoreEchoAndDie(int signalNumber) {
+// Puts echo back, then lets the signal act as usual. For Ctrl-Z that gives the shell its terminal
+// back with echo on before the stop (the signal stays blocked until this handler returns, and then
+// stops the process).
+void RestoreEchoAndRaise(int signalNumber) {
     if (EchoOff)
         ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
-}
-
-// Ctrl-Z: give the shell its terminal back with echo on, then stop as usual (the signal stays
-// blocked until this handler returns, and then stops the process).
-void RestoreEchoAndStop(int) {
-    if (EchoOff)
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
-    ::signal(SIGTSTP, SIG_DFL);
-    ::raise(SIGTSTP);
 }
 
 // Back in the foreground: echo off again and the prompt shown afresh (the terminal dropped what had
@@ -61,7 +56,7 @@ void QuietAgain(int) {
     if (!EchoOff)
         return;
     const int saved = errno;
-    Install(SIGTSTP, RestoreEchoAndStop);
+    Install(SIGTSTP, RestoreEchoAndRaise);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &QuietTerminal);
     if (const char* prompt = ShownPrompt)
         (void)!::write(STDERR_FILENO, prompt, std::strlen(prompt));
@@ -169,9 +164,8 @@ std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::strin
     }
     QuietTerminal = SavedTerminal;
     QuietTerminal.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    for (int signalNumber : EndingSignals)
-        Install(signalNumber, RestoreEchoAndDie);
-    Install(SIGTSTP, RestoreEchoAndStop);
+    for (int signalNumber : EchoSignals)
+        Install(signalNumber, RestoreEchoAndRaise);
     Install(SIGCONT, QuietAgain);
     EchoOff = 1;
     ::tcsetattr(STDIN_FILENO, TCSANOW, &QuietTerminal);
@@ -183,9 +177,8 @@ std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::strin
 
     ::tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
     EchoOff = 0;
-    for (int signalNumber : EndingSignals)
+    for (int signalNumber : EchoSignals)
         ::signal(signalNumber, SIG_DFL);
-    ::signal(SIGTSTP, SIG_DFL);
     ::signal(SIGCONT, SIG_DFL);
 
     if (!key || (verify && !again)) {
