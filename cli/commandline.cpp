@@ -138,10 +138,8 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
     // The leading colon: missing arguments come back as ':' and no message is printed for us.
     ::opterr = 0;
     ::optind = 0;
-    for (;;) {
-        const int option = ::getopt_long(argc, argv, ":k:rj:qhV", longOptions, nullptr);
-        if (option == -1)
-            break;
+    int option = 0;
+    while ((option = ::getopt_long(argc, argv, ":k:rj:qhV", longOptions, nullptr)) != -1) {
         const std::string given = argv[::optind - 1];
         switch (option) {
         case 'k':
@@ -177,12 +175,8 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
             return Refused("unknown option '" + EscapedName(OptionName(given)) + "'");
         }
     }
-    if (help) {
-        line.Requested = Action::ShowHelp;
-        return line;
-    }
-    if (version) {
-        line.Requested = Action::ShowVersion;
+    if (help || version) {
+        line.Requested = help ? Action::ShowHelp : Action::ShowVersion;
         return line;
     }
     if (::optind >= argc)
@@ -193,13 +187,9 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
     line.Encrypt = command == "encrypt";
     for (int n = ::optind + 1; n < argc; ++n)
         line.Files.emplace_back(argv[n]);
-    if (command == "status") {
-        line.Requested = Action::ShowStatus;
-        return line;
-    }
-    if (line.Files.empty())
+    if (command != "status" && line.Files.empty())
         return Refused("no files given");
-    line.Requested = Action::Run;
+    line.Requested = command == "status" ? Action::ShowStatus : Action::Run;
     return line;
 }
 
