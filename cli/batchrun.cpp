@@ -160,12 +160,9 @@ public:
     // Under Mutex: adds an entry at the end, after any earlier entry of the same file.
     void Add(std::unique_ptr<Slot> slot) {
         if (slot->Stage == Slot::State::Waiting && slot->Entry.Known) {
-            const auto file = std::make_pair(slot->Entry.Device, slot->Entry.Inode);
-            auto [it, fresh] = m_lastOfFile.try_emplace(file, slot.get());
-            if (!fresh) {
-                slot->After = it->second;
-                it->second = slot.get();
-            }
+            const Slot*& last = m_lastOfFile[std::make_pair(slot->Entry.Device, slot->Entry.Inode)];
+            slot->After = last;
+            last = slot.get();
         }
         m_slots.push_back(std::move(slot));
     }
