@@ -23,6 +23,10 @@ std::string Reason(int error) {
     return reason;
 }
 
+std::string CannotReadFolder(int error) {
+    return "skipped: cannot read the folder (" + Reason(error) + ")";
+}
+
 std::string Joined(const std::string& folder, const std::string& name) {
     return folder.ends_with('/') ? folder + name : folder + '/' + name;
 }
@@ -66,7 +70,7 @@ bool FileWalk::Next(BatchEntry& entry) {
         }
         const int fd = ::open(entry.Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
-            entry.Verdict = "skipped: cannot read the folder (" + Reason(errno) + ")";
+            entry.Verdict = CannotReadFolder(errno);
             return true;
         }
         if (!Enter(fd, entry.Path, entry))
@@ -103,8 +107,7 @@ bool FileWalk::NextInFolder(BatchEntry& entry) {
     // O_NOFOLLOW: a folder swapped for a link since it was looked at is not followed either.
     const int fd = ::openat(folder.Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        entry.Verdict =
-            errno == ELOOP ? "skipped: is a symbolic link" : "skipped: cannot read the folder (" + Reason(errno) + ")";
+        entry.Verdict = errno == ELOOP ? "skipped: is a symbolic link" : CannotReadFolder(errno);
         return true;
     }
     // A folder yields no line of its own, only its files do.
@@ -112,28 +115,25 @@ bool FileWalk::NextInFolder(BatchEntry& entry) {
 }
 
 bool FileWalk::Enter(int fd, const std::string& path, BatchEntry& entry) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        entry.Verdict = "skipped: cannot read the folder (" + Reason(errno) + ")";
+    const auto refuse = [&](std::string verdict) {
+        entry.Verdict = std::move(verdict);
         ::close(fd);
         return false;
-    }
+    };
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return refuse(CannotReadFolder(errno));
     // Only a bind mount can lead back into a folder being walked, but that would never end.
-    for (const Folder& outer : m_folders) {
-        if (outer.Device == status.st_dev && outer.Inode == status.st_ino) {
-            entry.Verdict = "skipped: leads back into a folder above it";
-            ::close(fd);
-            return false;
-        }
-    }
+    for (const Folder& outer : m_folders)
+        if (outer.Device == status.st_dev && outer.Inode == status.st_ino)
+            return refuse("skipped: leads back into a folder above it");
     const int listing = ::dup(fd);
     DIR* folder = listing >= 0 ? ::fdopendir(listing) : nullptr;
     if (folder == nullptr) {
-        entry.Verdict = "skipped: cannot read the folder (" + Reason(errno) + ")";
+        std::string verdict = CannotReadFolder(errno);
         if (listing >= 0)
             ::close(listing);
-        ::close(fd);
-        return false;
+        return refuse(std::move(verdict));
     }
     Folder walked;
     walked.Fd = fd;
@@ -149,11 +149,8 @@ bool FileWalk::Enter(int fd, const std::string& path, BatchEntry& entry) {
     }
     const int error = errno;
     ::closedir(folder);
-    if (error != 0) {
-        entry.Verdict = "skipped: cannot read the folder (" + Reason(error) + ")";
-        ::close(fd);
-        return false;
-    }
+    if (error != 0)
+        return refuse(CannotReadFolder(error));
     std::sort(walked.Names.begin(), walked.Names.end());
     m_folders.push_back(std::move(walked));
     return true;
