@@ -21,36 +21,16 @@ void AppendOctal(std::string& out, unsigned char byte) {
 }
 
 void AppendAscii(std::string& out, unsigned char byte) {
-    switch (byte) {
-    case '\\':
-        out += "\\\\";
-        return;
-    case '\a':
-        out += "\\a";
-        return;
-    case '\b':
-        out += "\\b";
-        return;
-    case '\f':
-        out += "\\f";
-        return;
-    case '\n':
-        out += "\\n";
-        return;
-    case '\r':
-        out += "\\r";
-        return;
-    case '\t':
-        out += "\\t";
-        return;
-    case '\v':
-        out += "\\v";
-        return;
-    default:
-        if (byte < 0x20 || byte == 0x7F)
-            AppendOctal(out, byte);
-        else
-            out += static_cast<char>(byte);
+    // The backslash and the controls with a letter escape of their own; other controls in octal.
+    constexpr std::string_view escaped = "\\\a\b\f\n\r\t\v";
+    constexpr std::string_view letters = "\\abfnrtv";
+    if (const std::size_t at = escaped.find(static_cast<char>(byte)); at != std::string_view::npos) {
+        out += '\\';
+        out += letters[at];
+    } else if (byte < 0x20 || byte == 0x7F) {
+        AppendOctal(out, byte);
+    } else {
+        out += static_cast<char>(byte);
     }
 }
 
