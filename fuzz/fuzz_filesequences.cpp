@@ -44,14 +44,11 @@ void RemoveWorkDir() {
         ::rmdir(WorkDir.c_str());
 }
 
-[[noreturn]] void Fail(const char* what) {
+void Check(bool condition, const char* what) {
+    if (condition)
+        return;
     std::fprintf(stderr, "fuzz_filesequences: %s\n", what);
     std::abort();
-}
-
-void Check(bool condition, const char* what) {
-    if (!condition)
-        Fail(what);
 }
 
 void WriteAll(const Bytes& bytes) {
