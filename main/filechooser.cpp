@@ -121,15 +121,15 @@ void FileChooser::BuildControls() {
     m_name->setAccessibleName(QStringLiteral("File name"));
     nameLabel->setBuddy(m_name);
     auto* filterLabel = new QLabel(QStringLiteral("Files of &type:"), this);
-    m_filter = new QComboBox(this);
-    m_filter->setObjectName(QStringLiteral("FileTypeCombo"));
-    m_filter->setAccessibleName(QStringLiteral("Files of type"));
-    m_filter->addItem(TOpenDialog::FilterText);
-    filterLabel->setBuddy(m_filter);
+    auto* filter = new QComboBox(this);
+    filter->setObjectName(QStringLiteral("FileTypeCombo"));
+    filter->setAccessibleName(QStringLiteral("Files of type"));
+    filter->addItem(TOpenDialog::FilterText);
+    filterLabel->setBuddy(filter);
 
-    m_open = new QPushButton(QStringLiteral("&Open"), this);
-    m_open->setObjectName(QStringLiteral("OpenButton"));
-    m_open->setDefault(true);
+    auto* open = new QPushButton(QStringLiteral("&Open"), this);
+    open->setObjectName(QStringLiteral("OpenButton"));
+    open->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("CancelButton"));
 
@@ -142,16 +142,16 @@ void FileChooser::BuildControls() {
     grid->addWidget(m_list, 1, 0, 1, 3);
     grid->addWidget(nameLabel, 2, 0);
     grid->addWidget(m_name, 2, 1);
-    grid->addWidget(m_open, 2, 2);
+    grid->addWidget(open, 2, 2);
     grid->addWidget(filterLabel, 3, 0);
-    grid->addWidget(m_filter, 3, 1);
+    grid->addWidget(filter, 3, 1);
     grid->addWidget(cancel, 3, 2);
 
     connect(m_up, &QToolButton::clicked, this, [this] { OpenFolder(ParentOf(m_folder)); });
     connect(m_lookIn, &QComboBox::activated, this, &FileChooser::LookInChosen);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &FileChooser::SelectionChanged);
     connect(m_list, &QTreeWidget::itemActivated, this, &FileChooser::ItemActivated);
-    connect(m_open, &QPushButton::clicked, this, &FileChooser::accept);
+    connect(open, &QPushButton::clicked, this, &FileChooser::accept);
     connect(cancel, &QPushButton::clicked, this, &FileChooser::reject);
     m_name->setFocus();
 }
@@ -159,9 +159,8 @@ void FileChooser::BuildControls() {
 void FileChooser::SelectFile(const QByteArray& nativePath) {
     if (nativePath.isEmpty())
         return;
-    const qsizetype slash = nativePath.lastIndexOf('/');
-    OpenFolder(slash <= 0 ? QByteArray("/") : nativePath.left(slash));
-    const QByteArray name = nativePath.mid(slash + 1);
+    OpenFolder(ParentOf(nativePath));
+    const QByteArray name = nativePath.mid(nativePath.lastIndexOf('/') + 1);
     for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = m_list->topLevelItem(row);
         if (item->data(0, NativeNameRole).toByteArray() == name) {
@@ -256,10 +255,9 @@ QStringList FileChooser::TypedNames(const QString& text) {
     const QStringList parts = text.split(QLatin1Char('"'));
     // Odd parts lie between a pair of quotes; what lies between the pairs is only the blanks that
     // separate them.
-    for (qsizetype n = 1; n < parts.size(); n += 2) {
+    for (qsizetype n = 1; n < parts.size(); n += 2)
         if (!parts[n].isEmpty())
             names.append(parts[n]);
-    }
     return names;
 }
 
@@ -309,8 +307,7 @@ void FileChooser::accept() {
     if (!m_nameFromSelection.isEmpty() && text == m_nameFromSelection) {
         natives = m_selected;
     } else {
-        const QStringList names = TypedNames(text);
-        for (const QString& name : names) {
+        for (const QString& name : TypedNames(text)) {
             bool ambiguous = false;
             const QByteArray native = NativeOfTyped(name, ambiguous);
             if (ambiguous) {
@@ -334,8 +331,7 @@ void FileChooser::accept() {
     }
     std::vector<ChosenFile> chosen;
     for (const QByteArray& native : natives) {
-        const QString refusal = Refusal(native);
-        if (!refusal.isEmpty()) {
+        if (const QString refusal = Refusal(native); !refusal.isEmpty()) {
             Refuse(refusal);
             return;
         }

@@ -16,7 +16,6 @@
 
 class QComboBox;
 class QLineEdit;
-class QPushButton;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -75,8 +74,6 @@ private:
     QToolButton* m_up = nullptr;
     QTreeWidget* m_list = nullptr;
     QLineEdit* m_name = nullptr;
-    QComboBox* m_filter = nullptr;
-    QPushButton* m_open = nullptr;
 
     QByteArray m_folder;
     // What the selection last wrote into the name field, and the files it stands for.

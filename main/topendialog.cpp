@@ -26,11 +26,10 @@ bool TOpenDialog::Execute() {
         if (!chosen)
             return false;
         files = *chosen;
-        for (const QString& path : files)
-            natives.push_back(NativePathOf(path));
         // The program's chooser never returns a read-only file; a stand-in's choice gets the same rule.
-        for (const std::optional<QByteArray>& native : natives) {
-            if (native && IsReadOnly(*native))
+        for (const QString& path : files) {
+            natives.push_back(NativePathOf(path));
+            if (natives.back() && IsReadOnly(*natives.back()))
                 return false;
         }
     } else {
