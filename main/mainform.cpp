@@ -106,6 +106,12 @@ void Describe(QWidget* control, const QString& name, const QString& description)
     control->setAccessibleDescription(description);
 }
 
+// A control's hint, shown when the pointer rests on it, which a screen reader gives as its description.
+void Hint(QWidget* control, const QString& name, const QString& hint) {
+    control->setToolTip(hint);
+    Describe(control, name, hint);
+}
+
 // A status phrase as a screen reader should say it: without the blanks and dots that pad it to cover
 // the phrase before it on screen.
 QString SpokenPhrase(const QString& phrase) {
@@ -250,30 +256,23 @@ void TMainForm::CreateControls() {
 
     m_openDialog = new TOpenDialog(this);
 
-    LabelTitle->setToolTip(QStringLiteral("Leave me alone!"));
-    Image5->setToolTip(QStringLiteral("Click here to load files to be encrypted or decrypted"));
-    Image2->setToolTip(QStringLiteral("Exits the program"));
-    KeyBox->setToolTip(QStringLiteral("Type a keyword here. Any character on your keyboard is acceptable"));
-    VKeyBox->setToolTip(QStringLiteral("Type the same keyword here to make sure you got it right"));
-    EncryptButton->setToolTip(QStringLiteral("Encrypts or 'Locks' the loaded files"));
-    Image1->setToolTip(QStringLiteral("This symbol means infinity"));
-    FileList->setToolTip(QStringLiteral("This tells you what files are ready to be encrypted or decrypted"));
-
     KeyLabel->setBuddy(KeyBox);
     VKeyLabel->setBuddy(VKeyBox);
     Image5->setActsAsButton(true);
     Image5->setKeyRoute(QStringLiteral("Alt+F, O"));
     Image2->setActsAsButton(true);
     Image2->setKeyRoute(QStringLiteral("Alt+X"));
-    Describe(LabelTitle, LabelTitle->text(), LabelTitle->toolTip());
-    Describe(Image5, QStringLiteral("Open"), Image5->toolTip());
-    Describe(Image2, QStringLiteral("Exit"), Image2->toolTip());
-    Describe(KeyBox, QStringLiteral("Key"), KeyBox->toolTip());
-    Describe(VKeyBox, QStringLiteral("Verify"), VKeyBox->toolTip());
-    Describe(EncryptButton, QStringLiteral("Encrypt"), EncryptButton->toolTip());
+    Hint(LabelTitle, LabelTitle->text(), QStringLiteral("Leave me alone!"));
+    Hint(Image5, QStringLiteral("Open"), QStringLiteral("Click here to load files to be encrypted or decrypted"));
+    Hint(Image2, QStringLiteral("Exit"), QStringLiteral("Exits the program"));
+    Hint(KeyBox, QStringLiteral("Key"),
+         QStringLiteral("Type a keyword here. Any character on your keyboard is acceptable"));
+    Hint(VKeyBox, QStringLiteral("Verify"), QStringLiteral("Type the same keyword here to make sure you got it right"));
+    Hint(EncryptButton, QStringLiteral("Encrypt"), QStringLiteral("Encrypts or 'Locks' the loaded files"));
     Describe(DecryptButton, QStringLiteral("Decrypt"), QStringLiteral("Decrypts or 'Unlocks' the loaded files"));
-    Describe(Image1, QStringLiteral("Emblem"), Image1->toolTip());
-    Describe(FileList, GroupBox1->title(), FileList->toolTip());
+    Hint(Image1, QStringLiteral("Emblem"), QStringLiteral("This symbol means infinity"));
+    Hint(FileList, GroupBox1->title(),
+         QStringLiteral("This tells you what files are ready to be encrypted or decrypted"));
     Describe(PercentDoneGauge, QStringLiteral("Percent done"), QStringLiteral("How far the file in hand has got"));
     Describe(StatusText, SpokenPhrase(StatusText->text()), QStringLiteral("How the last command went"));
 
