@@ -65,8 +65,6 @@ int RunProgram(TApplication& application, const ProgramHooks& hooks) {
         application.setMainWindow(MainForm.get());
         HelpForm = std::make_unique<THelpForm>();
         AboutBox = std::make_unique<TAboutBox>();
-        HelpForm->setObjectName(QStringLiteral("HelpForm"));
-        AboutBox->setObjectName(QStringLiteral("AboutBox"));
         MainForm->setAboutWindowAction([&AboutBox] { AboutBox->ShowWindow(); });
         MainForm->setReadmeWindowAction([&HelpForm] { HelpForm->ShowWindow(); });
         if (hooks.beforeEventLoop)
