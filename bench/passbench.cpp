@@ -109,8 +109,8 @@ private:
 };
 
 // The keystream over the shared buffer in the pass's blocks, j carried across them: XOR-ed into the
-// buffer, or (`generate`) written over it.
-void KeystreamOverBuffer(benchmark::State& state, bool generate) {
+// buffer, or (`Generate`) written over it.
+template <bool Generate> void Keystream(benchmark::State& state) {
     std::vector<std::uint8_t>& buffer = SharedBuffer();
     const std::vector<std::uint8_t> key(Key, Key + KeyLength);
     veltrane::KeystreamGenerator generator;
@@ -119,7 +119,7 @@ void KeystreamOverBuffer(benchmark::State& state, bool generate) {
         generator.ScheduleKey(key);
         for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize) {
             const std::span block(buffer.data() + offset, std::min(veltrane::BlockSize, buffer.size() - offset));
-            if (generate)
+            if (Generate)
                 generator.GenerateBlock(block);
             else
                 generator.XorBlock(block);
@@ -127,10 +127,6 @@ void KeystreamOverBuffer(benchmark::State& state, bool generate) {
         benchmark::ClobberMemory();
     }
     cycles.Finish(state, buffer.size());
-}
-
-template <bool Generate> void Keystream(benchmark::State& state) {
-    KeystreamOverBuffer(state, Generate);
 }
 
 void BaselineKeystreamXor(benchmark::State& state) {
