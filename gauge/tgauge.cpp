@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPen>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -103,9 +104,7 @@ struct KindPainter {
         const int h = Area.Bottom - Area.Top + 1;
         FillBox(Painter, Area, BackColor);
         // The factor 0.01 is not exact in binary, so a whole product may land one pixel short.
-        int n = static_cast<int>(w * (Percentage * 0.01));
-        if (n > w)
-            n = w;
+        const int n = std::min(w, static_cast<int>(w * (Percentage * 0.01)));
         if (n > 0)
             FillBox(Painter, {Area.Left, Area.Top, n, h}, ForeColor);
     }
@@ -114,9 +113,7 @@ struct KindPainter {
         const int w = Area.Right - Area.Left + 1;
         const int h = Area.Bottom - Area.Top + 1;
         FillBox(Painter, Area, BackColor);
-        int n = static_cast<int>(h * (Percentage * 0.01));
-        if (n >= h)
-            n = h - 1;
+        const int n = std::min(h - 1, static_cast<int>(h * (Percentage * 0.01)));
         FillBox(Painter, {Area.Left, h - n, w, h}, ForeColor);
     }
 
@@ -169,11 +166,10 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent), m_color(palette().color(QPale
     setFocusPolicy(Qt::NoFocus);
     resize(100, 100);
     // Assistive technology sees a progress bar with the percentage as its value.
-    static const bool accessibleFactoryInstalled = [] {
+    [[maybe_unused]] static const bool accessibleFactoryInstalled = [] {
         QAccessible::installFactory(&TGaugeAccessible::Factory);
         return true;
     }();
-    (void)accessibleFactoryInstalled;
 }
 
 int TGauge::Percentage() const {
@@ -192,8 +188,7 @@ void TGauge::setMinValue(int value) {
         throw EInvalidOperation(RangeMessage(-2147483647, std::int64_t{m_maxValue} - 1));
     const int before = Percentage();
     m_minValue = value;
-    if (m_progress < value)
-        m_progress = value;
+    m_progress = std::max(m_progress, value);
     RepaintAtOnce();
     AnnouncePercentage(before);
 }
@@ -205,17 +200,13 @@ void TGauge::setMaxValue(int value) {
         throw EInvalidOperation(RangeMessage(std::int64_t{m_minValue} + 1, 2147483647));
     const int before = Percentage();
     m_maxValue = value;
-    if (m_progress > value)
-        m_progress = value;
+    m_progress = std::min(m_progress, value);
     RepaintAtOnce();
     AnnouncePercentage(before);
 }
 
 void TGauge::setProgress(int value) {
-    if (value < m_minValue)
-        value = m_minValue;
-    else if (value > m_maxValue)
-        value = m_maxValue;
+    value = std::clamp(value, m_minValue, m_maxValue);
     if (value == m_progress)
         return;
     const int before = Percentage();

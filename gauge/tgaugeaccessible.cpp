@@ -36,20 +36,4 @@ QVariant TGaugeAccessible::currentValue() const {
     return gauge().Percentage();
 }
 
-void TGaugeAccessible::setCurrentValue(const QVariant& /*value*/) {
-    // Progress comes from the pass over the file alone.
-}
-
-QVariant TGaugeAccessible::maximumValue() const {
-    return 100;
-}
-
-QVariant TGaugeAccessible::minimumValue() const {
-    return 0;
-}
-
-QVariant TGaugeAccessible::minimumStepSize() const {
-    return 1;
-}
-
 } // namespace veltrane

@@ -24,10 +24,11 @@ public:
     QString text(QAccessible::Text kind) const override;
 
     QVariant currentValue() const override;
-    void setCurrentValue(const QVariant& value) override;
-    QVariant maximumValue() const override;
-    QVariant minimumValue() const override;
-    QVariant minimumStepSize() const override;
+    // Progress comes from the pass over the file alone.
+    void setCurrentValue(const QVariant& /*value*/) override {}
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
 
 private:
     const TGauge& gauge() const;
