@@ -363,13 +363,11 @@ void UndoAndRethrow(EngineUnit& unit) {
         }
         unit.Undo = {};
         throw FileChangedError(changed.what() + left, changed.reason(), changed.change());
-    } catch (const InterruptedError& interrupted) {
-        const std::string left = Restore(unit);
-        unit.Undo = {};
-        throw InterruptedError(interrupted.what() + left, interrupted.reason());
     } catch (const EngineError& error) {
         const std::string left = Restore(unit);
         unit.Undo = {};
+        if (dynamic_cast<const InterruptedError*>(&error))
+            throw InterruptedError(error.what() + left, error.reason());
         throw EngineError(error.what() + left, error.reason());
     } catch (...) {
         Restore(unit);
