@@ -84,9 +84,8 @@ private:
 
     // Sets the whole text of the status line; `repaintNow` draws it before returning.
     void SetStatus(const QString& phrase, bool repaintNow);
-    // The key check shared by both commands: same text in both boxes, and not empty.
-    bool KeysAgree() const;
-    // The key check with its phrase; on success KeyText takes the Key box's text as key bytes.
+    // The key check shared by both commands: same text in both boxes, and not empty; on failure its
+    // phrase shows, on success KeyText takes the Key box's text as key bytes.
     bool TakeKeyText();
     // The turns of a run over the loaded files: each takes the first entry, stops the run at a
     // missing file, and otherwise runs `fileStep` on it.

@@ -75,11 +75,6 @@ const QString* RecoveryPhrase(Recovery recovery) {
 
 } // namespace
 
-bool TMainForm::KeysAgree() const {
-    const QString key = KeyBox->text();
-    return !key.isEmpty() && key == VKeyBox->text();
-}
-
 bool TMainForm::TakeFirstEntry() {
     // Each entry carries the bytes of its file's name, unless its text stands for several names.
     const QVariant native = FileList->item(0)->data(NativeNameRole);
@@ -106,11 +101,12 @@ void TMainForm::PutGaugeAway() {
 }
 
 bool TMainForm::TakeKeyText() {
-    if (!KeysAgree()) {
+    const QString key = KeyBox->text();
+    if (key.isEmpty() || key != VKeyBox->text()) {
         SetStatus(KeysPhrase, false);
         return false;
     }
-    const QByteArray keyText = KeyBox->text().toUtf8();
+    const QByteArray keyText = key.toUtf8();
     m_unit.KeyText = KeyBytesFromUtf8(std::string_view(keyText.constData(), static_cast<std::size_t>(keyText.size())));
     return true;
 }
