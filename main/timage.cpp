@@ -15,11 +15,10 @@ namespace veltrane {
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
-    static const bool accessibleFactoryInstalled = [] {
+    [[maybe_unused]] static const bool accessibleFactoryInstalled = [] {
         QAccessible::installFactory(&TImageAccessible::Factory);
         return true;
     }();
-    (void)accessibleFactoryInstalled;
 }
 
 void TImage::setPicture(const QString& name) {
@@ -37,10 +36,6 @@ QPixmap TImage::picture() const {
 void TImage::setActsAsButton(bool actsAsButton) {
     m_actsAsButton = actsAsButton;
     setFocusPolicy(actsAsButton ? Qt::ClickFocus : Qt::NoFocus);
-}
-
-void TImage::click() {
-    emit clicked();
 }
 
 void TImage::paintEvent(QPaintEvent*) {

@@ -31,7 +31,7 @@ public:
     const QString& KeyRoute() const { return m_keyRoute; }
 
     // Presses the picture as a click does.
-    void click();
+    void click() { emit clicked(); }
 
 signals:
     void clicked();
