@@ -24,23 +24,16 @@ bool FocusedButtonKeys::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<const QKeyEvent*>(event);
     if (!IsAlone(*key))
         return false;
-    QAbstractButton* pressed = nullptr;
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-        const auto focused = std::find_if(m_buttons.begin(), m_buttons.end(),
-                                          [watched](const auto& entry) { return entry.first == watched; });
-        if (focused != m_buttons.end())
-            pressed = focused->first;
-    } else {
-        const auto lettered = std::find_if(m_buttons.begin(), m_buttons.end(),
-                                           [key](const auto& entry) { return entry.second == key->key(); });
-        if (lettered != m_buttons.end())
-            pressed = lettered->first;
-    }
-    if (pressed == nullptr)
+    // Enter presses the focused button, a letter the button it belongs to.
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const auto pressed = std::find_if(m_buttons.begin(), m_buttons.end(), [&](const auto& entry) {
+        return enter ? entry.first == watched : entry.second == key->key();
+    });
+    if (pressed == m_buttons.end())
         return false;
     // A held key presses once: its repeats would otherwise start one command after another.
     if (!key->isAutoRepeat())
-        pressed->click();
+        pressed->first->click();
     return true;
 }
 
