@@ -15,10 +15,10 @@ KeyLine::~KeyLine() {
     ::explicit_bzero(m_kept.data(), m_kept.size());
 }
 
-std::size_t KeyLine::Feed(std::span<const char> bytes) {
-    std::size_t used = 0;
-    while (m_state == State::Reading && used < bytes.size()) {
-        const char byte = bytes[used++];
+void KeyLine::Feed(std::span<const char> bytes) {
+    for (const char byte : bytes) {
+        if (m_state != State::Reading)
+            break;
         m_sawAnything = true;
         if (byte == '\n') {
             // A carriage return just before the line end goes with it, for key files from other systems.
@@ -36,7 +36,6 @@ std::size_t KeyLine::Feed(std::span<const char> bytes) {
         }
         Take(byte);
     }
-    return used;
 }
 
 void KeyLine::Finish() {

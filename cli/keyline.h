@@ -31,9 +31,9 @@ public:
     KeyLine(const KeyLine&) = delete;
     KeyLine& operator=(const KeyLine&) = delete;
 
-    // Takes the next bytes read from the source; returns how many of them belong to the line, its
-    // line end included. Bytes after the line end, or after a refusal, are not taken.
-    std::size_t Feed(std::span<const char> bytes);
+    // Takes the next bytes read from the source; bytes after the line end, or after a refusal, are
+    // not taken.
+    void Feed(std::span<const char> bytes);
     // The source has ended: a line without a line end is complete as it stands.
     void Finish();
 
