@@ -130,9 +130,12 @@ int main(int argc, char** argv) {
     std::vector<double> passWith, passWithout, passFlushed, smallWith, smallWithout;
     RoundTrip(*withRecord, big, nullptr); // warm the page cache
     for (int round = 0; round < rounds; ++round) {
-        const auto without = [&] { passWithout.push_back(Seconds([&] { return RoundTrip(*withoutRecord, big, nullptr); })); };
-        const auto with = [&] { passWith.push_back(Seconds([&] { return RoundTrip(*withRecord, big, nullptr); })); };
-        round % 2 == 0 ? (without(), with()) : (with(), without());
+        // Which goes first changes from round to round: the one after meets the other's writeback.
+        const auto inTurn = [round](const auto& first, const auto& second) {
+            round % 2 == 0 ? (first(), second()) : (second(), first());
+        };
+        inTurn([&] { passWithout.push_back(Seconds([&] { return RoundTrip(*withoutRecord, big, nullptr); })); },
+               [&] { passWith.push_back(Seconds([&] { return RoundTrip(*withRecord, big, nullptr); })); });
         passFlushed.push_back(Seconds([&] { return RoundTrip(*withRecord, flushedFile, &flushing); }));
         const auto allSmall = [&](veltrane::EngineUnit& unit) {
             return [&] {
@@ -140,14 +143,8 @@ int main(int argc, char** argv) {
                                    [&](const std::string& path) { return RoundTrip(unit, path, nullptr); });
             };
         };
-        // Which goes first changes from round to round: the one after meets the other's writeback.
-        if (round % 2 == 0) {
-            smallWithout.push_back(Seconds(allSmall(*withoutRecord)));
-            smallWith.push_back(Seconds(allSmall(*withRecord)));
-        } else {
-            smallWith.push_back(Seconds(allSmall(*withRecord)));
-            smallWithout.push_back(Seconds(allSmall(*withoutRecord)));
-        }
+        inTurn([&] { smallWithout.push_back(Seconds(allSmall(*withoutRecord))); },
+               [&] { smallWith.push_back(Seconds(allSmall(*withRecord))); });
         std::fprintf(stderr, "round %d of %d\n", round + 1, rounds);
     }
     withRecord->WipeKey();
