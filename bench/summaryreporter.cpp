@@ -78,14 +78,12 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
             out << Format(", %.2f cycles/byte", found->second.cyclesPerByte);
         out << "\n";
     }
-    const auto rate = [&](const char* name) {
+    // A row's figures; zeros for a row that did not run.
+    const auto row = [&](const char* name) {
         const auto found = Rows.find(name);
-        return found == Rows.end() ? 0.0 : found->second.bytesPerSecond;
+        return found == Rows.end() ? Figures{} : found->second;
     };
-    const auto cycles = [&](const char* name) {
-        const auto found = Rows.find(name);
-        return found == Rows.end() ? 0.0 : found->second.cyclesPerByte;
-    };
+    const auto rate = [&](const char* name) { return row(name).bytesPerSecond; };
     struct Ratio {
         const char* label;
         const char* top;
@@ -131,9 +129,9 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
 
     // What bounds the keystream, from the rows above. The hazard is inherent: which step's i meets
     // which earlier j is decided by the key, so no order of the steps avoids it.
-    const double keystream = cycles("KeystreamXor");
-    const double noHazard = cycles("LimitNoHazard");
-    const double portsOnly = cycles("LimitPortsOnly");
+    const double keystream = row("KeystreamXor").cyclesPerByte;
+    const double noHazard = row("LimitNoHazard").cyclesPerByte;
+    const double portsOnly = row("LimitPortsOnly").cyclesPerByte;
     if (keystream > 0 && noHazard > 0 && portsOnly > 0) {
         out << "\nWhere the keystream's limit lies (cycles per byte):\n"
                "  A step is three table loads (S[i], S[j], S[t]) and two stores (the swap); every eight steps\n"
