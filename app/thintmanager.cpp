@@ -59,13 +59,8 @@ QWidget* THintManager::HintControlFor(QWidget* control) {
 }
 
 QPoint THintManager::PopupPosition(const QRect& control, const QSize& size, const QRect& screen) {
-    int left = control.left();
-    int top = control.top() + control.height() + 6;
-    if (top + size.height() > screen.top() + screen.height())
-        top = screen.top() + screen.height() - size.height();
-    if (left + size.width() > screen.left() + screen.width())
-        left = screen.left() + screen.width() - size.width();
-    left = std::max(left, screen.left());
+    const int top = std::min(control.top() + control.height() + 6, screen.top() + screen.height() - size.height());
+    const int left = std::max(std::min(control.left(), screen.left() + screen.width() - size.width()), screen.left());
     return {left, top};
 }
 
