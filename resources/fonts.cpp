@@ -6,7 +6,7 @@ namespace veltrane {
 
 namespace {
 
-QFont makeFont(const QStringList& families, int pixelSize, FontStyle style) {
+QFont MakeFont(const QStringList& families, int pixelSize, FontStyle style) {
     QFont font;
     font.setFamilies(families);
     font.setPixelSize(pixelSize);
@@ -20,15 +20,15 @@ QFont makeFont(const QStringList& families, int pixelSize, FontStyle style) {
 } // namespace
 
 QFont SerifFont(int pixelSize, FontStyle style) {
-    return makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")}, pixelSize, style);
+    return MakeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")}, pixelSize, style);
 }
 
 QFont SansFont(int pixelSize, FontStyle style) {
-    return makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, pixelSize, style);
+    return MakeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")}, pixelSize, style);
 }
 
 QFont CasualFont(int pixelSize, FontStyle style) {
-    return makeFont({QStringLiteral("Lucida Casual"), QStringLiteral("Comic Neue"), QStringLiteral("Liberation Sans")},
+    return MakeFont({QStringLiteral("Lucida Casual"), QStringLiteral("Comic Neue"), QStringLiteral("Liberation Sans")},
                     pixelSize, style);
 }
 

@@ -25,11 +25,10 @@ QAccessibleInterface* WindowFactory(const QString& className, QObject* object) {
 } // namespace
 
 void SetWindowRole(QWidget& window, QAccessible::Role role) {
-    static const bool factoryInstalled = [] {
+    [[maybe_unused]] static const bool factoryInstalled = [] {
         QAccessible::installFactory(&WindowFactory);
         return true;
     }();
-    (void)factoryInstalled;
     window.setProperty(RoleProperty, static_cast<int>(role));
 }
 
