@@ -42,10 +42,7 @@ InterruptionGuard::~InterruptionGuard() {
         return;
     if (const int signalNumber = CaughtSignal.exchange(0)) {
         // End as the signal would have ended us had it not been held back.
-        struct sigaction fallback {};
-        fallback.sa_handler = SIG_DFL;
-        sigemptyset(&fallback.sa_mask);
-        ::sigaction(signalNumber, &fallback, nullptr);
+        ::signal(signalNumber, SIG_DFL);
         sigset_t only;
         sigemptyset(&only);
         sigaddset(&only, signalNumber);
