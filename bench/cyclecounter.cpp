@@ -78,9 +78,7 @@ std::string CycleCounter::source() const {
 std::uint64_t CycleCounter::now() const {
     if (m_fd >= 0) {
         std::uint64_t count = 0;
-        if (::read(m_fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count))
-            return count;
-        return 0;
+        return ::read(m_fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ? count : 0;
     }
     return static_cast<std::uint64_t>(ThreadSeconds() * m_clockHz);
 }
