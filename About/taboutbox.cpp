@@ -111,10 +111,6 @@ void TAboutBox::Centre() {
     }
 }
 
-void TAboutBox::OKButtonClick() {
-    close();
-}
-
 void TAboutBox::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:

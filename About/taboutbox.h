@@ -23,7 +23,7 @@ public:
     void ShowWindow();
 
     // The OK button: closes the window, which only hides it.
-    void OKButtonClick();
+    void OKButtonClick() { close(); }
 
     // Top-left corner of a window of outer size `window` centred on a screen of size `screen`: half the spare room
     // in whole pixels, never less than 0.

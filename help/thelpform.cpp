@@ -120,10 +120,6 @@ void THelpForm::FitOuterSize() {
     resize(OuterSize - (frameGeometry().size() - geometry().size()));
 }
 
-void THelpForm::Button1Click() {
-    close();
-}
-
 QString THelpForm::WalkthroughText() {
     // Every blank here is part of the text, the doubled ones and those ending the lines included.
     const QStringList lines{

@@ -21,7 +21,7 @@ public:
     void ShowWindow();
 
     // The "&Adios" button: closes the window, which only hides it.
-    void Button1Click();
+    void Button1Click() { close(); }
 
     // The texts the window starts with.
     static QString WalkthroughText();

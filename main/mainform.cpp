@@ -314,10 +314,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TMainForm::FileExit() {
-    close();
-}
-
 void TMainForm::HelpAbout() {
     if (m_showAboutBox)
         m_showAboutBox();

@@ -46,7 +46,7 @@ public:
 
     // Handlers (bound to the menu, pictures and buttons; public so tests can call them directly).
     void FileOpen();
-    void FileExit();
+    void FileExit() { close(); }
     void HelpAbout();
     void EncryptButtonClick();
     void ReadmeClick();

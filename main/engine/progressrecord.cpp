@@ -159,10 +159,6 @@ void ProgressRecord::SetCurrentBoot(const BootIdentity& boot) {
     ThisBoot() = boot;
 }
 
-void ProgressRecord::SetFolder(std::string folder) {
-    m_folder = std::move(folder);
-}
-
 bool ProgressRecord::OpenShared() {
     m_tried = true;
     const std::string folder = m_folder.empty() ? DefaultFolder() : m_folder;

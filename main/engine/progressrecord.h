@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veltrane {
@@ -81,7 +82,7 @@ public:
     static const BootIdentity& CurrentBoot();
     static void SetCurrentBoot(const BootIdentity& boot);
     // Uses another folder (tests); takes effect at the next open.
-    void SetFolder(std::string folder);
+    void SetFolder(std::string folder) { m_folder = std::move(folder); }
 
     // True when records can be kept: the shared file is open and this unit has a slot in it.
     bool Available();
