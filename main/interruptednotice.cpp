@@ -28,11 +28,9 @@ QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
     QString list = named.join(QStringLiteral(", "));
     if (files.size() > NamedFiles)
         list += QStringLiteral(" and %1 more").arg(files.size() - NamedFiles);
-    const bool one = files.size() == 1;
     return QStringLiteral("Interrupted earlier: %1.\nLoad %2 and press Encrypt or Decrypt with the same key to "
-                          "finish or undo %3.")
-        .arg(list, one ? QStringLiteral("it") : QStringLiteral("them"),
-             one ? QStringLiteral("it") : QStringLiteral("them"));
+                          "finish or undo %2.")
+        .arg(list, files.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
 }
 
 } // namespace veltrane
