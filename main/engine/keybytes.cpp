@@ -1,6 +1,7 @@
 #include "main/engine/keybytes.h"
 
 #include <array>
+#include <bit>
 #include <optional>
 
 namespace veltrane {
@@ -32,21 +33,15 @@ Utf8Decoder::Step Utf8Decoder::Feed(unsigned char byte) {
             m_character = byte;
             return Step::Character;
         }
-        if ((byte & 0xE0) == 0xC0) {
-            m_continuations = 1;
-            m_character = byte & 0x1F;
-            m_minimum = 0x80;
-        } else if ((byte & 0xF0) == 0xE0) {
-            m_continuations = 2;
-            m_character = byte & 0x0F;
-            m_minimum = 0x800;
-        } else if ((byte & 0xF8) == 0xF0) {
-            m_continuations = 3;
-            m_character = byte & 0x07;
-            m_minimum = 0x10000;
-        } else {
+        // A lead byte starts with as many ones as its character has bytes, two to four.
+        const int length = std::countl_one(byte);
+        if (length < 2 || length > 4)
             return Step::Invalid;
-        }
+        // The smallest character of each length: a smaller one would be an overlong form.
+        constexpr char32_t Minimum[] = {0x80, 0x800, 0x10000};
+        m_continuations = length - 1;
+        m_character = byte & (0x7F >> length);
+        m_minimum = Minimum[length - 2];
         return Step::Pending;
     }
     if ((byte & 0xC0) != 0x80)
