@@ -178,9 +178,7 @@ void CurrentFileHandle::ReportChange(FileChange change, const std::string& how) 
 }
 
 int CurrentFileHandle::Injected(FileOperation operation, std::size_t& count) const {
-    if (!m_hook)
-        return 0;
-    return m_hook(operation, m_offset, count);
+    return m_hook ? m_hook(operation, m_offset, count) : 0;
 }
 
 std::int64_t CurrentFileHandle::Size() const {
