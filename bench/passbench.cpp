@@ -124,6 +124,17 @@ template <bool Generate> void Keystream(benchmark::State& state) {
     cycles.Finish(state, buffer.size());
 }
 
+// Row 1 with one of the x86-64 kernels, whichever this processor was given.
+template <veltrane::KeystreamKernel Kernel> void KeystreamXorWith(benchmark::State& state) {
+    const veltrane::KeystreamKernel chosen = veltrane::ActiveKeystreamKernel();
+    if (!veltrane::UseKeystreamKernel(Kernel)) {
+        state.SkipWithError("this build has the portable kernel only");
+        return;
+    }
+    Keystream<false>(state);
+    veltrane::UseKeystreamKernel(chosen);
+}
+
 void BaselineKeystreamXor(benchmark::State& state) {
     if (!BaselineKernelAvailable()) {
         state.SkipWithError("the earlier kernel exists for x86-64 only");
@@ -293,8 +304,7 @@ template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& sta
 
 // What `cat FILE > /dev/null` does with the file when it is not in the page cache; with
 // POSIX_FADV_SEQUENTIAL, the kernel reads twice as far ahead.
-template <bool Sequential>
-void Read(benchmark::State& state) {
+template <bool Sequential> void Read(benchmark::State& state) {
     if (!MakeCachedFile()) {
         state.SkipWithError("cannot write the test file in the temporary folder");
         return;
@@ -330,6 +340,8 @@ void RegisterBenchmarks() {
     add("KeystreamXorWall", Keystream<false>, true);
     add("BaselineKeystreamXor", BaselineKeystreamXor, false);
     add("KeystreamGenerate", Keystream<true>, false);
+    add("KeystreamXorLagged", KeystreamXorWith<veltrane::KeystreamKernel::LaggedLoads>, false);
+    add("KeystreamXorPreloaded", KeystreamXorWith<veltrane::KeystreamKernel::Preloaded>, false);
     add("LimitNoHazard", Limit<NoHazardXorChunks>, false);
     add("LimitPortsOnly", Limit<PortsOnlyXorChunks>, false);
     add("OpenSslRc4", OpenSslRc4, false);

@@ -137,7 +137,8 @@ void TestBlockPass::transformsEveryByteWithItsOffset() {
     }
     // A second thread is used where the pass has enough blocks to make and a processor for it.
     const bool threadWanted = ahead != Ahead::Off && size >= (std::max(keptBlocks, 0) + 8) * 65536 && keptBlocks >= 0;
-    const bool tooBusy = ahead == Ahead::FallsBehind && unit.LastStreamAhead.Started && unit.LastStreamAhead.Blocks == 0;
+    const bool tooBusy =
+        ahead == Ahead::FallsBehind && unit.LastStreamAhead.Started && unit.LastStreamAhead.Blocks == 0;
     const bool prefixThreadWanted = ahead != Ahead::Off && std::min(size / 65536, keptBlocks) >= 8;
     QCOMPARE(prefixAhead, prefixThreadWanted && Processors() >= 2);
     if (threadWanted && Processors() >= 2) {

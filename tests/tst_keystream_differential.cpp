@@ -43,6 +43,15 @@ QByteArray AsText(const std::vector<std::uint8_t>& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
+// Puts back the kernel that was in use when it was made.
+class KernelRestorer {
+public:
+    ~KernelRestorer() { veltrane::UseKeystreamKernel(m_kernel); }
+
+private:
+    veltrane::KeystreamKernel m_kernel = veltrane::ActiveKeystreamKernel();
+};
+
 enum class Splits { PassBlocks, Random, Small, ChunkMultiples };
 
 // Block lengths summing to `total` in the given style.
@@ -135,43 +144,52 @@ void TestKeystreamDifferential::matchesPlainRules() {
     QFETCH(int, splits);
     QFETCH(bool, generate);
 
-    QRandomGenerator random(seed);
-    constexpr int guard = 64;
-    for (int trial = 0; trial < trials; ++trial) {
-        const std::vector<std::uint8_t> key = RandomBytes(random, random.bounded(maxKeyLength + 1));
-        const int total = random.bounded(maxTotal + 1);
-        const std::vector<int> lengths = SplitLengths(random, static_cast<Splits>(splits), total);
-        // Data at every alignment, fenced by guard bytes that must survive.
-        const int misalign = random.bounded(16);
-        const std::vector<std::uint8_t> original = RandomBytes(random, misalign + total + 2 * guard);
-        std::vector<std::uint8_t> data = original;
-        std::vector<std::uint8_t> expected = original;
+    // Every kernel the build has, each over the same keys and splits; the one chosen for this
+    // processor is put back afterwards.
+    const KernelRestorer restorer;
+    for (const auto kernel : {veltrane::KeystreamKernel::Portable, veltrane::KeystreamKernel::LaggedLoads,
+                              veltrane::KeystreamKernel::Preloaded}) {
+        if (!veltrane::UseKeystreamKernel(kernel))
+            continue;
+        QRandomGenerator random(seed);
+        constexpr int guard = 64;
+        for (int trial = 0; trial < trials; ++trial) {
+            const std::vector<std::uint8_t> key = RandomBytes(random, random.bounded(maxKeyLength + 1));
+            const int total = random.bounded(maxTotal + 1);
+            const std::vector<int> lengths = SplitLengths(random, static_cast<Splits>(splits), total);
+            // Data at every alignment, fenced by guard bytes that must survive.
+            const int misalign = random.bounded(16);
+            const std::vector<std::uint8_t> original = RandomBytes(random, misalign + total + 2 * guard);
+            std::vector<std::uint8_t> data = original;
+            std::vector<std::uint8_t> expected = original;
 
-        KeystreamGenerator generator;
-        generator.ScheduleKey(key);
-        ReferenceGenerator plain(key);
-        int offset = misalign + guard;
-        for (std::size_t block = 0; block < lengths.size(); ++block) {
-            const int length = lengths[block];
-            for (int c = 0; c < length; ++c) {
-                const std::uint8_t k = plain.Next(static_cast<std::uint8_t>(c));
-                std::uint8_t& byte = expected[static_cast<std::size_t>(offset + c)];
-                byte = generate ? k : static_cast<std::uint8_t>(byte ^ k);
+            KeystreamGenerator generator;
+            generator.ScheduleKey(key);
+            ReferenceGenerator plain(key);
+            int offset = misalign + guard;
+            for (std::size_t block = 0; block < lengths.size(); ++block) {
+                const int length = lengths[block];
+                for (int c = 0; c < length; ++c) {
+                    const std::uint8_t k = plain.Next(static_cast<std::uint8_t>(c));
+                    std::uint8_t& byte = expected[static_cast<std::size_t>(offset + c)];
+                    byte = generate ? k : static_cast<std::uint8_t>(byte ^ k);
+                }
+                const std::span piece(data.data() + offset, static_cast<std::size_t>(length));
+                if (generate)
+                    generator.GenerateBlock(piece);
+                else
+                    generator.XorBlock(piece);
+                offset += length;
+
+                const QByteArray where = QByteArray("kernel ") + QByteArray::number(int(kernel)) + " trial " +
+                                         QByteArray::number(trial) + " key length " +
+                                         QByteArray::number(int(key.size())) + " block " +
+                                         QByteArray::number(int(block)) + " of length " + QByteArray::number(length);
+                QVERIFY2(data == expected, where.constData());
+                QVERIFY2(generator.j() == plain.j(), where.constData());
+                for (int n = 0; n < 256; ++n)
+                    QVERIFY2(generator.stateTable()[n] == plain.stateTable()[n], where.constData());
             }
-            const std::span piece(data.data() + offset, static_cast<std::size_t>(length));
-            if (generate)
-                generator.GenerateBlock(piece);
-            else
-                generator.XorBlock(piece);
-            offset += length;
-
-            const QByteArray where = QByteArray("trial ") + QByteArray::number(trial) + " key length " +
-                                     QByteArray::number(int(key.size())) + " block " + QByteArray::number(int(block)) +
-                                     " of length " + QByteArray::number(length);
-            QVERIFY2(data == expected, where.constData());
-            QVERIFY2(generator.j() == plain.j(), where.constData());
-            for (int n = 0; n < 256; ++n)
-                QVERIFY2(generator.stateTable()[n] == plain.stateTable()[n], where.constData());
         }
     }
 }
@@ -222,7 +240,8 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
     const std::vector<std::vector<std::uint8_t>> keyTexts{RandomBytes(random, 24), RandomBytes(random, 300)};
     const auto longest = static_cast<std::size_t>(*std::max_element(lengths.begin(), lengths.end()));
     // Decryption runs over the trailer too.
-    const QByteArray streams[] = {Keystream(AsText(keyTexts[0]), longest + 20), Keystream(AsText(keyTexts[1]), longest + 20)};
+    const QByteArray streams[] = {Keystream(AsText(keyTexts[0]), longest + 20),
+                                  Keystream(AsText(keyTexts[1]), longest + 20)};
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     std::vector<RunFile> files(static_cast<std::size_t>(lengths.size()));

@@ -8,6 +8,17 @@
 
 namespace veltrane {
 
+// The ways of running the steps over whole blocks, all giving the same bytes: plain C++ where the
+// build has nothing else, and on x86-64 two kernels for cores that order their loads and stores
+// differently (see keystream.cpp). The first use picks the one that suits the processor.
+enum class KeystreamKernel { Portable, LaggedLoads, Preloaded };
+
+// The kernel that XorBlock and GenerateBlock use.
+KeystreamKernel ActiveKeystreamKernel();
+// Makes every generator use `kernel` from now on (to compare them); false, changing nothing, where
+// the build lacks it.
+bool UseKeystreamKernel(KeystreamKernel kernel);
+
 class KeystreamGenerator {
 public:
     // Re-initialises StateTable, KeyTable and j from the key (at most its first 256 bytes count).
