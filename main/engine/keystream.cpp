@@ -103,99 +103,81 @@ VELTRANE_INLINE void ChunkStep(std::uint8_t* table, RunningJ& j, std::uint64_t l
 // move, and no branch depends on the key.
 constexpr unsigned PreloadDistance = 2;
 
-// The S[i] of the next PreloadDistance steps, as read early, and the value the latest swap
-// stored into S[j].
+// S[i] of the steps in hand, in registers taken in turn: the one of step m holds the early read of
+// S[m] until the step corrects it into S[m] itself, which the swap then stores into S[j] and the
+// next step compares with. Four registers, so that the early read for step m + 2 never takes the
+// register step m or m - 1 still needs; a multiple of four steps makes a chunk.
+constexpr unsigned PreloadRegisters = 4;
 struct Preloaded {
-    std::uint64_t Ahead[PreloadDistance];
-    std::uint64_t Stored;
+    std::uint64_t Value[PreloadRegisters];
 };
 
-template <unsigned Index, unsigned Shift>
-VELTRANE_INLINE void PreloadedStep(std::uint8_t* table, RunningJ& j, Preloaded& pre, std::uint64_t& word) {
-    constexpr unsigned Slot = Index % PreloadDistance;
-    constexpr unsigned Later = (Index + PreloadDistance) % ChunkSize;
-    std::uint64_t si;
+template <unsigned Index>
+VELTRANE_INLINE void PreloadedStep(std::uint8_t* table, RunningJ& j, Preloaded& pre, std::uint8_t* stream) {
+    std::uint64_t& si = pre.Value[Index % PreloadRegisters];
+    const std::uint64_t& stored = pre.Value[(Index + PreloadRegisters - 1) % PreloadRegisters];
+    std::uint64_t& later = pre.Value[(Index + PreloadDistance) % PreloadRegisters];
     std::uint64_t sj;
     std::uint64_t k;
-    // S[i] is the early read unless the latest swap's j was i.
-    asm("movl %k[early], %k[si]\n\t"
-        "cmpb %[i], %b[j]\n\t"
+    // S[i] is the early read unless the swap of the step before had i as its j.
+    asm("cmpb %[i], %b[j]\n\t"
         "cmove %k[stored], %k[si]\n\t"
         "addb %b[si], %b[j]\n\t"
-        : [si] "=&r"(si), [j] "+r"(j)
-        : [early] "r"(pre.Ahead[Slot]), [stored] "r"(pre.Stored), [i] "i"(static_cast<std::int8_t>(Index))
+        : [si] "+r"(si), [j] "+r"(j)
+        : [stored] "r"(stored), [i] "i"(static_cast<std::int8_t>(Index))
         : "cc");
-    // The read of S[i + 2] goes before this step's swap.
+    // The early read of S[i + 2] goes before this step's swap, which may change it: then it takes
+    // the value the swap stores.
     asm("movzbl (%[s],%[j]), %k[sj]\n\t"
-        "movzbl %c[later](%[s]), %k[early]\n\t"
+        "movzbl %c[next](%[s]), %k[later]\n\t"
         "movb %b[sj], %c[i](%[s])\n\t"
         "movb %b[si], (%[s],%[j])\n\t"
-        : [sj] "=&r"(sj), [early] "=&r"(pre.Ahead[Slot])
-        : [s] "r"(table), [j] "r"(j), [si] "r"(si), [i] "i"(Index), [later] "i"(Later)
-        : "memory");
-    // Early reads that this swap may have overtaken, but for the next step's, which that step checks.
-    [&]<unsigned... Ahead>(std::integer_sequence<unsigned, Ahead...>) {
-        (
-            [&] {
-                constexpr unsigned Target = Index + 2 + Ahead;
-                asm("cmpb %[target], %b[j]\n\t"
-                    "cmove %k[si], %k[early]"
-                    : [early] "+r"(pre.Ahead[Target % PreloadDistance])
-                    : [j] "r"(j), [si] "r"(si), [target] "i"(static_cast<std::int8_t>(Target % ChunkSize))
-                    : "cc");
-            }(),
-            ...);
-    }
-    (std::make_integer_sequence<unsigned, PreloadDistance - 1>{});
-    pre.Stored = si;
-    asm("addb %b[sj], %b[si]\n\t"
-        "movzbl (%[s],%[si]), %k[k]\n\t"
-        : [si] "+r"(si), [k] "=r"(k)
-        : [sj] "r"(sj), [s] "r"(table)
+        "cmpb %[nextIndex], %b[j]\n\t"
+        "cmove %k[si], %k[later]\n\t"
+        : [sj] "=&r"(sj), [later] "=&r"(later)
+        : [s] "r"(table), [j] "r"(j), [si] "r"(si), [i] "i"(Index), [next] "i"((Index + PreloadDistance) % ChunkSize),
+          [nextIndex] "i"(static_cast<std::int8_t>((Index + PreloadDistance) % ChunkSize))
         : "memory", "cc");
-    if constexpr (Shift == 0)
-        word = k;
-    else
-        word |= k << Shift;
+    // Volatile: it has no output the compiler sees used.
+    asm volatile("addb %b[si], %b[sj]\n\t"
+                 "movzbl (%[s],%[sj]), %k[k]\n\t"
+                 "movb %b[k], %c[i](%[out])\n\t"
+                 : [sj] "+r"(sj), [k] "=&r"(k)
+                 : [si] "r"(si), [s] "r"(table), [out] "r"(stream), [i] "i"(Index)
+                 : "memory", "cc");
 }
 
-template <Output Mode, unsigned First>
-VELTRANE_INLINE void PreloadedWord(std::uint8_t* table, RunningJ& j, Preloaded& pre, std::uint8_t* bytes) {
-    std::uint64_t stream;
-    PreloadedStep<First + 0, 0>(table, j, pre, stream);
-    PreloadedStep<First + 1, 8>(table, j, pre, stream);
-    PreloadedStep<First + 2, 16>(table, j, pre, stream);
-    PreloadedStep<First + 3, 24>(table, j, pre, stream);
-    PreloadedStep<First + 4, 32>(table, j, pre, stream);
-    PreloadedStep<First + 5, 40>(table, j, pre, stream);
-    PreloadedStep<First + 6, 48>(table, j, pre, stream);
-    PreloadedStep<First + 7, 56>(table, j, pre, stream);
-    if constexpr (Mode == Output::Xor) {
-        std::uint64_t data;
-        std::memcpy(&data, bytes + First, sizeof data);
-        stream ^= data;
-    }
-    std::memcpy(bytes + First, &stream, sizeof stream);
-}
-
-template <Output Mode, unsigned... Word>
+template <Output Mode, unsigned... Index>
 VELTRANE_INLINE void PreloadedChunk(std::uint8_t* table, RunningJ& j, Preloaded& pre, std::uint8_t* bytes,
-                                    std::integer_sequence<unsigned, Word...>) {
-    (PreloadedWord<Mode, Word * 8>(table, j, pre, bytes), ...);
+                                    std::integer_sequence<unsigned, Index...>) {
+    // The stream bytes go one by one to a buffer of the chunk's, then into the data 16 at a time.
+    alignas(64) std::uint8_t stream[ChunkSize];
+    (PreloadedStep<Index>(table, j, pre, stream), ...);
+    using Vector = std::uint64_t __attribute__((vector_size(16)));
+    for (std::size_t n = 0; n < ChunkSize; n += sizeof(Vector)) {
+        Vector part;
+        std::memcpy(&part, stream + n, sizeof part);
+        if constexpr (Mode == Output::Xor) {
+            Vector data;
+            std::memcpy(&data, bytes + n, sizeof data);
+            part ^= data;
+        }
+        std::memcpy(bytes + n, &part, sizeof part);
+    }
 }
 
-static_assert(ChunkSize % PreloadDistance == 0, "the early reads' slots repeat with every chunk");
+static_assert(ChunkSize % PreloadRegisters == 0, "the registers' turns repeat with every chunk");
 
 template <Output Mode>
 unsigned RunPreloadedChunks(std::uint8_t* table, unsigned startJ, std::uint8_t* bytes, std::size_t chunks) {
     RunningJ j = static_cast<RunningJ>(startJ & 0xFF);
     Preloaded pre{};
     for (unsigned n = 0; n < PreloadDistance; ++n)
-        pre.Ahead[n] = table[n];
+        pre.Value[n] = table[n];
     // No swap has stored anything yet: where j is 0 to begin with, the check takes S[0] either way.
-    pre.Stored = table[0];
+    pre.Value[PreloadRegisters - 1] = table[0];
     for (std::size_t n = 0; n < chunks; ++n, bytes += ChunkSize)
-        PreloadedChunk<Mode>(table, j, pre, bytes, std::make_integer_sequence<unsigned, ChunkSize / 8>{});
+        PreloadedChunk<Mode>(table, j, pre, bytes, std::make_integer_sequence<unsigned, ChunkSize>{});
     return static_cast<unsigned>(j);
 }
 
