@@ -10,7 +10,7 @@ namespace veltrane {
 
 // The ways of running the steps over whole blocks, all giving the same bytes: plain C++ where the
 // build has nothing else, and on x86-64 two kernels for cores that order their loads and stores
-// differently (see keystream.cpp). The first use picks the one that suits the processor.
+// differently (see keystream.cpp). The first use times both and keeps the faster.
 enum class KeystreamKernel { Portable, LaggedLoads, Preloaded };
 
 // The kernel that XorBlock and GenerateBlock use.
