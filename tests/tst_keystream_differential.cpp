@@ -222,9 +222,6 @@ void TestKeystreamDifferential::runFilesMatchPlainRules_data() {
     QTest::newRow("two units sharing a prefix")
         << 3 << QList<qint64>{5 * block, 5 * block + 1, 2 * block, 7, 4 * block, 3 * block - 1, 6 * block, 1} << oneKey
         << true << 2;
-    // Long enough for a second thread to make the kept stream while either unit may wait for it.
-    QTest::newRow("two units sharing a prefix made ahead")
-        << 12 << QList<qint64>{10 * block + 3, 12 * block, 9 * block, 14 * block + 1} << oneKey.first(4) << true << 2;
 }
 
 // Every file of a sequence of runs comes out exactly as the plain rules make it, encrypted and then

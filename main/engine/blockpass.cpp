@@ -77,15 +77,6 @@ public:
         // A copy of the run's schedule stands for a fresh ScheduleKey of the same key.
         m_unit.Generator = m_run.Scheduled();
         m_unit.LastStreamAhead = {};
-        // The kept stream this pass is to make is made on a second thread while the pass reads and
-        // writes, where it is long enough to be worth one.
-        const auto limit = static_cast<std::int64_t>(m_run.prefixLimit());
-        const std::int64_t toMake =
-            std::min(m_end, limit) - std::max(m_position, static_cast<std::int64_t>(m_run.madeLength()));
-        if (m_unit.StreamAheadAllowed && toMake >= StreamAhead::MinimumBlocks * static_cast<std::int64_t>(BlockSize) &&
-            StreamAhead::Worthwhile())
-            m_unit.LastStreamAhead.PrefixAhead =
-                m_run.MakeAhead(static_cast<std::size_t>(std::min(m_end, limit)), m_unit.StreamAheadHook);
     }
     ~PassStream() {
         if (m_ahead) {

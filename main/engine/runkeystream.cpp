@@ -1,12 +1,9 @@
 #include "main/engine/runkeystream.h"
 
 #include "main/engine/engineunit.h"
-#include "main/engine/streamahead.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <system_error>
 #include <type_traits>
 
 #include <sys/mman.h>
@@ -31,8 +28,6 @@ RunKeystream::RunKeystream(std::span<const std::uint8_t> keyText, std::size_t pr
 }
 
 RunKeystream::~RunKeystream() {
-    m_stopAhead.store(true, std::memory_order_relaxed);
-    JoinAhead();
     if (m_bytes) {
         ::explicit_bzero(m_bytes, m_made.load());
         ::munmap(m_bytes, m_limit);
@@ -51,79 +46,14 @@ bool RunKeystream::Serves(std::span<const std::uint8_t> keyText) const {
     return true;
 }
 
-bool RunKeystream::MakeBlock(std::size_t end) {
-    // One block a time under the lock, each published as soon as it is made, so that another unit
-    // or the thread ahead waits for no more than the block it needs.
-    const std::lock_guard lock(m_making);
-    const std::size_t made = m_made.load(std::memory_order_relaxed);
-    if (made >= end)
-        return false;
-    m_frontier.GenerateBlock(std::span(m_bytes + made, BlockSize));
-    m_made.store(made + BlockSize, std::memory_order_release);
-    return true;
-}
-
 void RunKeystream::MakeUpTo(std::size_t end) {
-    // While the thread ahead makes headway, its next block comes sooner than one made here, and
-    // making it here would only hold the thread up. Once it has made nothing for two blocks' time it
-    // may have lost its processor: the blocks are then made here, without waiting again, until it
-    // makes one more. The spin is a plain load without a pause instruction, which on a virtual
-    // machine can hand the processor back to the host.
-    const auto stall = std::chrono::nanoseconds(2 * StreamAhead::BlockTime());
-    std::size_t seen = m_made.load(std::memory_order_acquire);
-    auto progressAt = std::chrono::steady_clock::now();
-    while (seen < end) {
-        if (m_aheadAtWork.load(std::memory_order_acquire) && !m_aheadStalled.load(std::memory_order_relaxed)) {
-            const auto now = std::chrono::steady_clock::now();
-            if (const std::size_t made = m_made.load(std::memory_order_acquire); made != seen) {
-                seen = made;
-                progressAt = now;
-                continue;
-            }
-            if (now - progressAt < stall)
-                continue;
-            m_aheadStalled.store(true, std::memory_order_relaxed);
-        }
-        MakeBlock(end);
-        seen = m_made.load(std::memory_order_acquire);
+    const std::lock_guard lock(m_making);
+    // Whole blocks, each published as soon as it is made, so that another unit waits for no more
+    // than the block it needs.
+    for (std::size_t made = m_made.load(std::memory_order_relaxed); made < end; made += BlockSize) {
+        m_frontier.GenerateBlock(std::span(m_bytes + made, BlockSize));
+        m_made.store(made + BlockSize, std::memory_order_release);
     }
-}
-
-bool RunKeystream::MakeAhead(std::size_t end, std::function<void(std::int64_t)> beforeBlock) {
-    end = std::min(end, m_limit);
-    const std::lock_guard lock(m_starting);
-    if (m_aheadAtWork.load(std::memory_order_acquire) || m_made.load(std::memory_order_acquire) >= end)
-        return false;
-    if (m_ahead.joinable())
-        m_ahead.join();
-    m_aheadAtWork.store(true, std::memory_order_release);
-    m_aheadStalled.store(false, std::memory_order_relaxed);
-    try {
-        m_ahead = std::thread([this, end, beforeBlock = std::move(beforeBlock)] {
-            {
-                const StreamAhead::PassThread counted;
-                for (std::int64_t block = 0; !m_stopAhead.load(std::memory_order_relaxed); ++block) {
-                    if (beforeBlock)
-                        beforeBlock(block);
-                    if (!MakeBlock(end))
-                        break;
-                    m_aheadStalled.store(false, std::memory_order_relaxed);
-                }
-            }
-            m_aheadAtWork.store(false, std::memory_order_release);
-        });
-    } catch (const std::system_error&) {
-        // Without a thread the passes make the prefix themselves.
-        m_aheadAtWork.store(false, std::memory_order_release);
-        return false;
-    }
-    return true;
-}
-
-void RunKeystream::JoinAhead() {
-    const std::lock_guard lock(m_starting);
-    if (m_ahead.joinable())
-        m_ahead.join();
 }
 
 std::span<const std::uint8_t> RunKeystream::Prefix(std::int64_t offset, std::size_t length) {
@@ -139,9 +69,6 @@ std::span<const std::uint8_t> RunKeystream::Prefix(std::int64_t offset, std::siz
 KeystreamGenerator RunKeystream::AfterPrefix() {
     if (m_made.load(std::memory_order_acquire) < m_limit)
         MakeUpTo(m_limit);
-    // The thread ahead is done with the prefix: gone, it no longer counts as a thread in a pass
-    // when the pass decides whether a thread for the stream beyond is worth it.
-    JoinAhead();
     const std::lock_guard lock(m_making);
     return m_frontier;
 }

@@ -6,19 +6,17 @@
 //
 // One object may serve several engine units at once (the tool's workers share one, so that memory
 // grows by the bound at most whatever the number of workers). The stream is made block by block as
-// the first pass to need a block gets there, or ahead of it on a second thread; bytes once made
-// never change, so readers take them without a lock. Everything is wiped when the object goes, that
-// is when the last unit using it lets go at the end of the run.
+// the first pass to need a block gets there; bytes once made never change, so readers take them
+// without a lock. Everything is wiped when the object goes, that is when the last unit using it
+// lets go at the end of the run.
 
 #include "main/engine/keystream.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <span>
-#include <thread>
 
 namespace veltrane {
 
@@ -46,15 +44,8 @@ public:
     std::size_t madeLength() const { return m_made.load(std::memory_order_acquire); }
 
     // Keystream bytes [offset, offset + length) when they lie within the prefix, making whatever of
-    // them is not made yet; empty when they reach beyond it (or length is 0). Blocks that the thread
-    // of MakeAhead is at work on are waited for while it makes headway.
+    // them is not made yet; empty when they reach beyond it (or length is 0).
     std::span<const std::uint8_t> Prefix(std::int64_t offset, std::size_t length);
-
-    // Starts a second thread making the prefix up to byte `end` (at most prefixLimit()) ahead of
-    // the pass that asks, unless one is at work already or that much is made; true when this call
-    // started one. `beforeBlock`, when set, runs on the thread before each block (tests slow the
-    // thread down with it).
-    bool MakeAhead(std::size_t end, std::function<void(std::int64_t)> beforeBlock = {});
 
     // The generator as it stands after the whole prefix: its next XorBlock starts at byte
     // prefixLimit() of a file.
@@ -62,9 +53,6 @@ public:
 
 private:
     void MakeUpTo(std::size_t end);
-    // Makes the block at m_made if that is short of `end`; false when it is not.
-    bool MakeBlock(std::size_t end);
-    void JoinAhead();
 
     KeystreamGenerator m_scheduled;
     std::uint8_t* m_bytes = nullptr;
@@ -72,12 +60,6 @@ private:
     std::atomic<std::size_t> m_made{0};
     std::mutex m_making;
     KeystreamGenerator m_frontier; // after the first m_made bytes; under m_making
-    // The thread of MakeAhead, under m_starting; at work until it has made its blocks or is stopped.
-    std::mutex m_starting;
-    std::thread m_ahead;
-    std::atomic<bool> m_aheadAtWork{false};
-    std::atomic<bool> m_aheadStalled{false}; // a pass took over from it; cleared by its next block
-    std::atomic<bool> m_stopAhead{false};
 };
 
 // XORs `stream` into `data` (of the same length).

@@ -24,8 +24,7 @@ namespace veltrane {
 
 // What happened to the second thread in the last pass (for tests and the benchmark).
 struct StreamAheadFigures {
-    bool PrefixAhead = false; // the run's kept stream was made on a second thread ahead of the pass
-    bool Started = false;    // the pass had a second thread for the stream past the kept one
+    bool Started = false;    // the pass had a second thread
     bool FellBack = false;   // and stopped it before the end, the thread missing most of its blocks
     std::int64_t Blocks = 0; // blocks whose stream the thread made in time
 };
