@@ -1,7 +1,8 @@
 // Throughput of the in-place pass and its parts beside their references, in one run:
 //   1. the keystream XOR as the pass applies it (64 KiB blocks, each starting at step index 0, j
-//      carried from block to block), over a 64 MiB buffer; beside it the kernel the engine used
-//      before (bench/baselinekernel.cpp) and the kernel that stores the stream instead of XORing it;
+//      carried from block to block), over a 64 MiB buffer, with the kernel the first use picked and
+//      with each of the two x86-64 kernels; beside it the kernel the engine used before
+//      (bench/baselinekernel.cpp) and the stream stored instead of XORed;
 //   2. OpenSSL's RC4 over the same buffer, the hand-tuned member of the cipher family;
 //   3. memcpy of the same buffer, the ceiling set by memory bandwidth;
 //   4. the whole in-place pass through the current-file handle, progress figures included, over a
