@@ -40,10 +40,18 @@ std::int64_t Now() {
 // starts at step index 0 like the block.
 constexpr std::size_t PieceSize = 4096;
 
-// Copies a piece of stream into a slot with stores that go past the caches. The pass reads each
-// slot on the other processor, which leaves its lines in that processor's cache; ordinary stores
-// into them the next time round would each wait for the line to be taken back from there, and
-// measured on a two-core virtual machine that made the thread two to three times slower.
+// How the thread puts its stream into the slots. The pass reads each slot on the other processor,
+// which leaves its lines in that processor's cache. Written directly, each line the thread stores
+// into the next time round must first be taken back from there: on some virtual machines that made
+// the thread two to three times slower, on others it is the faster way. So each process tries both
+// and keeps the faster: a piece made in this thread's cache and copied out with stores that go past
+// the caches, or the stream made straight into the slot.
+enum class SlotWrites : int { Untried, PastCaches, Direct };
+std::atomic<SlotWrites> g_slotWrites{SlotWrites::Untried};
+
+// Blocks the trial takes turns over (after each slot has been written and read twice).
+constexpr std::int64_t TrialBlocks = 8;
+
 void StreamOut(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
 #if defined(__x86_64__)
     std::size_t done = 0;
@@ -149,8 +157,10 @@ bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
 }
 
 void StreamAhead::Run(KeystreamGenerator generator) {
-    // Each piece is made here, where it stays in this processor's cache, then copied out.
+    // Pieces copied out past the caches are made here, where they stay in this processor's cache.
     alignas(16) std::uint8_t piece[PieceSize];
+    const std::int64_t trialFrom = 2 * SlotCount;
+    std::int64_t fastest[2] = {0, 0}; // the trial's shortest block, copied out and made directly
     for (std::int64_t block = 0; block < m_blocks && !m_stop.load(std::memory_order_relaxed);) {
         // Where the pass has made blocks itself, go on after the last of them.
         if (m_handedBlock.load(std::memory_order_acquire) >= block) {
@@ -166,15 +176,32 @@ void StreamAhead::Run(KeystreamGenerator generator) {
             m_beforeBlock(block);
         m_making.store(block, std::memory_order_release);
         const std::size_t length = block + 1 == m_blocks ? m_lastLength : BlockSize;
+        SlotWrites writes = g_slotWrites.load(std::memory_order_relaxed);
+        const bool trial = writes == SlotWrites::Untried && block >= trialFrom && block < trialFrom + TrialBlocks;
+        if (trial)
+            writes = block % 2 == 0 ? SlotWrites::PastCaches : SlotWrites::Direct;
         const std::int64_t start = Now();
         for (std::size_t done = 0; done < length; done += PieceSize) {
             const std::size_t n = std::min(PieceSize, length - done);
-            generator.GenerateBlock(std::span(piece, n));
-            StreamOut(slot.Bytes + done, piece, n);
+            if (writes == SlotWrites::Direct) {
+                generator.GenerateBlock(std::span(slot.Bytes + done, n));
+            } else {
+                generator.GenerateBlock(std::span(piece, n));
+                StreamOut(slot.Bytes + done, piece, n);
+            }
             m_pieces.store(m_pieces.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         }
-        if (length == BlockSize)
-            NoteBlockTime(Now() - start);
+        const std::int64_t took = Now() - start;
+        if (length == BlockSize) {
+            NoteBlockTime(took);
+            if (trial) {
+                std::int64_t& best = fastest[writes == SlotWrites::Direct];
+                best = best == 0 ? took : std::min(best, took);
+                if (fastest[0] > 0 && fastest[1] > 0 && block + 1 == trialFrom + TrialBlocks)
+                    g_slotWrites.store(fastest[1] < fastest[0] ? SlotWrites::Direct : SlotWrites::PastCaches,
+                                       std::memory_order_relaxed);
+            }
+        }
         slot.After = generator;
         slot.Filled.store(block, std::memory_order_release);
         ++block;
