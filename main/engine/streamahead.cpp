@@ -149,8 +149,10 @@ bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
             return false;
         if (Now() - since < BlockTime())
             continue;
+        // Stopped is the last value a slot takes: waiting for it to change would never end. The stop
+        // flag is set before it, so the next round of the loop sees it.
         const std::int64_t seen = slot.Filled.load(std::memory_order_acquire);
-        if (seen != Empty)
+        if (seen != Empty && seen != Stopped)
             slot.Filled.wait(seen, std::memory_order_acquire);
     }
     return !m_stop.load(std::memory_order_relaxed);
