@@ -98,6 +98,10 @@ void TestBlockPass::transformsEveryByteWithItsOffset_data() {
     QTest::newRow("40 blocks, one kept, second thread falls behind") << many << 1 << Ahead::FallsBehind;
     QTest::newRow("40 blocks, second thread behind from the start") << many << 0 << Ahead::BehindAtOnce;
     QTest::newRow("nine blocks past the prefix, made ahead") << 11 * 65536 << 2 << Ahead::Allowed;
+    // Where the prefix is not made yet, the second thread makes it too, and the pass keeps it.
+    QTest::newRow("ten blocks inside the prefix, made ahead") << 10 * 65536 + 3 << -1 << Ahead::Allowed;
+    // The thread is stopped at block 32, and the pass makes the last kept blocks itself.
+    QTest::newRow("40 blocks, 36 kept, second thread behind from the start") << many << 36 << Ahead::BehindAtOnce;
 }
 
 void TestBlockPass::transformsEveryByteWithItsOffset() {
@@ -130,7 +134,7 @@ void TestBlockPass::transformsEveryByteWithItsOffset() {
         QVERIFY(RunBlockPass(unit, nullptr));
     }
     // A second thread is used where the pass has enough blocks to make and a processor for it.
-    const bool threadWanted = ahead != Ahead::Off && size >= (std::max(keptBlocks, 0) + 8) * 65536 && keptBlocks >= 0;
+    const bool threadWanted = ahead != Ahead::Off && size > 7 * 65536;
     const bool tooBusy = ahead == Ahead::FallsBehind && unit.LastStreamAhead.Blocks == 0;
     if (threadWanted && Processors() >= 2) {
         QVERIFY(unit.LastStreamAhead.Started);

@@ -5,6 +5,7 @@
 #include "main/engine/interruption.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -67,9 +68,10 @@ bool PageStates(RecordCommand command, RecordPhase phase, std::span<const std::u
 }
 
 // The keystream of a pass, block after block from a block boundary up to `end`: XORed from the run's
-// kept prefix as far as it reaches, and beyond it made by unit.Generator, on a second thread ahead
-// of the pass where that helps (see streamahead.h). Stream bytes it hands out in buffers of its own
-// are wiped when it goes.
+// kept prefix as far as it is made, and from there made by unit.Generator, on a second thread ahead
+// of the pass where that helps (see streamahead.h). Blocks it makes within the prefix are kept
+// there for the passes after it. Stream bytes it hands out in buffers of its own are wiped when it
+// goes.
 class PassStream {
 public:
     PassStream(EngineUnit& unit, std::int64_t from, std::int64_t end)
@@ -91,28 +93,30 @@ public:
 
     // XORs the stream of the next block into `block`; every block but a file's last is BlockSize.
     void XorNext(std::span<std::uint8_t> block) {
-        if (const auto prefix = m_run.Prefix(m_position, block.size()); !prefix.empty()) {
-            XorBytes(block, prefix);
-        } else if (!block.empty()) {
-            KeystreamGenerator& generator = GeneratorHere();
-            if (!m_aheadLive || !m_ahead->XorNext(block, generator)) {
-                // Once the thread has fallen behind, the pass goes on alone from where it left off.
-                m_unit.LastStreamAhead.FellBack |= m_aheadLive;
-                m_aheadLive = false;
-                generator.XorBlock(block);
+        if (block.empty())
+            return;
+        if (!m_generating && !StartInPrefix()) {
+            if (const auto prefix = m_run.Prefix(m_position, block.size()); !prefix.empty()) {
+                XorBytes(block, prefix);
+                m_position += static_cast<std::int64_t>(block.size());
+                return;
             }
+            StartPastPrefix();
         }
+        std::span<const std::uint8_t> kept;
+        if (block.size() == BlockSize)
+            kept = m_run.Keep(m_position, [this](std::span<std::uint8_t> room) -> const KeystreamGenerator& {
+                return Make(room);
+            });
+        if (!kept.empty())
+            XorBytes(block, kept);
+        else
+            Make(block);
         m_position += static_cast<std::int64_t>(block.size());
     }
 
     // The stream of the next block itself, in a buffer of this object's (valid until the next call).
     std::span<const std::uint8_t> StreamNext(std::size_t length) {
-        std::span<const std::uint8_t> stream = m_run.Prefix(m_position, length);
-        if (!stream.empty()) {
-            m_position += static_cast<std::int64_t>(length);
-            return stream;
-        }
-        GeneratorHere();
         m_scratch.resize(std::max(m_scratch.size(), length));
         const std::span<std::uint8_t> bytes(m_scratch.data(), length);
         std::fill(bytes.begin(), bytes.end(), 0);
@@ -127,27 +131,61 @@ private:
                static_cast<std::int64_t>(BlockSize);
     }
 
+    bool ThreadWorthwhile() const {
+        return m_unit.StreamAheadAllowed && BlocksLeft() >= StreamAhead::MinimumBlocks && StreamAhead::Worthwhile();
+    }
+
+    void StartThread() {
+        const std::int64_t blocks = BlocksLeft();
+        const auto last =
+            static_cast<std::size_t>(m_end - m_position - (blocks - 1) * static_cast<std::int64_t>(BlockSize));
+        m_ahead.emplace(m_unit.Generator, blocks, last, m_unit.StreamAheadHook);
+        m_aheadLive = true;
+        m_unit.LastStreamAhead.Started = true;
+    }
+
+    // Where the pass reaches the end of what the prefix has made so far with enough blocks left for
+    // a second thread, the thread makes the rest of the prefix as well (the pass keeps it): true,
+    // and unit.Generator set going here. Tried once a pass.
+    bool StartInPrefix() {
+        if (m_triedInPrefix || static_cast<std::uint64_t>(m_position) != m_run.madeLength() ||
+            static_cast<std::uint64_t>(m_position) >= m_run.prefixLimit())
+            return false;
+        m_triedInPrefix = true;
+        if (!ThreadWorthwhile() || !m_run.FrontierAt(m_position, m_unit.Generator))
+            return false;
+        m_generating = true;
+        StartThread();
+        return true;
+    }
+
     // unit.Generator, set going at m_position the first time the pass gets past the prefix; then the
     // second thread is started if the rest of the pass is worth one.
-    KeystreamGenerator& GeneratorHere() {
-        if (m_pastPrefix)
-            return m_unit.Generator;
-        m_pastPrefix = true;
+    void StartPastPrefix() {
+        m_generating = true;
         m_unit.Generator = m_run.AfterPrefix();
         const auto limit = static_cast<std::int64_t>(m_run.prefixLimit());
         if (m_position > limit) {
-            m_scratch.resize(std::max(m_scratch.size(), BlockSize));
-            for (std::int64_t at = limit; at < m_position; at += BlockSize)
-                m_unit.Generator.GenerateBlock(std::span(m_scratch.data(), BlockSize));
+            // In pieces of whole 256-step rounds, into a buffer of its own: StreamNext may be
+            // handing out m_scratch.
+            std::array<std::uint8_t, 4096> skipped;
+            for (std::int64_t at = limit; at < m_position; at += static_cast<std::int64_t>(skipped.size()))
+                m_unit.Generator.GenerateBlock(skipped);
+            ::explicit_bzero(skipped.data(), skipped.size());
         }
-        const std::int64_t blocks = BlocksLeft();
-        if (m_unit.StreamAheadAllowed && blocks >= StreamAhead::MinimumBlocks && StreamAhead::Worthwhile()) {
-            const auto last =
-                static_cast<std::size_t>(m_end - m_position - (blocks - 1) * static_cast<std::int64_t>(BlockSize));
-            m_ahead.emplace(m_unit.Generator, blocks, last, m_unit.StreamAheadHook);
-            m_aheadLive = true;
-            m_unit.LastStreamAhead.Started = true;
-        }
+        if (ThreadWorthwhile())
+            StartThread();
+    }
+
+    // XORs the stream of the next block into `block`, from the thread where it has it; the generator
+    // as it stands after the block.
+    const KeystreamGenerator& Make(std::span<std::uint8_t> block) {
+        if (m_aheadLive && m_ahead->XorNext(block, m_unit.Generator))
+            return m_ahead->nextGenerator();
+        // Once the thread has fallen behind, the pass goes on alone from where it left off.
+        m_unit.LastStreamAhead.FellBack |= m_aheadLive;
+        m_aheadLive = false;
+        m_unit.Generator.XorBlock(block);
         return m_unit.Generator;
     }
 
@@ -155,7 +193,8 @@ private:
     RunKeystream& m_run;
     std::int64_t m_position;
     std::int64_t m_end;
-    bool m_pastPrefix = false;
+    bool m_generating = false;   // the blocks from here on are made, not taken from the prefix
+    bool m_triedInPrefix = false;
     std::vector<std::uint8_t> m_scratch;
     StreamAhead::PassThread m_counted;
     std::optional<StreamAhead> m_ahead;

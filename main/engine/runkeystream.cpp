@@ -66,6 +66,35 @@ std::span<const std::uint8_t> RunKeystream::Prefix(std::int64_t offset, std::siz
     return {m_bytes + start, length};
 }
 
+bool RunKeystream::FrontierAt(std::int64_t offset, KeystreamGenerator& into) {
+    const std::lock_guard lock(m_making);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) != m_made.load(std::memory_order_relaxed) ||
+        static_cast<std::size_t>(offset) >= m_limit)
+        return false;
+    into = m_frontier;
+    return true;
+}
+
+std::span<const std::uint8_t> RunKeystream::Keep(
+    std::int64_t offset, const std::function<const KeystreamGenerator&(std::span<std::uint8_t>)>& make) {
+    const std::lock_guard lock(m_making);
+    const std::size_t made = m_made.load(std::memory_order_relaxed);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) != made || m_limit - made < BlockSize)
+        return {};
+    // Zeroed first, so that the stream XORed in is the stream itself, whatever an earlier call
+    // that did not get to the end left here.
+    const std::span<std::uint8_t> room(m_bytes + made, BlockSize);
+    std::fill(room.begin(), room.end(), 0);
+    try {
+        m_frontier = make(room);
+    } catch (...) {
+        ::explicit_bzero(room.data(), room.size());
+        throw;
+    }
+    m_made.store(made + BlockSize, std::memory_order_release);
+    return room;
+}
+
 KeystreamGenerator RunKeystream::AfterPrefix() {
     if (m_made.load(std::memory_order_acquire) < m_limit)
         MakeUpTo(m_limit);

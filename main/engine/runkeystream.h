@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 
@@ -46,6 +47,16 @@ public:
     // Keystream bytes [offset, offset + length) when they lie within the prefix, making whatever of
     // them is not made yet; empty when they reach beyond it (or length is 0).
     std::span<const std::uint8_t> Prefix(std::int64_t offset, std::size_t length);
+
+    // Where the prefix is made up to exactly `offset` and not yet whole: the generator as it stands
+    // there, into `into`, for a pass that makes the rest of the prefix as it goes; false otherwise.
+    bool FrontierAt(std::int64_t offset, KeystreamGenerator& into);
+
+    // Where the prefix is made up to exactly `offset` and has room for a whole block more: `make`
+    // XORs that block's stream into the zeroed bytes it is given and returns the generator after
+    // it, and the block is kept. The block's bytes, or empty (and `make` not called) otherwise.
+    std::span<const std::uint8_t> Keep(std::int64_t offset,
+                                       const std::function<const KeystreamGenerator&(std::span<std::uint8_t>)>& make);
 
     // The generator as it stands after the whole prefix: its next XorBlock starts at byte
     // prefixLimit() of a file.

@@ -61,6 +61,9 @@ public:
     // then `generator` is left as it stands at the start of this block for the caller to go on alone.
     bool XorNext(std::span<std::uint8_t> block, KeystreamGenerator& generator);
 
+    // The generator as it stands after the last block XorNext gave.
+    const KeystreamGenerator& nextGenerator() const { return m_start; }
+
     // Blocks whose stream the thread made in time.
     std::int64_t blocksFromThread() const { return m_fromThread; }
 
