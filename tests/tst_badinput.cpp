@@ -153,8 +153,13 @@ void TestBadInput::init() {
 }
 
 void TestBadInput::cleanup() {
-    for (const char* name : {"entry", "target", "read-only"})
-        ::chmod(Path(name).constData(), 0700);
+    // Give the row's own files and folders their permissions back so that they can be removed; never
+    // through a symbolic link, which may lead out of this folder (to /dev/null, say).
+    for (const char* name : {"entry", "target", "read-only"}) {
+        struct stat status {};
+        if (::lstat(Path(name).constData(), &status) == 0 && (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
+            ::chmod(Path(name).constData(), 0700);
+    }
     // QTemporaryDir cannot name files whose names are not text; remove every non-folder here.
     if (DIR* folder = ::opendir(QFile::encodeName(m_dir->path()).constData())) {
         while (const dirent* entry = ::readdir(folder)) {

@@ -108,11 +108,44 @@ bool CurrentFileHandle::Open() {
     Close();
     m_openError.clear();
 
-    // O_NONBLOCK keeps a FIFO or device that slipped past the existence test from hanging the open;
-    // the checks below refuse it before any I/O.
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    // The entry is looked at before it is opened: opening a device, a FIFO or a kernel setting for
+    // writing can itself do something (wake a driver, block), so only an ordinary file of an ordinary
+    // file system is ever opened for writing, and it is the very file that was looked at.
+    const int where = ::open(m_path.c_str(), O_PATH | O_CLOEXEC);
+    if (where < 0) {
         m_openError = WhyNotOpened(m_path, errno);
+        return false;
+    }
+    struct stat status {};
+    struct statfs system {};
+    std::string refused;
+    if (::fstat(where, &status) != 0 || ::fstatfs(where, &system) != 0)
+        refused = ReasonFor(errno);
+    else if (S_ISDIR(status.st_mode))
+        refused = ReasonFor(EISDIR);
+    else if (!S_ISREG(status.st_mode))
+        refused = "not a regular file";
+    else if (const char* pseudo = PseudoFileSystem(system))
+        refused = std::string("on a pseudo file system (") + pseudo + ")";
+    // Root may open a file without write permission; the owner-write bit is our read-only attribute.
+    else if ((status.st_mode & S_IWUSR) == 0)
+        refused = "the file is read-only";
+    if (!refused.empty()) {
+        ::close(where);
+        m_openError = std::move(refused);
+        return false;
+    }
+    // Through the descriptor of what was looked at, not the name, which may lead elsewhere by now;
+    // without /proc, by the name, and then only if it still leads to the same file.
+    const std::string self = "/proc/self/fd/" + std::to_string(where);
+    int fd = ::open(self.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int openErrno = errno;
+    if (fd < 0 && (openErrno == ENOENT || openErrno == ENOTDIR))
+        fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int error = errno;
+    ::close(where);
+    if (fd < 0) {
+        m_openError = WhyNotOpened(m_path, error);
         return false;
     }
     auto refuse = [&](std::string why) {
@@ -120,20 +153,11 @@ bool CurrentFileHandle::Open() {
         ::close(fd);
         return false;
     };
-
-    struct stat status {};
-    if (::fstat(fd, &status) != 0)
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0)
         return refuse(ReasonFor(errno));
-    if (!S_ISREG(status.st_mode))
-        return refuse("not a regular file");
-    struct statfs system {};
-    if (::fstatfs(fd, &system) != 0)
-        return refuse(ReasonFor(errno));
-    if (const char* pseudo = PseudoFileSystem(system))
-        return refuse(std::string("on a pseudo file system (") + pseudo + ")");
-    // Root may open a file without write permission; the owner-write bit is our read-only attribute.
-    if ((status.st_mode & S_IWUSR) == 0)
-        return refuse("the file is read-only");
+    if (opened.st_dev != status.st_dev || opened.st_ino != status.st_ino)
+        return refuse("the file was replaced while it was being opened");
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         return refuse(ReasonFor(errno));
