@@ -23,10 +23,10 @@
 #include "limitkernels.h"
 #include "summaryreporter.h"
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineunit.h"
-#include "main/engine/keystream.h"
-#include "main/engine/progressdisplay.h"
+#include "engine/blockpass.h"
+#include "engine/engineunit.h"
+#include "engine/keystream.h"
+#include "engine/progressdisplay.h"
 
 // RC4 is deprecated in OpenSSL 3; it is here only as the reference to measure against.
 #define OPENSSL_SUPPRESS_DEPRECATED

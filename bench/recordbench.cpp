@@ -11,10 +11,10 @@
 //
 //   veltrane-recordbench [ROUNDS]   (default 7; files in $TMPDIR, or /tmp)
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineunit.h"
-#include "main/engine/filesequences.h"
-#include "main/engine/progressdisplay.h"
+#include "engine/blockpass.h"
+#include "engine/engineunit.h"
+#include "engine/filesequences.h"
+#include "engine/progressdisplay.h"
 
 #include <algorithm>
 #include <chrono>

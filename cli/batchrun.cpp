@@ -1,12 +1,12 @@
 #include "cli/batchrun.h"
 
 #include "cli/terminaltext.h"
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
-#include "main/engine/engineunit.h"
-#include "main/engine/fileexists.h"
-#include "main/engine/filesequences.h"
-#include "main/engine/interruption.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
+#include "engine/engineunit.h"
+#include "engine/fileexists.h"
+#include "engine/filesequences.h"
+#include "engine/interruption.h"
 
 #include <atomic>
 #include <chrono>

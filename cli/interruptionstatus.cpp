@@ -1,8 +1,8 @@
 #include "cli/interruptionstatus.h"
 
 #include "cli/terminaltext.h"
-#include "main/engine/progressrecord.h"
-#include "main/engine/recovery.h"
+#include "engine/progressrecord.h"
+#include "engine/recovery.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "cli/keyline.h"
 
-#include "main/engine/keybytes.h"
+#include "engine/keybytes.h"
 
 #include <string_view>
 

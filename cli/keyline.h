@@ -3,7 +3,7 @@
 // use, and refused when it is longer than 1 MiB or is not text. The bytes it holds are wiped when it
 // goes.
 
-#include "main/engine/keybytes.h"
+#include "engine/keybytes.h"
 
 #include <array>
 #include <cstddef>

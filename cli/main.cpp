@@ -9,7 +9,7 @@
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
 #include "cli/terminaltext.h"
-#include "main/engine/interruption.h"
+#include "engine/interruption.h"
 
 #include <csignal>
 #include <cstdio>

@@ -8,11 +8,11 @@
 //
 // The files live in a fresh folder under $VELTRANE_FUZZ_DIR, /dev/shm or $TMPDIR, removed at exit.
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
-#include "main/engine/engineunit.h"
-#include "main/engine/filelayout.h"
-#include "main/engine/filesequences.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
+#include "engine/engineunit.h"
+#include "engine/filelayout.h"
+#include "engine/filesequences.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

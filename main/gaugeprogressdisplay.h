@@ -2,7 +2,7 @@
 // Lets the engine's block pass drive the window's gauge: shown at the start of a pass, and given the
 // figure after every block (the gauge repaints itself when the whole percentage changes).
 
-#include "main/engine/progressdisplay.h"
+#include "engine/progressdisplay.h"
 
 namespace veltrane {
 

@@ -2,7 +2,7 @@
 // What the window tells the user at start-up about files that a killed or crashed run left
 // part-way, so that they know which to load again to finish or undo.
 
-#include "main/engine/recovery.h"
+#include "engine/recovery.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // buttons, the status line, the pie gauge over the emblem, and the menu. Its handlers load files
 // and run the batch commands over the engine state of this unit.
 
-#include "main/engine/engineunit.h"
+#include "engine/engineunit.h"
 #include "main/gaugeprogressdisplay.h"
 
 #include <QByteArray>

@@ -4,11 +4,11 @@
 #include "main/mainform.h"
 
 #include "gauge/tgauge.h"
-#include "main/engine/blockpass.h"
-#include "main/engine/fileexists.h"
-#include "main/engine/filesequences.h"
-#include "main/engine/interruption.h"
-#include "main/engine/keybytes.h"
+#include "engine/blockpass.h"
+#include "engine/fileexists.h"
+#include "engine/filesequences.h"
+#include "engine/interruption.h"
+#include "engine/keybytes.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -4,11 +4,11 @@ veltrane_add_test(tst_keystream_differential SOURCES tst_keystream_differential.
 # The portable build compiles the whole engine once more, so that the passes over files run on the
 # portable steps too; the test support is compiled with it rather than linked with the engine.
 get_target_property(engine_sources veltrane_engine SOURCES)
-list(TRANSFORM engine_sources PREPEND ${PROJECT_SOURCE_DIR}/main/engine/)
+list(TRANSFORM engine_sources PREPEND ${PROJECT_SOURCE_DIR}/engine/)
 get_target_property(support_sources veltrane_testsupport SOURCES)
 veltrane_add_test(tst_keystream_differential_portable
     SOURCES tst_keystream_differential.cpp ${support_sources} ${engine_sources})
 target_compile_definitions(tst_keystream_differential_portable PRIVATE VELTRANE_PORTABLE_KEYSTREAM)
-set_source_files_properties(${PROJECT_SOURCE_DIR}/main/engine/keystream.cpp
-    ${PROJECT_SOURCE_DIR}/main/engine/runkeystream.cpp
+set_source_files_properties(${PROJECT_SOURCE_DIR}/engine/keystream.cpp
+    ${PROJECT_SOURCE_DIR}/engine/runkeystream.cpp
     TARGET_DIRECTORY tst_keystream_differential_portable PROPERTIES COMPILE_OPTIONS "-O2")

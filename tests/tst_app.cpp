@@ -3,7 +3,7 @@
 #include "app/startup.h"
 #include "app/tapplication.h"
 #include "app/thintmanager.h"
-#include "main/engine/engineerror.h"
+#include "engine/engineerror.h"
 #include "main/handlerfailureevent.h"
 #include "main/mainform.h"
 #include "main/topendialog.h"

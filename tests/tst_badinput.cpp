@@ -2,8 +2,8 @@
 // short for a trailer, awkward path names, a file listed twice, and awkward keys. Each must end in
 // a defined outcome without hanging, and nothing that was not meant to change may change.
 
-#include "main/engine/fileexists.h"
-#include "main/engine/keybytes.h"
+#include "engine/fileexists.h"
+#include "engine/keybytes.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"

@@ -1,8 +1,8 @@
 // The in-place pass: which keystream byte meets which file byte, the progress figures, files that
 // cannot be opened, and failures in the middle of a file (real ones where the system can make them).
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"

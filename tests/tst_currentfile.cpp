@@ -1,8 +1,8 @@
 // The current-file handle's open rules (existing regular files, read-only by the owner-write bit
 // even for root, an exclusive lock while open), the room reservation, and its fault seam.
 
-#include "main/engine/currentfile.h"
-#include "main/engine/engineerror.h"
+#include "engine/currentfile.h"
+#include "engine/engineerror.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/testfiles.h"
 

@@ -3,7 +3,7 @@
 // command, and the process killed half-way. Each row checks the bytes on disk afterwards, what the
 // user is told, and that the files after it in the batch are still handled correctly.
 
-#include "main/engine/interruption.h"
+#include "engine/interruption.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"

@@ -1,6 +1,6 @@
 // The run's existence test: regular files dated 1980 to 2107 in local time exist, nothing else.
 
-#include "main/engine/fileexists.h"
+#include "engine/fileexists.h"
 
 #include <QFile>
 #include <QTemporaryDir>

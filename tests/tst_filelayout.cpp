@@ -1,10 +1,10 @@
 // The encrypted file's layout and the two per-file sequences: known whole files, round trips,
 // every refusal leaving the file as it was, and failing appends and truncations undone.
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
-#include "main/engine/filelayout.h"
-#include "main/engine/filesequences.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
+#include "engine/filelayout.h"
+#include "engine/filesequences.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"

@@ -1,7 +1,7 @@
 // Key text to key bytes: the 8-bit code page where a character has a code, UTF-8 bytes otherwise,
 // and text that is not UTF-8 untouched.
 
-#include "main/engine/keybytes.h"
+#include "engine/keybytes.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // Known answers and the schedule's rules for the keystream generator. The expected bytes come from
 // a separate transcription of the generator's rules, not from this implementation.
 
-#include "main/engine/keystream.h"
+#include "engine/keystream.h"
 
 #include <QTest>
 

@@ -6,10 +6,10 @@
 // and longer than the kept prefix, a prefix made by one file and used by the next, keys that
 // change between runs, and two units sharing one prefix at once.
 
-#include "main/engine/engineunit.h"
-#include "main/engine/filesequences.h"
-#include "main/engine/keystream.h"
-#include "main/engine/runkeystream.h"
+#include "engine/engineunit.h"
+#include "engine/filesequences.h"
+#include "engine/keystream.h"
+#include "engine/runkeystream.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"

@@ -1,7 +1,7 @@
 #include "tests/support/enginedriver.h"
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
 
 #include <QFile>
 

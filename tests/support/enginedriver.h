@@ -3,11 +3,11 @@
 // own, the outcome in the words a user is shown, progress displays that record or kill, a child
 // process to be killed half-way, and a file-size limit that makes writes fail for real.
 
-#include "main/engine/currentfile.h"
-#include "main/engine/engineunit.h"
-#include "main/engine/fileoutcome.h"
-#include "main/engine/filesequences.h"
-#include "main/engine/progressdisplay.h"
+#include "engine/currentfile.h"
+#include "engine/engineunit.h"
+#include "engine/fileoutcome.h"
+#include "engine/filesequences.h"
+#include "engine/progressdisplay.h"
 
 #include <QList>
 #include <QMetaType>

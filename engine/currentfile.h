@@ -9,7 +9,7 @@
 // opened and what its own steps have made of it since (size, times), so that a step can make sure
 // that no other program has cut, grown, rewritten, renamed or replaced the file in the meantime.
 
-#include "main/engine/engineerror.h"
+#include "engine/engineerror.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,13 +2,13 @@
 // The engine state that a run works on: one instance in the program (the main window unit's), one
 // per worker of the command-line tool, and as many as tests like.
 
-#include "main/engine/currentfile.h"
-#include "main/engine/fileoutcome.h"
-#include "main/engine/keystream.h"
-#include "main/engine/pagealignedallocator.h"
-#include "main/engine/progressrecord.h"
-#include "main/engine/runkeystream.h"
-#include "main/engine/streamahead.h"
+#include "engine/currentfile.h"
+#include "engine/fileoutcome.h"
+#include "engine/keystream.h"
+#include "engine/pagealignedallocator.h"
+#include "engine/progressrecord.h"
+#include "engine/runkeystream.h"
+#include "engine/streamahead.h"
 
 #include <array>
 #include <cstddef>

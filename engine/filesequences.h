@@ -3,9 +3,9 @@
 // all on one open descriptor of the file that holds its lock from the first step to the last. Each
 // leaves the file either completely transformed or as it was (then it throws EngineError).
 
-#include "main/engine/engineunit.h"
-#include "main/engine/fileoutcome.h"
-#include "main/engine/progressdisplay.h"
+#include "engine/engineunit.h"
+#include "engine/fileoutcome.h"
+#include "engine/progressdisplay.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "main/engine/engineunit.h"
+#include "engine/engineunit.h"
 
 #include <cstring>
 #include <type_traits>

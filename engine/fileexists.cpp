@@ -1,4 +1,4 @@
-#include "main/engine/fileexists.h"
+#include "engine/fileexists.h"
 
 #include <ctime>
 

@@ -10,7 +10,7 @@
 // picks up from there. A pass with the thread is so never slower than one without by more than a
 // short wait now and then; where the thread keeps missing its blocks it is stopped.
 
-#include "main/engine/keystream.h"
+#include "engine/keystream.h"
 
 #include <atomic>
 #include <cstdint>

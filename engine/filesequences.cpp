@@ -1,10 +1,10 @@
-#include "main/engine/filesequences.h"
+#include "engine/filesequences.h"
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
-#include "main/engine/filelayout.h"
-#include "main/engine/interruption.h"
-#include "main/engine/recovery.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
+#include "engine/filelayout.h"
+#include "engine/interruption.h"
+#include "engine/recovery.h"
 
 #include <string>
 

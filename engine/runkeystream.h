@@ -10,7 +10,7 @@
 // without a lock. Everything is wiped when the object goes, that is when the last unit using it
 // lets go at the end of the run.
 
-#include "main/engine/keystream.h"
+#include "engine/keystream.h"
 
 #include <atomic>
 #include <cstddef>

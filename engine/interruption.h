@@ -5,7 +5,7 @@
 // InterruptedError. When the guard goes, a signal that was caught ends the process as that signal
 // would have, with the usual exit status.
 
-#include "main/engine/engineerror.h"
+#include "engine/engineerror.h"
 
 #include <csignal>
 #include <initializer_list>

@@ -1,9 +1,9 @@
-#include "main/engine/recovery.h"
+#include "engine/recovery.h"
 
-#include "main/engine/blockpass.h"
-#include "main/engine/engineerror.h"
-#include "main/engine/filelayout.h"
-#include "main/engine/interruption.h"
+#include "engine/blockpass.h"
+#include "engine/engineerror.h"
+#include "engine/filelayout.h"
+#include "engine/interruption.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "main/engine/streamahead.h"
+#include "engine/streamahead.h"
 
-#include "main/engine/engineunit.h"
+#include "engine/engineunit.h"
 
 #include <algorithm>
 #include <chrono>

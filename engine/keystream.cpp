@@ -1,4 +1,4 @@
-#include "main/engine/keystream.h"
+#include "engine/keystream.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,9 +4,9 @@
 // file, the next Decrypt gives the plain file, whichever way the interrupted command was going. A
 // recovery is itself recorded as it goes, so a kill during it is recoverable too.
 
-#include "main/engine/engineunit.h"
-#include "main/engine/fileoutcome.h"
-#include "main/engine/progressrecord.h"
+#include "engine/engineunit.h"
+#include "engine/fileoutcome.h"
+#include "engine/progressrecord.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 // FileMarker, after the enciphered body; and the steps that make, test and remove it. Every step
 // works on the file that unit.CurrentFile holds open for the whole command on it.
 
-#include "main/engine/engineunit.h"
+#include "engine/engineunit.h"
 
 #include <array>
 #include <cstdint>

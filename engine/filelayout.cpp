@@ -1,6 +1,6 @@
-#include "main/engine/filelayout.h"
+#include "engine/filelayout.h"
 
-#include "main/engine/engineerror.h"
+#include "engine/engineerror.h"
 
 #include <span>
 

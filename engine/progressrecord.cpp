@@ -1,4 +1,4 @@
-#include "main/engine/progressrecord.h"
+#include "engine/progressrecord.h"
 
 #include <algorithm>
 #include <atomic>

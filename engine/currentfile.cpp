@@ -1,4 +1,4 @@
-#include "main/engine/currentfile.h"
+#include "engine/currentfile.h"
 
 #include <algorithm>
 #include <cctype>

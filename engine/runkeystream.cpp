@@ -1,6 +1,6 @@
-#include "main/engine/runkeystream.h"
+#include "engine/runkeystream.h"
 
-#include "main/engine/engineunit.h"
+#include "engine/engineunit.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // a file back after a failure part-way through a command. Both keep the command's progress record
 // current before every block they write back.
 
-#include "main/engine/engineunit.h"
-#include "main/engine/progressdisplay.h"
+#include "engine/engineunit.h"
+#include "engine/progressdisplay.h"
 
 #include <cstdint>
 #include <string>

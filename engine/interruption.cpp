@@ -1,4 +1,4 @@
-#include "main/engine/interruption.h"
+#include "engine/interruption.h"
 
 #include <atomic>
 #include <string>

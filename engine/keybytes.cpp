@@ -1,4 +1,4 @@
-#include "main/engine/keybytes.h"
+#include "engine/keybytes.h"
 
 #include <array>
 #include <bit>

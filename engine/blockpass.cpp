@@ -1,8 +1,8 @@
-#include "main/engine/blockpass.h"
+#include "engine/blockpass.h"
 
-#include "main/engine/engineerror.h"
-#include "main/engine/filelayout.h"
-#include "main/engine/interruption.h"
+#include "engine/engineerror.h"
+#include "engine/filelayout.h"
+#include "engine/interruption.h"
 
 #include <algorithm>
 #include <array>
