@@ -17,7 +17,8 @@ template <unsigned Index>
 inline __attribute__((always_inline)) void MixStep(const std::uint8_t* table, std::uint8_t* sink, std::uint64_t& word) {
     std::uint64_t a;
     std::uint64_t b;
-    asm("movzbl %c[i](%[t]), %k[a]\n\t"
+    // Volatile: the same inputs every round would let the compiler run it once.
+    asm volatile("movzbl %c[i](%[t]), %k[a]\n\t"
         "movzbl %c[i2](%[t]), %k[b]\n\t"
         "addb %b[a], %b[b]\n\t"
         "movb %b[b], %c[i](%[k])\n\t"

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string.h>
+#include <vector>
 
 namespace veltrane {
 
@@ -61,70 +63,71 @@ std::int64_t Nanoseconds() {
         .count();
 }
 
+// The processor time of this thread: what the timing costs the run, whatever else the machine does.
+std::int64_t ThreadNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+struct Candidate {
+    const KernelEntry* Entry;
+    std::int64_t Best = INT64_MAX; // nanoseconds for SampleChunks
+    bool Dropped = false;
+};
+
 KeystreamKernelChoice TimeCandidates() {
-    std::array<const KernelEntry*, std::size(Kernels)> candidates{};
-    std::size_t count = 0;
+    std::vector<Candidate> candidates;
     for (const KernelEntry& entry : Kernels) {
         // The portable steps are there for machines without the others.
         if (entry.Kernel != KeystreamKernel::Portable || std::size(Kernels) == 1)
-            candidates[count++] = &entry;
+            candidates.push_back({&entry});
     }
-    if (count == 1)
-        return {candidates[0]->Kernel, std::string("the only kernel of this build")};
+    if (candidates.size() == 1)
+        return {candidates[0].Entry->Kernel, std::string("the only kernel of this build")};
 
     alignas(64) std::uint8_t table[256];
     for (unsigned n = 0; n < 256; ++n)
         table[n] = static_cast<std::uint8_t>(n * 167 + 13); // a permutation: 167 is odd
     alignas(64) std::uint8_t bytes[SampleChunks * ChunkSize] = {};
     unsigned j = 0;
-    std::array<std::int64_t, std::size(Kernels)> best{};
-    std::array<bool, std::size(Kernels)> dropped{};
-    best.fill(INT64_MAX);
-    const std::int64_t began = Nanoseconds();
+    const std::int64_t began = ThreadNanoseconds();
     // One untimed turn each: the code's first fetch and the predictors' first lessons.
-    for (std::size_t c = 0; c < count; ++c)
-        j = candidates[c]->Runners().Xor(table, j, bytes, SampleChunks);
+    for (const Candidate& candidate : candidates)
+        j = candidate.Entry->Runners().Xor(table, j, bytes, SampleChunks);
     for (int turn = 0; turn < Turns; ++turn) {
-        for (std::size_t step = 0; step < count; ++step) {
-            const std::size_t c = (step + static_cast<std::size_t>(turn)) % count;
-            if (dropped[c])
+        for (std::size_t step = 0; step < candidates.size(); ++step) {
+            Candidate& candidate = candidates[(step + static_cast<std::size_t>(turn)) % candidates.size()];
+            if (candidate.Dropped)
                 continue;
-            const ChunkRunner run = candidates[c]->Runners().Xor;
+            const ChunkRunner run = candidate.Entry->Runners().Xor;
             const std::int64_t start = Nanoseconds();
             j = run(table, j, bytes, SampleChunks);
-            best[c] = std::min(best[c], Nanoseconds() - start);
+            candidate.Best = std::min(candidate.Best, Nanoseconds() - start);
         }
         if (turn + 1 == EarlyTurns) {
-            const std::int64_t leader = *std::min_element(best.begin(), best.begin() + static_cast<long>(count));
-            for (std::size_t c = 0; c < count; ++c)
-                dropped[c] = static_cast<double>(best[c]) > Behind * static_cast<double>(leader);
+            std::int64_t leader = INT64_MAX;
+            for (const Candidate& candidate : candidates)
+                leader = std::min(leader, candidate.Best);
+            for (Candidate& candidate : candidates)
+                candidate.Dropped = static_cast<double>(candidate.Best) > Behind * static_cast<double>(leader);
         }
     }
-    const std::int64_t took = Nanoseconds() - began;
-    std::size_t fastest = 0;
-    for (std::size_t c = 1; c < count; ++c) {
-        if (best[c] < best[fastest])
-            fastest = c;
-    }
+    const std::int64_t took = ThreadNanoseconds() - began;
+    ::explicit_bzero(table, sizeof table);
 
-    // Fastest first, with each one's best time for the 4 KiB and the number of turns it ran.
-    std::array<std::size_t, std::size(Kernels)> order{};
-    for (std::size_t c = 0; c < count; ++c)
-        order[c] = c;
-    std::sort(order.begin(), order.begin() + static_cast<long>(count),
-              [&](std::size_t a, std::size_t b) { return best[a] < best[b]; });
-    std::string reason = "the fastest of " + std::to_string(count) + " timed at first use in " +
-                         std::to_string((took + 500) / 1000) + " us (best nanoseconds for " +
+    // Fastest first, with each one's best time.
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.Best < b.Best; });
+    std::string reason = "the fastest of " + std::to_string(candidates.size()) + " timed at first use in " +
+                         std::to_string((took + 500) / 1000) + " us of processor time (best nanoseconds for " +
                          std::to_string(SampleChunks * ChunkSize / 1024) + " KiB of " + std::to_string(Turns) +
                          " turns; dropped after " + std::to_string(EarlyTurns) + " when over " +
                          std::to_string(static_cast<int>((Behind - 1.0) * 100.0 + 0.5)) + " % behind):";
-    for (std::size_t n = 0; n < count; ++n) {
-        const std::size_t c = order[n];
-        reason += std::string(n == 0 ? " " : ", ") + KeystreamKernelName(candidates[c]->Kernel) + " " + std::to_string(best[c]) +
-                  (dropped[c] ? " (dropped)" : "");
-    }
-    ::explicit_bzero(table, sizeof table);
-    return {candidates[fastest]->Kernel, reason};
+    for (std::size_t n = 0; n < candidates.size(); ++n)
+        reason += std::string(n == 0 ? " " : ", ") + KeystreamKernelName(candidates[n].Entry->Kernel) + " " +
+                  std::to_string(candidates[n].Best) + (candidates[n].Dropped ? " (dropped)" : "");
+    return {candidates.front().Entry->Kernel, reason};
 }
 
 std::atomic<KeystreamKernel>& ActiveKernel() {
