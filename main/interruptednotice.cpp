@@ -21,7 +21,7 @@ QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
         const InterruptedFile& file = files[n];
         const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(file.Path))).fileName();
         named << QStringLiteral("%1 (%2, %3%)")
-                     .arg(name, file.Command == RecordCommand::Encrypt ? QStringLiteral("encrypting")
+                     .arg(name, file.Command == PartwayCommand::Encrypt ? QStringLiteral("encrypting")
                                                                        : QStringLiteral("decrypting"))
                      .arg(file.Percent);
     }
