@@ -58,6 +58,7 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
     state.Kind = plan.Kind;
     state.Body = body;
     state.AreaSize = plan.AreaSize;
+    state.ZoneLength = plan.Length;
     MakeCheckBlock(unit);
     state.CheckBlock = unit.CheckBlock;
     state.Boot = CurrentBoot();

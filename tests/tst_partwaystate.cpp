@@ -24,6 +24,7 @@ PartwayState Sample() {
     state.Durable = true;
     state.Kind = CheckKind::Hash;
     state.Body = 300020;
+    state.ZoneLength = 131072;
     for (std::size_t n = 0; n < state.CheckBlock.size(); ++n)
         state.CheckBlock[n] = static_cast<std::uint8_t>(0xA0 + n);
     for (std::size_t n = 0; n < state.Boot.size(); ++n)
@@ -65,17 +66,18 @@ void TestPartwayState::goldenSlot() {
     const auto slot = veltrane::EncodeSlot(Sample());
     const QByteArray bytes(reinterpret_cast<const char*>(slot.data()), qsizetype(slot.size()));
     // Tag, version, command, flags, check kind, zones; sequence; body; area size; low; high; end;
-    // chain; check block; boot; two zones (start, length, area, digest); the number of checks.
+    // chain; check block, zone length in blocks; boot; two zones (start, length, area, digest); the
+    // number of checks.
     QCOMPARE(bytes.left(184).toHex(),
              QByteArray("56656c7472616e653a7061727477617901000201020200000700000000000000"
                         "f49304000000000000000000000000000000010000000000f493040000000000"
-                        "00000000000000008877665544332211a0a1a2a3a4a5a6a7a8a9000000000000"
+                        "00000000000000008877665544332211a0a1a2a3a4a5a6a7a8a9000002000000"
                         "000102030405060708090a0b0c0d0e0f00000100000000000000020000000000"
                         "ff0000000000000088763c3bfe6d66370000030000000000f493010000000000"
                         "ff000000000000001a0f7081b9a13d653a00000000000000"));
     // The checks follow in the slot; the last eight bytes are the hash of the rest.
     QCOMPARE(bytes.mid(184, 16).toHex(), QByteArray("00000000000000000101010101010101"));
-    QCOMPARE(bytes.right(8).toHex(), QByteArray("a87510239ae16eea"));
+    QCOMPARE(bytes.right(8).toHex(), QByteArray("91807daa784f4575"));
 
     PartwayState read;
     bool tagged = false;
@@ -101,6 +103,7 @@ void TestPartwayState::refusedSlots_data() {
     QTest::newRow("low past high") << 50 << 0x05 << true << true;
     QTest::newRow("zones that do not meet") << 113 << 0x02 << true << true;
     QTest::newRow("a check too many") << 176 << 59 << true << true;
+    QTest::newRow("zones of no length") << 92 << 0 << true << true;
 }
 
 void TestPartwayState::refusedSlots() {
