@@ -44,6 +44,7 @@ static_assert(OffChecks + InlineChecks * 8 <= OffHash);
 constexpr std::int64_t ZoneBlock = 65536;
 constexpr std::uint8_t FlagDurable = 1;
 constexpr std::uint8_t FlagUndoing = 2;
+constexpr std::uint8_t FlagForeign = 4;
 
 void Put64(std::uint8_t* at, std::uint64_t value) {
     for (int n = 0; n < 8; ++n)
@@ -181,7 +182,8 @@ std::array<std::uint8_t, PartwaySlotSize> EncodeSlot(const PartwayState& state) 
     bytes[OffVersion] = static_cast<std::uint8_t>(Version);
     bytes[OffVersion + 1] = static_cast<std::uint8_t>(Version >> 8);
     bytes[OffCommand] = static_cast<std::uint8_t>(state.Command);
-    bytes[OffFlags] = static_cast<std::uint8_t>((state.Durable ? FlagDurable : 0) | (state.Undoing ? FlagUndoing : 0));
+    bytes[OffFlags] = static_cast<std::uint8_t>((state.Durable ? FlagDurable : 0) | (state.Undoing ? FlagUndoing : 0) |
+                                                (state.Foreign ? FlagForeign : 0));
     bytes[OffKind] = static_cast<std::uint8_t>(state.Kind);
     bytes[OffZoneCount] = static_cast<std::uint8_t>(state.ZoneCount);
     Put64(bytes + OffSequence, state.Sequence);
@@ -231,10 +233,11 @@ bool DecodeSlot(std::span<const std::uint8_t> slot, PartwayState& state, bool& t
     if (bytes[OffCommand] != 1 && bytes[OffCommand] != 2)
         return false;
     read.Command = static_cast<PartwayCommand>(bytes[OffCommand]);
-    if ((bytes[OffFlags] & ~(FlagDurable | FlagUndoing)) != 0)
+    if ((bytes[OffFlags] & ~(FlagDurable | FlagUndoing | FlagForeign)) != 0)
         return false;
     read.Durable = (bytes[OffFlags] & FlagDurable) != 0;
     read.Undoing = (bytes[OffFlags] & FlagUndoing) != 0;
+    read.Foreign = (bytes[OffFlags] & FlagForeign) != 0;
     if (bytes[OffKind] != 1 && bytes[OffKind] != 2)
         return false;
     read.Kind = static_cast<CheckKind>(bytes[OffKind]);

@@ -62,6 +62,9 @@ struct PartwayState {
     BootIdentity Boot{};
     std::uint64_t Sequence = 0;
     bool Undoing = false;
+    // Another program wrote to the file while the command ran: bytes outside the hot range may not be
+    // what the command made of them, so the file can only be finished, around what that program wrote.
+    bool Foreign = false;
     std::int64_t Low = 0;
     std::int64_t High = 0;
     std::int64_t End = 0; // while undoing: where the bytes in the command's form end

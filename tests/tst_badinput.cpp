@@ -599,6 +599,8 @@ void TestBadInput::killedThenWhateverSurroundsIt() {
         ::close(fd);
     } else if (around == "four descriptors") {
         inChild = [] {
+            // Whatever the test process itself holds open is not the tool's.
+            ::close_range(3, ~0u, 0);
             const rlimit few{4, 4};
             ::setrlimit(RLIMIT_NOFILE, &few);
         };
@@ -609,7 +611,7 @@ void TestBadInput::killedThenWhateverSurroundsIt() {
         if (inChild)
             inChild();
     };
-    const ToolResult result = RunTool({next, "--key-file", keyFile, file}, {}, 30, withState);
+    const ToolResult result = RunTool({next, "--key-file", keyFile, file}, {}, 60, withState);
     QCOMPARE(result.Output, file + QByteArray(line).replace("{file}", file) + '\n');
     if (left == "result")
         QVERIFY(ReadFile(file) == (next == "encrypt" ? Encrypted(plain, TheKey) : plain));
@@ -658,12 +660,14 @@ void TestBadInput::manyFilesKilledAtOnce() {
     QCOMPARE(::waitpid(child, &status, 0), child);
 
     const ToolResult result = RunTool(QList<QByteArray>{"encrypt", "-j", "256", "--key-file", keyFile} + files, {}, 120);
-    QCOMPARE(result.Status, 0);
+    // Files done before the kill are already encrypted; every other one is encrypted now.
+    QVERIFY2(result.Status == 0 || result.Status == 1, result.Errors.constData());
     const QList<QByteArray> lines = result.Output.split('\n');
     int finished = 0;
     for (int n = 0; n < files.size(); ++n) {
         QVERIFY2(lines[n] == files[n] + ": encrypted" ||
-                     lines[n] == files[n] + ": encrypted (finished an interrupted encryption)",
+                     lines[n] == files[n] + ": encrypted (finished an interrupted encryption)" ||
+                     lines[n] == files[n] + ": skipped: already encrypted",
                  lines[n].constData());
         finished += lines[n].endsWith(")");
         QVERIFY(ReadFile(files[n]) == Encrypted(Pattern(200000 + n, std::uint32_t(n)), TheKey));
