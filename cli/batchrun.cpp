@@ -238,7 +238,7 @@ bool BatchRun::Run(FileWalk& walk) {
     const std::int64_t zoneLimit =
         std::clamp<std::int64_t>(ZoneMemory / jobs, std::int64_t{1} << 20, DefaultZoneLimit);
     // One kept stream of the key for all workers, so that memory grows by its bound at most.
-    auto runKey = std::make_shared<RunKeystream>(m_key);
+    auto runKey = std::shared_ptr<RunKeystream>(new RunKeystream(m_key));
     std::vector<std::thread> workers;
     for (int n = 0; n < jobs; ++n) {
         workers.emplace_back([&] {

@@ -19,7 +19,7 @@ void EngineUnit::WipeKey() noexcept {
 RunKeystream& EngineUnit::KeystreamOfRun() {
     // A shared keystream of another key is left to the units that share it.
     if (!RunKey || !RunKey->Serves(KeyText))
-        RunKey = std::make_shared<RunKeystream>(KeyText);
+        RunKey = std::shared_ptr<RunKeystream>(new RunKeystream(KeyText));
     return *RunKey;
 }
 

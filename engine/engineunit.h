@@ -9,6 +9,7 @@
 #include "engine/interruptionhints.h"
 #include "engine/partwaystate.h"
 #include "engine/runkeystream.h"
+#include "engine/secretmemory.h"
 #include "engine/streamahead.h"
 
 #include <array>
@@ -26,6 +27,10 @@ inline constexpr std::size_t BlockSize = 65536;
 inline constexpr std::int64_t DefaultZoneLimit = std::int64_t{32} << 20;
 
 struct EngineUnit {
+    // A unit made with new (as the window and the tool make theirs) holds its key, tables and check
+    // block in locked memory that core dumps leave out.
+    VELTRANE_SECRET_OBJECTS
+
     EngineUnit() = default;
     ~EngineUnit() { WipeKey(); }
     EngineUnit(const EngineUnit&) = delete;
@@ -42,7 +47,7 @@ struct EngineUnit {
     // run that keeps KeyText.
     void EndRunKeystream() noexcept { RunKey.reset(); }
 
-    std::vector<std::uint8_t> KeyText; // key bytes of the run, verbatim
+    SecretBytes KeyText;               // key bytes of the run, verbatim
     std::string CurrentFileName;       // full path of the file in hand
     CurrentFileHandle CurrentFile;     // bound to CurrentFileName, open for the whole command
     KeystreamGenerator Generator;      // StateTable, KeyTable and j

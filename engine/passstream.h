@@ -42,7 +42,7 @@ private:
     std::int64_t m_end;
     bool m_generating = false; // the blocks from here on are made, not taken from the prefix
     bool m_triedInPrefix = false;
-    std::vector<std::uint8_t> m_scratch;
+    SecretBytes m_scratch;
     StreamAhead::PassThread m_counted;
     std::optional<StreamAhead> m_ahead;
     bool m_aheadLive = false;

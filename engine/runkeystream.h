@@ -12,6 +12,8 @@
 
 #include "engine/keystream.h"
 
+#include "engine/secretmemory.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,10 @@ namespace veltrane {
 
 class RunKeystream {
 public:
+    // Made with new, its tables are in secret memory (see secretmemory.h); the stream it keeps is
+    // mapped apart and left out of core dumps.
+    VELTRANE_SECRET_OBJECTS
+
     static constexpr std::size_t DefaultPrefixLimit = std::size_t{16} << 20;
 
     // Schedules `keyText`. `prefixLimit` is rounded down to whole blocks of the pass; room for it is

@@ -74,6 +74,9 @@ void StreamOut(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
 } // namespace
 
 struct StreamAhead::Slot {
+    // A block of the stream and the generator after it: secret memory.
+    VELTRANE_SECRET_OBJECTS
+
     // The block whose stream Bytes hold, Empty when the pass has taken it, Stopped when the pass is
     // done with the thread.
     alignas(64) std::atomic<std::int64_t> Filled{Empty};
