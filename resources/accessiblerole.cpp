@@ -1,4 +1,4 @@
-#include "resources/windowaccessible.h"
+#include "resources/accessiblerole.h"
 
 #include <QAccessibleWidget>
 #include <QVariant>
@@ -10,26 +10,30 @@ namespace {
 
 constexpr const char* RoleProperty = "veltraneAccessibleRole";
 
-QAccessibleInterface* WindowFactory(const QString& className, QObject* object) {
-    if (className != QLatin1String("QWidget"))
+// Asked with each class name of the object's class and its bases, most derived first: answering the
+// first ask comes before the toolkit's own interface for that class.
+QAccessibleInterface* RoleFactory(const QString&, QObject* object) {
+    if (!object->isWidgetType())
         return nullptr;
-    auto* window = qobject_cast<QWidget*>(object);
-    if (window == nullptr || !window->isWindow())
-        return nullptr;
-    const QVariant role = window->property(RoleProperty);
+    auto* control = static_cast<QWidget*>(object);
+    const QVariant role = control->property(RoleProperty);
     if (!role.isValid())
         return nullptr;
-    return new QAccessibleWidget(window, static_cast<QAccessible::Role>(role.toInt()));
+    return new QAccessibleWidget(control, static_cast<QAccessible::Role>(role.toInt()));
 }
 
 } // namespace
 
-void SetWindowRole(QWidget& window, QAccessible::Role role) {
+void SetAccessibleRole(QWidget& control, QAccessible::Role role) {
     [[maybe_unused]] static const bool factoryInstalled = [] {
-        QAccessible::installFactory(&WindowFactory);
+        QAccessible::installFactory(&RoleFactory);
         return true;
     }();
-    window.setProperty(RoleProperty, static_cast<int>(role));
+    control.setProperty(RoleProperty, static_cast<int>(role));
+    // The toolkit keeps an object's interface once made, and making the control may already have made
+    // one (a label tells of its text as it gets it): that one goes, and the next ask makes it anew.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&control); made && made->role() != role)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 
 } // namespace veltrane

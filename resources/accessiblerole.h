@@ -1,6 +1,8 @@
 #pragma once
-// The role a window that is a plain widget (the help and About windows) has for assistive technology:
-// the toolkit would present it as a filler, and a screen reader would not announce it as a window.
+// The role a control or window has for assistive technology where the toolkit's own would mislead: a
+// window that is a plain widget (the help and About windows) would be a filler that a screen reader
+// does not announce, a frame inside a window would be a "frame" (a top-level window's role), and the
+// status line would be a plain label.
 
 #include <QAccessible>
 
@@ -8,7 +10,7 @@ class QWidget;
 
 namespace veltrane {
 
-// `window` is presented with `role` (QAccessible::Window or QAccessible::Dialog).
-void SetWindowRole(QWidget& window, QAccessible::Role role);
+// `control` is presented with `role` (for instance QAccessible::Window, Dialog, Pane or StatusBar).
+void SetAccessibleRole(QWidget& control, QAccessible::Role role);
 
 } // namespace veltrane
