@@ -1,6 +1,7 @@
 #include "tst_mainform.h"
 
 #include "main/filechooser.h"
+#include "main/portalfilechooser.h"
 
 #include <QAccessibleActionInterface>
 #include <QAccessibleTextInterface>
@@ -538,6 +539,64 @@ void TestMainForm::chooserTypedNames() {
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
     }
+}
+
+void TestMainForm::chooserStartAndPlaces_data() {
+    QTest::addColumn<QString>("working"); // the working folder: "<dir>" the test folder, or "/"
+    QTest::addColumn<QString>("place");   // a place clicked, or empty
+    QTest::addColumn<QString>("folder");  // the folder listed then: "<dir>", "<home>" or "/"
+    QTest::newRow("in the working folder") << "<dir>" << "" << "<dir>";
+    QTest::newRow("started in the root folder: home") << "/" << "" << "<home>";
+    QTest::newRow("place Home") << "<dir>" << "Home" << "<home>";
+    QTest::newRow("place Computer") << "<dir>" << "Computer" << "/";
+}
+
+// The program's own chooser starts where the user works, never in the root folder a launcher
+// leaves the program in, and its places jump to the usual folders.
+void TestMainForm::chooserStartAndPlaces() {
+    QFETCH(QString, working);
+    QFETCH(QString, place);
+    QFETCH(QString, folder);
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(working == "/" ? QStringLiteral("/") : Dir->path()));
+    QByteArray listed;
+    {
+        FileChooser chooser;
+        if (!place.isEmpty()) {
+            auto* places = chooser.findChild<QListWidget*>("Places");
+            QVERIFY(places != nullptr);
+            const QList<QListWidgetItem*> found = places->findItems(place, Qt::MatchExactly);
+            QCOMPARE(found.size(), 1);
+            emit places->itemClicked(found.front());
+        }
+        listed = chooser.Folder();
+    }
+    QVERIFY(QDir::setCurrent(before));
+    const QString expected = folder == "<dir>" ? Dir->path() : folder == "<home>" ? QDir::homePath() : folder;
+    QCOMPARE(listed, QFile::encodeName(expected));
+}
+
+void TestMainForm::portalAddresses_data() {
+    QTest::addColumn<QStringList>("uris");
+    QTest::addColumn<QList<QByteArray>>("natives");
+    QTest::addColumn<bool>("local");
+    QTest::newRow("blank and percent") << QStringList{"file:///home/u/my%20100%25.txt"}
+                                       << QList<QByteArray>{"/home/u/my 100%.txt"} << true;
+    QTest::newRow("a name that is not UTF-8") << QStringList{"file:///tmp/%FF%FEx", "file:///tmp/b"}
+                                              << QList<QByteArray>{"/tmp/\xff\xfex", "/tmp/b"} << true;
+    QTest::newRow("a file elsewhere") << QStringList{"file:///tmp/a", "sftp://host/tmp/b"} << QList<QByteArray>{}
+                                      << false;
+}
+
+// The desktop's chooser hands back addresses; their bytes are the names on disk exactly.
+void TestMainForm::portalAddresses() {
+    QFETCH(QStringList, uris);
+    QFETCH(QList<QByteArray>, natives);
+    QFETCH(bool, local);
+    const auto got = veltrane::PortalFileChooser::NativesOfUris(uris);
+    QCOMPARE(got.has_value(), local);
+    if (got)
+        QCOMPARE(QList<QByteArray>(got->begin(), got->end()), natives);
 }
 
 void TestMainForm::droppingFiles_data() {

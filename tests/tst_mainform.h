@@ -56,6 +56,10 @@ private slots:
     void chooserTypedNames_data();
     void chooserTypedNames();
     void readOnlyFileRefused();
+    void chooserStartAndPlaces_data();
+    void chooserStartAndPlaces();
+    void portalAddresses_data();
+    void portalAddresses();
     void droppingFiles_data();
     void droppingFiles();
     void startFiles_data();
