@@ -51,7 +51,8 @@ ENTRIES = [
     ("the desktop entry", "applications/{id}.desktop", "Desktop Entry",
      {"Type": "Application", "StartupWMClass": "veltrane", "Icon": APP_ID}, "Desktop Entry", True),
     ("Thunar's Send To", "Thunar/sendto/{id}.desktop", "Desktop Entry",
-     {"Type": "Application", "Icon": APP_ID, "MimeType": "application/octet-stream;"}, "Desktop Entry", True),
+     # Thunar leaves out of Send To an entry hidden from menus (NoDisplay) or limited to some types.
+     {"Type": "Application", "Icon": APP_ID, "NoDisplay": None, "MimeType": None}, "Desktop Entry", True),
     ("Dolphin's service menu", "kio/servicemenus/{id}.desktop", "Desktop Entry",
      {"Type": "Service", "MimeType": "all/allfiles;", "Actions": "openInVeltrane;"},
      "Desktop Action openInVeltrane", False),
