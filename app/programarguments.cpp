@@ -150,9 +150,10 @@ std::optional<int> AnswerBeforeWindows(int argc, char** argv, const std::vector<
     // The toolkit goes down its list to the first plugin that connects; where none could, it aborts.
     const std::vector<std::string> names = PlatformChoice(platform);
     for (const std::string& name : names) {
-        const bool reachable = IsX11(name)       ? displayGiven || Set("DISPLAY")
-                               : IsWayland(name) ? Set("WAYLAND_DISPLAY") || Environment("XDG_SESSION_TYPE") == "wayland"
-                                                 : true;
+        const bool reachable = IsX11(name) ? displayGiven || Set("DISPLAY")
+                               : IsWayland(name)
+                                   ? Set("WAYLAND_DISPLAY") || Environment("XDG_SESSION_TYPE") == "wayland"
+                                   : true;
         if (reachable && HasPlugin(name, pluginFolders))
             return std::nullopt;
     }

@@ -156,9 +156,9 @@ void FileChooser::BuildControls() {
         item->setData(Qt::UserRole, QFile::encodeName(path));
     };
     addPlace(QStringLiteral("Home"), QDir::homePath());
-    for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
-                                QStandardPaths::DownloadLocation, QStandardPaths::PicturesLocation,
-                                QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation})
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation,
+          QStandardPaths::PicturesLocation, QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation})
         if (const QString path = QStandardPaths::writableLocation(location); path != QDir::homePath())
             addPlace(QStandardPaths::displayName(location), path);
     addPlace(QStringLiteral("Computer"), QStringLiteral("/"));

@@ -287,7 +287,6 @@ void TMainForm::CreateControls() {
     Describe(PercentDoneGauge, QStringLiteral("Percent done"), QStringLiteral("How far the file in hand has got"));
     Describe(StatusText, SpokenPhrase(StatusText->text()), QStringLiteral("How the last command went"));
 
-
     setTabOrder(KeyBox, VKeyBox);
     setTabOrder(VKeyBox, EncryptButton);
     setTabOrder(EncryptButton, FileList);

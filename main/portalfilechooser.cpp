@@ -122,8 +122,8 @@ std::optional<std::vector<QByteArray>> PortalFileChooser::Choose(QWidget* parent
     options.insert(QStringLiteral("filters"), QVariant::fromValue(filters));
     if (!folder.isEmpty())
         options.insert(QStringLiteral("current_folder"), QByteArray(folder).append('\0'));
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, QStringLiteral("org.freedesktop.portal.FileChooser"),
-                                                       QStringLiteral("OpenFile"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        Service, Path, QStringLiteral("org.freedesktop.portal.FileChooser"), QStringLiteral("OpenFile"));
     call << ParentWindow(parent) << QStringLiteral("Open") << options;
     const QDBusMessage reply = bus.call(call);
 
@@ -151,8 +151,8 @@ std::optional<std::vector<QByteArray>> PortalFileChooser::Choose(QWidget* parent
         else if (*m_response == 1)
             chosen = std::vector<QByteArray>();
     }
-    bus.disconnect(Service, request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
-                   this, SLOT(Response(uint, QVariantMap)));
+    bus.disconnect(Service, request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this,
+                   SLOT(Response(uint, QVariantMap)));
     return chosen;
 }
 

@@ -77,8 +77,9 @@ QString TOpenDialog::ReadOnlyRefusal(const QString& path) {
 std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
 TOpenDialog::ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName) {
     if (PortalFileChooser::Available()) {
-        QByteArray folder = nativeFileName.isEmpty() ? FileChooser::StartFolder()
-                                                     : nativeFileName.left(std::max<qsizetype>(nativeFileName.lastIndexOf('/'), 1));
+        QByteArray folder = nativeFileName.isEmpty()
+                                ? FileChooser::StartFolder()
+                                : nativeFileName.left(std::max<qsizetype>(nativeFileName.lastIndexOf('/'), 1));
         for (;;) {
             PortalFileChooser portal;
             const std::optional<std::vector<QByteArray>> natives = portal.Choose(parent, folder);

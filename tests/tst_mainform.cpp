@@ -308,11 +308,16 @@ void TestMainForm::focusVisible_data() {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("other"); // where the focus goes away to
     QTest::addColumn<bool>("filled");   // files in the list
-    QTest::newRow("empty list") << "FileList" << "KeyBox" << false;
-    QTest::newRow("list with files") << "FileList" << "KeyBox" << true;
-    QTest::newRow("key box") << "KeyBox" << "DecryptButton" << false;
-    QTest::newRow("Encrypt") << "EncryptButton" << "KeyBox" << false;
-    QTest::newRow("Decrypt") << "DecryptButton" << "KeyBox" << false;
+    QTest::newRow("empty list") << "FileList"
+                                << "KeyBox" << false;
+    QTest::newRow("list with files") << "FileList"
+                                     << "KeyBox" << true;
+    QTest::newRow("key box") << "KeyBox"
+                             << "DecryptButton" << false;
+    QTest::newRow("Encrypt") << "EncryptButton"
+                             << "KeyBox" << false;
+    QTest::newRow("Decrypt") << "DecryptButton"
+                             << "KeyBox" << false;
 }
 
 // Keyboard focus shows on each control that takes it: the window looks different around the control
@@ -545,10 +550,18 @@ void TestMainForm::chooserStartAndPlaces_data() {
     QTest::addColumn<QString>("working"); // the working folder: "<dir>" the test folder, or "/"
     QTest::addColumn<QString>("place");   // a place clicked, or empty
     QTest::addColumn<QString>("folder");  // the folder listed then: "<dir>", "<home>" or "/"
-    QTest::newRow("in the working folder") << "<dir>" << "" << "<dir>";
-    QTest::newRow("started in the root folder: home") << "/" << "" << "<home>";
-    QTest::newRow("place Home") << "<dir>" << "Home" << "<home>";
-    QTest::newRow("place Computer") << "<dir>" << "Computer" << "/";
+    QTest::newRow("in the working folder") << "<dir>"
+                                           << ""
+                                           << "<dir>";
+    QTest::newRow("started in the root folder: home") << "/"
+                                                      << ""
+                                                      << "<home>";
+    QTest::newRow("place Home") << "<dir>"
+                                << "Home"
+                                << "<home>";
+    QTest::newRow("place Computer") << "<dir>"
+                                    << "Computer"
+                                    << "/";
 }
 
 // The program's own chooser starts where the user works, never in the root folder a launcher
@@ -582,8 +595,8 @@ void TestMainForm::portalAddresses_data() {
     QTest::addColumn<bool>("local");
     QTest::newRow("blank and percent") << QStringList{"file:///home/u/my%20100%25.txt"}
                                        << QList<QByteArray>{"/home/u/my 100%.txt"} << true;
-    QTest::newRow("a name that is not UTF-8") << QStringList{"file:///tmp/%FF%FEx", "file:///tmp/b"}
-                                              << QList<QByteArray>{"/tmp/\xff\xfex", "/tmp/b"} << true;
+    QTest::newRow("a name that is not UTF-8")
+        << QStringList{"file:///tmp/%FF%FEx", "file:///tmp/b"} << QList<QByteArray>{"/tmp/\xff\xfex", "/tmp/b"} << true;
     QTest::newRow("a file elsewhere") << QStringList{"file:///tmp/a", "sftp://host/tmp/b"} << QList<QByteArray>{}
                                       << false;
 }
@@ -652,16 +665,16 @@ void TestMainForm::droppingFiles() {
 }
 
 void TestMainForm::startFiles_data() {
-    QTest::addColumn<QStringList>("named");  // names in the test folder
-    QTest::addColumn<QString>("refusal");    // a line of the refusal shown, or empty
+    QTest::addColumn<QStringList>("named"); // names in the test folder
+    QTest::addColumn<QString>("refusal");   // a line of the refusal shown, or empty
     QTest::addColumn<QStringList>("entries");
     QTest::newRow("names with spaces") << QStringList{"my letter.txt", " lead and trail "} << ""
                                        << QStringList{"my letter.txt", " lead and trail "};
     QTest::newRow("order kept") << QStringList{"c", "a", "b"} << "" << QStringList{"c", "a", "b"};
     QTest::newRow("a missing file") << QStringList{"a", "missing"} << "File not found." << QStringList{};
     QTest::newRow("a folder") << QStringList{"a", "sub"} << "This is not an ordinary file." << QStringList{};
-    QTest::newRow("read-only")
-        << QStringList{"locked"} << "This file is read-only or lies in a write-protected folder." << QStringList{};
+    QTest::newRow("read-only") << QStringList{"locked"} << "This file is read-only or lies in a write-protected folder."
+                               << QStringList{};
 }
 
 // Files named on the command line load as a choice in the open dialog does: the same rules, the

@@ -379,8 +379,7 @@ void TestReliabilityWindow::interruptedEarlier() {
     QVERIFY2(QRegularExpression(QStringLiteral("^Interrupted earlier: report\\.bin in %1 \\(%2, [1-9][0-9]?%\\)\\.\n"
                                                "Load it and press Encrypt or Decrypt with the same key to finish or "
                                                "undo it\\.$")
-                                    .arg(QRegularExpression::escape(folder),
-                                         decrypting ? "decrypting" : "encrypting"))
+                                    .arg(QRegularExpression::escape(folder), decrypting ? "decrypting" : "encrypting"))
                  .match(Status())
                  .hasMatch(),
              qPrintable(Status()));
