@@ -1,8 +1,9 @@
 // Throughput of the in-place pass and its parts beside their references, in one run:
 //   1. the keystream XOR as the pass applies it (64 KiB blocks, each starting at step index 0, j
 //      carried from block to block), over a 64 MiB buffer, with the kernel the first use picked and
-//      with each of the two x86-64 kernels; beside it the kernel the engine used before
-//      (bench/baselinekernel.cpp) and the stream stored instead of XORed;
+//      with each kernel of the build forced; beside it the stream stored instead of XORed;
+//   L. the core's own limits (bench/machinelimits.h): the fewest instructions of a step with
+//      nothing depending on anything, the latency of a load and of store-to-load forwarding;
 //   2. OpenSSL's RC4 over the same buffer, the hand-tuned member of the cipher family;
 //   3. memcpy of the same buffer, the ceiling set by memory bandwidth;
 //   4. the whole in-place pass through the current-file handle, progress figures included, over a
@@ -18,9 +19,8 @@
 // wall-clock time; the passes use a second thread, so they and their reference are timed by the
 // wall clock.
 
-#include "baselinekernel.h"
 #include "cyclecounter.h"
-#include "limitkernels.h"
+#include "machinelimits.h"
 #include "summaryreporter.h"
 
 #include "engine/blockpass.h"
@@ -125,62 +125,32 @@ template <bool Generate> void Keystream(benchmark::State& state) {
     cycles.Finish(state, buffer.size());
 }
 
-// Row 1 with one of the x86-64 kernels, whichever this processor was given.
-template <veltrane::KeystreamKernel Kernel> void KeystreamXorWith(benchmark::State& state) {
+// Row 1 with `kernel` forced.
+void KeystreamXorWith(benchmark::State& state, veltrane::KeystreamKernel kernel) {
     const veltrane::KeystreamKernel chosen = veltrane::ActiveKeystreamKernel();
-    if (!veltrane::UseKeystreamKernel(Kernel)) {
-        state.SkipWithError("this build has the portable kernel only");
+    if (!veltrane::UseKeystreamKernel(kernel)) {
+        state.SkipWithError("this build lacks the kernel");
         return;
     }
     Keystream<false>(state);
     veltrane::UseKeystreamKernel(chosen);
 }
 
-void BaselineKeystreamXor(benchmark::State& state) {
-    if (!BaselineKernelAvailable()) {
-        state.SkipWithError("the earlier kernel exists for x86-64 only");
+// One of the core's limits: cycles per unit that `run` counts (a step, or a link of a chain).
+template <std::uint64_t (*Run)(std::uint64_t)> void MachineLimit(benchmark::State& state) {
+    if (!MachineLimitsAvailable()) {
+        state.SkipWithError("the core's limits are measured on x86-64 only");
         return;
     }
-    std::vector<std::uint8_t>& buffer = SharedBuffer();
-    const std::vector<std::uint8_t> key(Key, Key + KeyLength);
-    veltrane::KeystreamGenerator generator;
-    CycleSpan cycles;
-    for (auto _ : state) {
-        generator.ScheduleKey(key);
-        alignas(64) std::uint8_t table[256];
-        std::memcpy(table, generator.stateTable().data(), sizeof table);
-        unsigned j = generator.j();
-        for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize)
-            j = BaselineXorChunks(table, j, buffer.data() + offset, veltrane::BlockSize / 256);
-        benchmark::DoNotOptimize(j);
-        benchmark::ClobberMemory();
-    }
-    cycles.Finish(state, buffer.size());
-}
-
-// The two lower bounds of bench/limitkernels.h, over the same buffer and from the same table.
-template <unsigned (*Kernel)(const std::uint8_t*, std::uint8_t*, unsigned, std::uint8_t*, std::size_t)>
-void Limit(benchmark::State& state) {
-    if (!LimitKernelsAvailable()) {
-        state.SkipWithError("the limit kernels exist for x86-64 only");
-        return;
-    }
-    std::vector<std::uint8_t>& buffer = SharedBuffer();
-    const std::vector<std::uint8_t> key(Key, Key + KeyLength);
-    veltrane::KeystreamGenerator generator;
-    generator.ScheduleKey(key);
-    alignas(64) std::uint8_t table[256];
-    alignas(64) std::uint8_t sink[256];
-    std::memcpy(table, generator.stateTable().data(), sizeof table);
-    CycleSpan cycles;
-    for (auto _ : state) {
-        unsigned j = generator.j();
-        for (std::size_t offset = 0; offset < buffer.size(); offset += veltrane::BlockSize)
-            j = Kernel(table, sink, j, buffer.data() + offset, veltrane::BlockSize / 256);
-        benchmark::DoNotOptimize(j);
-        benchmark::ClobberMemory();
-    }
-    cycles.Finish(state, buffer.size());
+    constexpr std::uint64_t rounds = 1 << 20;
+    std::uint64_t units = 0;
+    const std::uint64_t start = Cycles().now();
+    for (auto _ : state)
+        units += Run(rounds);
+    const std::uint64_t spent = Cycles().now() - start;
+    if (units > 0)
+        state.counters["cycles_per_byte"] = static_cast<double>(spent) / static_cast<double>(units);
+    state.SetBytesProcessed(static_cast<std::int64_t>(units));
 }
 
 void OpenSslRc4(benchmark::State& state) {
@@ -339,12 +309,15 @@ void RegisterBenchmarks() {
     };
     add("KeystreamXor", Keystream<false>, false);
     add("KeystreamXorWall", Keystream<false>, true);
-    add("BaselineKeystreamXor", BaselineKeystreamXor, false);
     add("KeystreamGenerate", Keystream<true>, false);
-    add("KeystreamXorLagged", KeystreamXorWith<veltrane::KeystreamKernel::LaggedLoads>, false);
-    add("KeystreamXorPreloaded", KeystreamXorWith<veltrane::KeystreamKernel::Preloaded>, false);
-    add("LimitNoHazard", Limit<NoHazardXorChunks>, false);
-    add("LimitPortsOnly", Limit<PortsOnlyXorChunks>, false);
+    for (const veltrane::KeystreamKernel kernel : veltrane::BuiltKeystreamKernels())
+        benchmark::RegisterBenchmark((std::string(SummaryReporter::KernelRowPrefix) +
+                                      veltrane::KeystreamKernelName(kernel)).c_str(),
+                                     KeystreamXorWith, kernel)
+            ->Unit(benchmark::kMillisecond);
+    add("MachineStepMix", MachineLimit<StepMixRounds>, false);
+    add("MachineLoadLatency", MachineLimit<LoadLatencyRounds>, false);
+    add("MachineForwarding", MachineLimit<ForwardingRounds>, false);
     add("OpenSslRc4", OpenSslRc4, false);
     add("Memcpy", Memcpy, false);
     add("FilePass", Pass<PassKind::Ahead, Cache::Warm, false>, true);
@@ -382,7 +355,9 @@ int main(int argc, char** argv) {
 
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintSummary(std::cout, Cycles().source());
+    const veltrane::KeystreamKernelChoice& choice = veltrane::FirstUseKeystreamKernel();
+    reporter.PrintSummary(std::cout, Cycles().source(),
+                          std::string(veltrane::KeystreamKernelName(choice.Kernel)) + ": " + choice.Reason);
     if (!FilePath().empty())
         std::filesystem::remove(FilePath());
     benchmark::Shutdown();

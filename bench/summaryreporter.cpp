@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
 
 namespace veltrane {
 
@@ -16,6 +20,46 @@ template <class... Values> std::string Format(const char* format, Values... valu
     char text[1024];
     std::snprintf(text, sizeof text, format, values...);
     return text;
+}
+
+struct CoreName {
+    std::string Description; // model name, family and model, as /proc/cpuinfo gives them
+    bool Zen3 = false;
+};
+
+// The core the benchmark runs on, so that a reader of the summary knows which figures it meets.
+CoreName ThisCore() {
+    std::ifstream info("/proc/cpuinfo");
+    std::string line;
+    std::string name = "unknown";
+    std::string vendor;
+    int family = -1;
+    int model = -1;
+    while (std::getline(info, line) && line.find_first_not_of(" \t") != std::string::npos) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        std::string key = line.substr(0, colon);
+        key.erase(key.find_last_not_of(" \t") + 1);
+        const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+        if (key == "model name")
+            name = value;
+        else if (key == "vendor_id")
+            vendor = value;
+        else if (key == "cpu family")
+            family = std::atoi(value.c_str());
+        else if (key == "model")
+            model = std::atoi(value.c_str());
+    }
+    CoreName core;
+    core.Description = name + ", family " + std::to_string(family) + " model " + std::to_string(model);
+    // AMD's family 25 is Zen 3 (and Zen 4 from model 0x10 on); 26 is Zen 5.
+    core.Zen3 = vendor == "AuthenticAMD" && family == 25 && (model < 0x10 || (model >= 0x20 && model < 0x60));
+    if (vendor == "AuthenticAMD" && family == 25)
+        core.Description += core.Zen3 ? " (Zen 3)" : " (Zen 4)";
+    else if (vendor == "AuthenticAMD" && family == 26)
+        core.Description += " (Zen 5)";
+    return core;
 }
 
 } // namespace
@@ -39,21 +83,24 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& reports) {
     }
 }
 
-bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSource) const {
+bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSource,
+                                   const std::string& kernel) const {
     struct Line {
-        const char* name;
-        const char* what;
+        std::string name;
+        std::string what;
     };
-    static constexpr Line lines[] = {
-        {"KeystreamXor", "1 keystream XOR, 64 KiB blocks, 64 MiB buffer"},
-        {"BaselineKeystreamXor", "1a the earlier kernel, same buffer"},
+    std::vector<Line> lines = {{"KeystreamXor", "1 keystream XOR, the kernel in use, 64 KiB blocks, 64 MiB buffer"}};
+    for (const auto& [name, figures] : Rows) {
+        if (name.starts_with(KernelRowPrefix)) {
+            const std::string kernelName = name.substr(std::string(KernelRowPrefix).size());
+            lines.push_back({name, "1-" + kernelName + " as 1 with the " + kernelName + " kernel"});
+        }
+    }
+    const Line fixed[] = {
         {"KeystreamGenerate", "1b keystream stored instead of XORed, same buffer"},
-        {"KeystreamXorLagged", "1c as 1 with the lagged-loads kernel"},
-        {"KeystreamXorPreloaded", "1d as 1 with the preloading kernel"},
-        {"LimitNoHazard", "L1 same loads and stores, no table hazard"},
-        {"LimitPortsOnly", "L2 same loads and stores, no hazard, no j chain"},
         {"OpenSslRc4", "2 OpenSSL RC4, same buffer"},
         {"Memcpy", "3 memcpy, same buffer"},
+        {"MachineStepMix", "L1 the core: a step's fewest instructions, nothing depending on anything"},
         {"KeystreamXorWall", "1w keystream XOR as in 1, timed by the wall clock"},
         {"FilePass", "4 in-place pass, 256 MiB cached file, stream made ahead"},
         {"FilePassOneThread", "4a the same pass on one thread"},
@@ -64,8 +111,13 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
         {"FilePassCold", "5 in-place pass, the file not in the page cache"},
         {"FilePassColdOneThread", "5a the same on one thread"},
     };
+    lines.insert(lines.end(), std::begin(fixed), std::end(fixed));
+
+    const CoreName core = ThisCore();
     out << "\nSummary (" << (Rows.empty() || Rows.begin()->second.fromMedian ? "medians" : "single runs")
-        << "; cycles per byte as " << cycleSource << "):\n";
+        << "; cycles per byte as " << cycleSource << "):\n"
+        << "  core: " << core.Description << "\n"
+        << "  kernel in use: " << kernel << "\n";
     bool complete = true;
     for (const Line& line : lines) {
         const auto found = Rows.find(line.name);
@@ -81,11 +133,20 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
         out << "\n";
     }
     // A row's figures; zeros for a row that did not run.
-    const auto row = [&](const char* name) {
+    const auto row = [&](const std::string& name) {
         const auto found = Rows.find(name);
         return found == Rows.end() ? Figures{} : found->second;
     };
     const auto rate = [&](const char* name) { return row(name).bytesPerSecond; };
+
+    // The goal against OpenSSL's RC4 holds on every core; on Zen 3 it is higher.
+    const double goal = core.Zen3 ? 1.20 : 1.00;
+    if (rate("KeystreamXor") > 0 && rate("OpenSslRc4") > 0) {
+        const double ratio = rate("KeystreamXor") / rate("OpenSslRc4");
+        out << "  ratio 1/2 (keystream XOR / OpenSSL RC4): " << Format("%.2f", ratio)
+            << Format(" (goal >= %.2f on this core: ", goal) << (ratio >= goal ? "holds" : "NOT MET")
+            << "; >= 1.00 on every core, >= 1.20 on Zen 3)\n";
+    }
     struct Ratio {
         const char* label;
         const char* top;
@@ -93,8 +154,6 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
         const char* goal;
     };
     static constexpr Ratio ratios[] = {
-        {"1/1a (keystream XOR / earlier kernel)", "KeystreamXor", "BaselineKeystreamXor", " (goal >= 1.15)"},
-        {"1/2 (keystream XOR / OpenSSL RC4)", "KeystreamXor", "OpenSslRc4", " (goal >= 2.00)"},
         {"4/1w (file pass / keystream XOR, wall clock)", "FilePass", "KeystreamXorWall", " (goal >= 0.95)"},
         {"4a/1w (one-thread pass / keystream XOR, wall clock)", "FilePassOneThread", "KeystreamXorWall", ""},
         {"4/4a (stream made ahead / one thread)", "FilePass", "FilePassOneThread", " (goal >= 1.00)"},
@@ -129,35 +188,42 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
         out << ".\n";
     }
 
-    // What bounds the keystream, from the rows above. The hazard is inherent: which step's i meets
-    // which earlier j is decided by the key, so every order of the steps pays for it somehow.
-    const double keystream = row("KeystreamXor").cyclesPerByte;
-    const double noHazard = row("LimitNoHazard").cyclesPerByte;
-    const double portsOnly = row("LimitPortsOnly").cyclesPerByte;
-    if (keystream > 0 && noHazard > 0 && portsOnly > 0) {
-        out << "\nWhere the keystream's limit lies (cycles per byte):\n"
-               "  A step is three table loads (S[i], S[j], S[t]) and two stores (the swap); every eight steps\n"
-               "  add one 8-byte load and store of the data: 3.1 loads and 2.1 stores per byte.\n"
-            << Format("  - %.2f: exactly these, with nothing depending on anything (L2): the load/store ports and\n"
-                      "    the core's issue width, the ceiling of this instruction sequence.\n",
-                      portsOnly)
-            << Format("  - %.2f: the chain through j added (j += S[i], L1); one add per step, so the chain\n"
-                      "    hides behind the ports.\n",
-                      noHazard)
-            << Format("  - %.2f: the keystream itself. The difference, %.2f per byte, is the table hazard: when\n"
-                      "    the i of a step equals the j of one of the steps just before it, a load of S[i] issued\n"
-                      "    before that step's store is stale. The lagged-loads kernel (1c) lets the loads run up\n"
-                      "    to fifteen steps ahead and pays some 40 cycles for each replay; cores that predict\n"
-                      "    such replays hold every such load back until the stores before it have addresses,\n"
-                      "    which puts a load on the chain through j each step. The preloading kernel (1d) reads\n"
-                      "    S[i] two steps early, before any store that could change it, and checks the two swaps\n"
-                      "    in between with a compare and a conditional move each: nothing to replay, two more\n"
-                      "    instructions a step. Each processor gets the kernel that suits its kind.\n",
-                      keystream, keystream - noHazard)
-            << Format("  The hazard-free %.2f is out of reach: which step's i meets which earlier j is decided\n"
-                      "  by the key, so some work is spent on it in any order of the steps.\n"
-                      "  The kernel is %.0f %% above that bound.\n",
-                      noHazard, (keystream / noHazard - 1.0) * 100.0);
+    // What bounds the keystream on this core, from the core's own limits rather than any kernel's.
+    const double mix = row("MachineStepMix").cyclesPerByte;
+    const double loadLatency = row("MachineLoadLatency").cyclesPerByte;
+    const double forwarding = row("MachineForwarding").cyclesPerByte;
+    std::string best;
+    double bestCycles = 0;
+    for (const auto& [name, figures] : Rows) {
+        if (name.starts_with(KernelRowPrefix) && figures.cyclesPerByte > 0 &&
+            (bestCycles == 0 || figures.cyclesPerByte < bestCycles)) {
+            best = name.substr(std::string(KernelRowPrefix).size());
+            bestCycles = figures.cyclesPerByte;
+        }
+    }
+    if (mix > 0 && loadLatency > 0 && forwarding > 0 && bestCycles > 0) {
+        const double bound = std::max(mix, 1.0);
+        const double openssl = row("OpenSslRc4").cyclesPerByte;
+        out << "\nWhere the keystream's limit lies on this core (cycles per byte):\n"
+               "  A step takes at the fewest three table loads (S[i], S[j], S[t]), two stores (the swap) and\n"
+               "  three register operations (j += S[i], t = S[i] + S[j], placing the output byte); every\n"
+               "  eight steps add an 8-byte load, XOR and store of the data.\n"
+            << Format("  - %.2f (L1): exactly these with nothing depending on anything: the core's load and store\n"
+                      "    ports and its issue width. No kernel, in any order of the steps, runs faster.\n",
+                      mix)
+            << "  - 1.00: the chain through j, one add a step; it hides behind L1 where L1 is above it.\n"
+            << Format("  - The table hazard: when the i of a step is the j of a recent one, S[i] must come from that\n"
+                      "    step's store. A core that lets the load run ahead and finds out late starts again from\n"
+                      "    it; one that holds such loads until the stores before them have addresses puts a load\n"
+                      "    on the chain: %.1f cycles a load (L2) and the add, %.1f a byte, or %.1f where the value\n"
+                      "    comes from the store (store-to-load forwarding, L3). Kernels differ in how they\n"
+                      "    trade these.\n",
+                      loadLatency, loadLatency + 1.0, forwarding + 1.0)
+            << Format("  The machine's bound is %.2f; the best kernel measured, %s, runs at %.2f (%.2fx the bound)",
+                      bound, best.c_str(), bestCycles, bestCycles / bound);
+        if (openssl > 0)
+            out << Format(", OpenSSL's RC4 at %.2f (%.2fx)", openssl, openssl / bound);
+        out << ".\n";
     }
     return complete;
 }

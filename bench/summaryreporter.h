@@ -1,6 +1,7 @@
 #pragma once
-// The console report of Google Benchmark, followed by a summary of the four rows the benchmark is
-// about: MB/s and cycles per byte of each, and the ratios between them with their goals.
+// The console report of Google Benchmark, followed by a summary of the rows the benchmark is about:
+// the core it ran on and the kernel in use, MB/s and cycles per byte of each row, the ratios between
+// them with their goals, and where the keystream's limit lies on this core.
 
 #include <benchmark/benchmark.h>
 
@@ -14,8 +15,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& reports) override;
 
-    // `cycleSource` says what the cycle counter counted. Returns false when a row is missing.
-    bool PrintSummary(std::ostream& out, const std::string& cycleSource) const;
+    // Rows of the kernels forced one by one are named this prefix and the kernel's name.
+    static constexpr const char* KernelRowPrefix = "Kernel_";
+
+    // `cycleSource` says what the cycle counter counted, `kernel` which kernel the first use took
+    // and why. Returns false when a row is missing.
+    bool PrintSummary(std::ostream& out, const std::string& cycleSource, const std::string& kernel) const;
 
 private:
     struct Figures {

@@ -2,22 +2,13 @@
 // The keyed byte stream of the file format: an RC4-family generator with its own key schedule
 // (255-padded key table, ten mixing passes, fifty warm-up steps) and a caller-supplied step index.
 
+#include "engine/keystreamkernels.h"
+
 #include <array>
 #include <cstdint>
 #include <span>
 
 namespace veltrane {
-
-// The ways of running the steps over whole blocks, all giving the same bytes: plain C++ where the
-// build has nothing else, and on x86-64 two kernels for cores that order their loads and stores
-// differently (see keystream.cpp). The first use times both and keeps the faster.
-enum class KeystreamKernel { Portable, LaggedLoads, Preloaded };
-
-// The kernel that XorBlock and GenerateBlock use.
-KeystreamKernel ActiveKeystreamKernel();
-// Makes every generator use `kernel` from now on (to compare them); false, changing nothing, where
-// the build lacks it.
-bool UseKeystreamKernel(KeystreamKernel kernel);
 
 class KeystreamGenerator {
 public:
@@ -28,7 +19,8 @@ public:
     std::uint8_t NextKeyByte(std::uint8_t index);
 
     // XORs the stream over `block`, whose first byte takes step index 0: exactly
-    // block[c] ^= NextKeyByte(c % 256) for c = 0, 1, ... in order, j carrying on afterwards.
+    // block[c] ^= NextKeyByte(c % 256) for c = 0, 1, ... in order, j carrying on afterwards. Whole
+    // 256-byte chunks go through the kernel in use (keystreamkernels.h).
     void XorBlock(std::span<std::uint8_t> block);
     // Like XorBlock, but stores the stream bytes themselves: stream[c] = NextKeyByte(c % 256).
     void GenerateBlock(std::span<std::uint8_t> stream);

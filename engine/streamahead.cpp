@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
+#include <new>
+#include <system_error>
 #include <type_traits>
 
 #include <sched.h>
@@ -28,6 +31,8 @@ constexpr std::int64_t Window = 32;
 
 // Threads of this process inside a pass: each pass's own and each second thread.
 std::atomic<int> g_threadsInPasses{0};
+// Set by tests: creating the second thread fails as it does at the process's thread limit.
+std::atomic<bool> g_refuseThreads{false};
 // The shortest time seen for making one block; 0 while none has been measured.
 std::atomic<std::int64_t> g_blockTime{0};
 
@@ -107,17 +112,40 @@ void StreamAhead::NoteBlockTime(std::int64_t nanoseconds) {
 
 StreamAhead::StreamAhead(const KeystreamGenerator& generator, std::int64_t blocks, std::size_t lastLength,
                          std::function<void(std::int64_t)> beforeBlock)
-    : m_slots(new Slot[SlotCount]), m_blocks(blocks), m_lastLength(lastLength), m_beforeBlock(std::move(beforeBlock)),
-      m_start(generator) {
+    : m_blocks(blocks), m_lastLength(lastLength), m_beforeBlock(std::move(beforeBlock)), m_start(generator) {
+    // Where the process may have no more threads (a limit on processes, or on its address space for
+    // the thread's stack) or no room for the slots, the pass goes on alone, as after a stop.
     g_threadsInPasses.fetch_add(1, std::memory_order_relaxed);
-    m_thread = std::thread([this, generator] { Run(generator); });
+    try {
+        m_slots.reset(new Slot[SlotCount]);
+        if (g_refuseThreads.load(std::memory_order_relaxed))
+            throw std::system_error(EAGAIN, std::generic_category(), "thread creation refused for a test");
+        m_thread = std::thread([this, generator] { Run(generator); });
+    } catch (const std::system_error&) {
+        Unmade();
+    } catch (const std::bad_alloc&) {
+        Unmade();
+    }
+}
+
+void StreamAhead::Unmade() {
+    g_threadsInPasses.fetch_sub(1, std::memory_order_relaxed);
+    m_stopped = true;
 }
 
 StreamAhead::~StreamAhead() {
+    if (!m_thread.joinable()) {
+        WipeSlots();
+        return;
+    }
     Stop();
     m_thread.join();
     g_threadsInPasses.fetch_sub(1, std::memory_order_relaxed);
-    for (int n = 0; n < SlotCount; ++n) {
+    WipeSlots();
+}
+
+void StreamAhead::WipeSlots() {
+    for (int n = 0; m_slots && n < SlotCount; ++n) {
         Slot& slot = m_slots[n];
         ::explicit_bzero(slot.Bytes, sizeof slot.Bytes);
         ::explicit_bzero(static_cast<void*>(&slot.After), sizeof slot.After);
@@ -125,6 +153,18 @@ StreamAhead::~StreamAhead() {
     static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
     ::explicit_bzero(static_cast<void*>(&m_start), sizeof m_start);
     ::explicit_bzero(static_cast<void*>(&m_handed), sizeof m_handed);
+}
+
+int StreamAhead::ThreadsInPasses() {
+    return g_threadsInPasses.load(std::memory_order_relaxed);
+}
+
+void StreamAhead::RefuseThreads(bool refuse) {
+    g_refuseThreads.store(refuse, std::memory_order_relaxed);
+}
+
+bool StreamAhead::Started() const {
+    return m_thread.joinable();
 }
 
 void StreamAhead::Stop() {
@@ -149,8 +189,11 @@ bool StreamAhead::WaitForFree(Slot& slot, std::int64_t block) {
             return false;
         if (Now() - since < BlockTime())
             continue;
-        // Stopped is the last value a slot takes: waiting for it to change would never end. The stop
-        // flag is set before it, so the next round of the loop sees it.
+        // Stopped is not a slot's last value (this thread may still fill the slot after the pass has
+        // marked it), so it is not what ends the wait. The stop flag is: Stop() sets it before it
+        // marks the slots, so a wait that began on a value read before the marking is woken by it,
+        // and a value read after it means the flag is already set for the next round of the loop.
+        // Waiting on Stopped itself could last for good: nothing changes a slot after the marking.
         const std::int64_t seen = slot.Filled.load(std::memory_order_acquire);
         if (seen != Empty && seen != Stopped)
             slot.Filled.wait(seen, std::memory_order_acquire);

@@ -48,11 +48,15 @@ public:
 
     // Starts the thread on `blocks` blocks (every one BlockSize but the last, `lastLength` long),
     // the first of which `generator` would make next. `beforeBlock`, when set, runs on the thread
-    // before it makes each block (tests slow the thread down with it).
+    // before it makes each block (tests slow the thread down with it). Where the thread or its
+    // buffers cannot be had, nothing is thrown: XorNext returns false from the first block on, and
+    // the pass makes the stream itself.
     StreamAhead(const KeystreamGenerator& generator, std::int64_t blocks, std::size_t lastLength,
                 std::function<void(std::int64_t)> beforeBlock = {});
     // Stops the thread, waits for it and wipes its buffers.
     ~StreamAhead();
+    // Whether the thread was made.
+    bool Started() const;
     StreamAhead(const StreamAhead&) = delete;
     StreamAhead& operator=(const StreamAhead&) = delete;
 
@@ -67,6 +71,11 @@ public:
     // Blocks whose stream the thread made in time.
     std::int64_t blocksFromThread() const { return m_fromThread; }
 
+    // Threads of this process inside passes now: each pass's own and each second thread.
+    static int ThreadsInPasses();
+    // For tests: while set, making the second thread fails as at the process's thread limit.
+    static void RefuseThreads(bool refuse);
+
     // Nanoseconds that making one block takes on this machine, as last measured (or a guess).
     static std::int64_t BlockTime();
     static void NoteBlockTime(std::int64_t nanoseconds);
@@ -75,6 +84,8 @@ private:
     struct Slot;
     static constexpr int SlotCount = 4;
 
+    void Unmade();
+    void WipeSlots();
     void Run(KeystreamGenerator generator);
     bool WaitForFree(Slot& slot, std::int64_t block);
     void FreeTakenOver(std::int64_t next);

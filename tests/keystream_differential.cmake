@@ -9,6 +9,6 @@ get_target_property(support_sources veltrane_testsupport SOURCES)
 veltrane_add_test(tst_keystream_differential_portable
     SOURCES tst_keystream_differential.cpp ${support_sources} ${engine_sources})
 target_compile_definitions(tst_keystream_differential_portable PRIVATE VELTRANE_PORTABLE_KEYSTREAM)
-set_source_files_properties(${PROJECT_SOURCE_DIR}/engine/keystream.cpp
-    ${PROJECT_SOURCE_DIR}/engine/runkeystream.cpp
+get_target_property(optimised_sources veltrane_engine VELTRANE_OPTIMISED_SOURCES)
+set_source_files_properties(${optimised_sources}
     TARGET_DIRECTORY tst_keystream_differential_portable PROPERTIES COMPILE_OPTIONS "-O2")

@@ -38,6 +38,10 @@ class TestKeystream : public QObject {
     Q_OBJECT
 
 private slots:
+    // First, before anything else uses a kernel.
+    void environmentNamesKernel();
+    void kernelChoice_data();
+    void kernelChoice();
     void knownAnswers_data();
     void knownAnswers();
     void equivalentKeys_data();
@@ -49,6 +53,60 @@ private slots:
     void xorBlockMatchesNextKeyByte();
     void tablesAfterSchedule();
 };
+
+// What the kernel names that VELTRANE_KERNEL takes are, written down apart from the engine's list.
+#if defined(__x86_64__)
+constexpr bool X86Kernels = true;
+#else
+constexpr bool X86Kernels = false;
+#endif
+
+void TestKeystream::environmentNamesKernel() {
+    const QByteArray forced = X86Kernels ? "unlagged" : "portable";
+    qputenv("VELTRANE_KERNEL", forced);
+    const veltrane::KeystreamKernelChoice& choice = veltrane::FirstUseKeystreamKernel();
+    qunsetenv("VELTRANE_KERNEL");
+    QCOMPARE(QByteArray(veltrane::KeystreamKernelName(choice.Kernel)), forced);
+    QCOMPARE(veltrane::ActiveKeystreamKernel(), choice.Kernel);
+    QVERIFY2(QByteArray::fromStdString(choice.Reason).contains("VELTRANE_KERNEL"), choice.Reason.c_str());
+}
+
+void TestKeystream::kernelChoice_data() {
+    QTest::addColumn<QByteArray>("forced");   // VELTRANE_KERNEL's value; null: not set
+    QTest::addColumn<QByteArray>("expected"); // the kernel taken; empty: any of the timed candidates
+    QTest::addColumn<QByteArray>("reason");   // words the reason must hold
+
+    QTest::newRow("not set: timed") << QByteArray() << QByteArray() << QByteArray(X86Kernels ? "timed" : "only");
+    QTest::newRow("empty: timed") << QByteArray("") << QByteArray() << QByteArray(X86Kernels ? "timed" : "only");
+    QTest::newRow("portable, on every build") << QByteArray("portable") << QByteArray("portable")
+                                              << QByteArray("named by VELTRANE_KERNEL");
+    QTest::newRow("unknown name") << QByteArray("fastest") << QByteArray()
+                                  << QByteArray("VELTRANE_KERNEL=fastest names no kernel of this build");
+    QTest::newRow("case counts") << QByteArray("Lagged") << QByteArray() << QByteArray("names no kernel");
+    for (const char* name : {"unlagged", "lagged", "preloaded", "wide", "compact"}) {
+        if (X86Kernels)
+            QTest::newRow(name) << QByteArray(name) << QByteArray(name) << QByteArray("named by VELTRANE_KERNEL");
+        else
+            QTest::newRow(name) << QByteArray(name) << QByteArray("portable") << QByteArray("names no kernel");
+    }
+}
+
+// The rule picks the named kernel where the build has it, and otherwise times the candidates and
+// says so; on x86-64 the timing never settles on the portable steps, which are there for other
+// machines.
+void TestKeystream::kernelChoice() {
+    QFETCH(QByteArray, forced);
+    QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, reason);
+    const veltrane::KeystreamKernelChoice choice =
+        veltrane::ChooseKeystreamKernel(forced.isNull() ? nullptr : forced.constData());
+    const QByteArray taken = veltrane::KeystreamKernelName(choice.Kernel);
+    if (!expected.isEmpty())
+        QCOMPARE(taken, expected);
+    else
+        QCOMPARE(taken == "portable", !X86Kernels);
+    QVERIFY2(QByteArray::fromStdString(choice.Reason).contains(reason), choice.Reason.c_str());
+}
 
 void TestKeystream::knownAnswers_data() {
     QTest::addColumn<QByteArray>("key");

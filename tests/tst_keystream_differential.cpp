@@ -1,15 +1,18 @@
-// The optimised XorBlock and GenerateBlock against the tests' plain reading of the generator's rules, written
-// independently of the engine: many random keys (empty, short, long, every byte value), random
-// block lengths and splits with j carried from block to block, and unaligned data with guard
-// bytes around it, so that no speed-up can drift from the format. Then whole files of a run against
-// the same rules, where the pass XORs from the run's kept stream: files shorter than, as long as
-// and longer than the kept prefix, a prefix made by one file and used by the next, keys that
-// change between runs, and two units sharing one prefix at once.
+// The optimised XorBlock and GenerateBlock, with every kernel the build has, against the tests' plain
+// reading of the generator's rules, written independently of the engine: random keys (empty,
+// short, long, every byte value), random block lengths and splits with j carried from block to
+// block, and unaligned data with guard bytes around it, so that no speed-up can drift from the
+// format. Fixed seeds, and one row per kernel with a fresh seed that its name shows, for a failure
+// to be replayed. Then whole files of a run against the same rules, where the pass XORs from the
+// run's kept stream: files shorter than, as long as and longer than the kept prefix, a prefix made
+// by one file and used by the next, keys that change between runs, two units sharing one prefix at
+// once, each kernel forced in turn, and a second thread that cannot be made.
 
 #include "engine/engineunit.h"
 #include "engine/filesequences.h"
 #include "engine/keystream.h"
 #include "engine/runkeystream.h"
+#include "engine/streamahead.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
@@ -22,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <thread>
@@ -33,9 +37,12 @@ using namespace veltrane::testsupport;
 namespace {
 
 std::vector<std::uint8_t> RandomBytes(QRandomGenerator& random, int length) {
+    // Whole 32-bit words at a time: the files of a run reach 17 MiB.
+    std::vector<quint32> words((static_cast<std::size_t>(length) + 3) / 4);
+    random.fillRange(words.data(), static_cast<qsizetype>(words.size()));
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    for (auto& byte : bytes)
-        byte = static_cast<std::uint8_t>(random.bounded(256));
+    if (!bytes.empty())
+        std::memcpy(bytes.data(), words.data(), bytes.size());
     return bytes;
 }
 
@@ -43,13 +50,32 @@ QByteArray AsText(const std::vector<std::uint8_t>& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
-// Puts back the kernel that was in use when it was made.
-class KernelRestorer {
+// Uses `kernel` (when given) until it goes, then puts back the kernel that was in use before.
+class KernelForced {
 public:
-    ~KernelRestorer() { veltrane::UseKeystreamKernel(m_kernel); }
+    explicit KernelForced(int kernel) {
+        if (kernel >= 0)
+            m_built = veltrane::UseKeystreamKernel(static_cast<veltrane::KeystreamKernel>(kernel));
+    }
+    ~KernelForced() { veltrane::UseKeystreamKernel(m_kernel); }
+    bool built() const { return m_built; }
 
 private:
     veltrane::KeystreamKernel m_kernel = veltrane::ActiveKeystreamKernel();
+    bool m_built = true;
+};
+
+// Makes creating the second thread of a pass fail while it lives.
+class ThreadsRefused {
+public:
+    explicit ThreadsRefused(bool refuse) : m_refuse(refuse) { veltrane::StreamAhead::RefuseThreads(refuse); }
+    ~ThreadsRefused() {
+        if (m_refuse)
+            veltrane::StreamAhead::RefuseThreads(false);
+    }
+
+private:
+    bool m_refuse;
 };
 
 enum class Splits { PassBlocks, Random, Small, ChunkMultiples };
@@ -115,6 +141,7 @@ private slots:
 };
 
 void TestKeystreamDifferential::matchesPlainRules_data() {
+    QTest::addColumn<int>("kernel");
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("trials");
     QTest::addColumn<int>("maxKeyLength");
@@ -123,20 +150,29 @@ void TestKeystreamDifferential::matchesPlainRules_data() {
     QTest::addColumn<bool>("generate"); // GenerateBlock instead of XorBlock
 
     const int several = 4 * 65536 + 1000;
-    for (const bool generate : {false, true}) {
-        const char* const kind = generate ? "generate, " : "xor, ";
-        const auto row = [&](const char* name) -> QTestData& {
-            return QTest::newRow((QByteArray(kind) + name).constData());
-        };
-        row("pass blocks, keys 0..300") << 1u << 40 << 300 << several << int(Splits::PassBlocks) << generate;
-        row("random splits, keys 0..300") << 2u << 40 << 300 << several << int(Splits::Random) << generate;
-        row("small splits, short keys") << 3u << 60 << 8 << 20000 << int(Splits::Small) << generate;
-        row("chunk multiples, keys 0..300") << 4u << 40 << 300 << several << int(Splits::ChunkMultiples) << generate;
-        row("short totals, keys 0..300") << 5u << 300 << 300 << 700 << int(Splits::Random) << generate;
+    for (const veltrane::KeystreamKernel kernel : veltrane::BuiltKeystreamKernels()) {
+        const QByteArray name = veltrane::KeystreamKernelName(kernel);
+        for (const bool generate : {false, true}) {
+            const auto row = [&](const QByteArray& what) -> QTestData& {
+                return QTest::newRow((name + (generate ? ", generate, " : ", xor, ") + what).constData())
+                       << int(kernel);
+            };
+            row("pass blocks, keys 0..300") << 1u << 3 << 300 << several << int(Splits::PassBlocks) << generate;
+            row("random splits, keys 0..300") << 2u << 3 << 300 << several << int(Splits::Random) << generate;
+            row("small splits, short keys") << 3u << 8 << 8 << 20000 << int(Splits::Small) << generate;
+            row("chunk multiples, keys 0..300") << 4u << 3 << 300 << several << int(Splits::ChunkMultiples)
+                                                << generate;
+            row("short totals, keys 0..300") << 5u << 40 << 300 << 700 << int(Splits::Random) << generate;
+        }
+        // Keys and splits no fixed seed has tried: the seed is in the row's name.
+        const quint32 seed = QRandomGenerator::global()->generate();
+        QTest::newRow((name + ", xor, random splits, seed " + QByteArray::number(seed)).constData())
+            << int(kernel) << seed << 4 << 300 << several << int(Splits::Random) << false;
     }
 }
 
 void TestKeystreamDifferential::matchesPlainRules() {
+    QFETCH(int, kernel);
     QFETCH(quint32, seed);
     QFETCH(int, trials);
     QFETCH(int, maxKeyLength);
@@ -144,13 +180,9 @@ void TestKeystreamDifferential::matchesPlainRules() {
     QFETCH(int, splits);
     QFETCH(bool, generate);
 
-    // Every kernel the build has, each over the same keys and splits; the one chosen for this
-    // processor is put back afterwards.
-    const KernelRestorer restorer;
-    for (const auto kernel : {veltrane::KeystreamKernel::Portable, veltrane::KeystreamKernel::LaggedLoads,
-                              veltrane::KeystreamKernel::Preloaded}) {
-        if (!veltrane::UseKeystreamKernel(kernel))
-            continue;
+    const KernelForced forced(kernel);
+    QVERIFY(forced.built());
+    {
         QRandomGenerator random(seed);
         constexpr int guard = 64;
         for (int trial = 0; trial < trials; ++trial) {
@@ -181,7 +213,7 @@ void TestKeystreamDifferential::matchesPlainRules() {
                     generator.XorBlock(piece);
                 offset += length;
 
-                const QByteArray where = QByteArray("kernel ") + QByteArray::number(int(kernel)) + " trial " +
+                const QByteArray where = QByteArray("trial ") +
                                          QByteArray::number(trial) + " key length " +
                                          QByteArray::number(int(key.size())) + " block " +
                                          QByteArray::number(int(block)) + " of length " + QByteArray::number(length);
@@ -200,28 +232,42 @@ void TestKeystreamDifferential::runFilesMatchPlainRules_data() {
     QTest::addColumn<QList<int>>("keys");       // which of two keys each file is under; a change starts a run
     QTest::addColumn<bool>("letGo");            // the unit lets go of the run's stream when a run ends
     QTest::addColumn<int>("workers");           // units sharing one prefix, taking the files in turn
+    QTest::addColumn<int>("kernel");            // forced for the whole run; -1: the one the first use chose
+    QTest::addColumn<bool>("refuseThreads");    // making a pass's second thread fails
 
     constexpr qint64 block = 65536;
     const QList<int> oneKey(8, 0);
+    // Past the kept blocks by more than enough for a pass to want its second thread.
+    const QList<qint64> aroundPrefix{1, 2 * block - 1, 2 * block + 1, 11 * block + 77};
+    for (const veltrane::KeystreamKernel kernel : veltrane::BuiltKeystreamKernels())
+        QTest::newRow((QByteArray("forced ") + veltrane::KeystreamKernelName(kernel) +
+                       ": two blocks kept, files shorter, longer, far longer")
+                          .constData())
+            << 2 << aroundPrefix << oneKey.first(4) << true << 1 << int(kernel) << false;
+    // As at the process's thread limit: the passes go on alone with the same bytes.
+    QTest::newRow("second thread refused") << 2 << aroundPrefix << oneKey.first(4) << true << 1 << -1 << true;
+    QTest::newRow("second thread refused, two units")
+        << 2 << QList<qint64>{11 * block, 12 * block + 3, 9 * block, 10 * block - 1} << oneKey.first(4) << true << 2
+        << -1 << true;
     QTest::newRow("two blocks kept: shorter, equal, longer, then shorter again")
         << 2 << QList<qint64>{1, 2 * block - 1, 2 * block, 2 * block + 1, 5 * block + 77, 3000, 0}
-        << QList<int>{0, 0, 0, 0, 0, 0, 0} << true << 1;
+        << QList<int>{0, 0, 0, 0, 0, 0, 0} << true << 1 << -1 << false;
     QTest::newRow("made by a short file, used and extended by longer ones")
         << 4 << QList<qint64>{100, block + 5, 4 * block - 20, 4 * block - 19, 9 * block} << oneKey.first(5) << true
-        << 1;
+        << 1 << -1 << false;
     QTest::newRow("one block kept: the trailer of a decryption reaches past it")
-        << 1 << QList<qint64>{block - 25, block - 20, block - 15, block} << oneKey.first(4) << true << 1;
-    QTest::newRow("nothing kept") << 0 << QList<qint64>{0, 10, block, 3 * block + 9} << oneKey.first(4) << true << 1;
+        << 1 << QList<qint64>{block - 25, block - 20, block - 15, block} << oneKey.first(4) << true << 1 << -1 << false;
+    QTest::newRow("nothing kept") << 0 << QList<qint64>{0, 10, block, 3 * block + 9} << oneKey.first(4) << true << 1 << -1 << false;
     QTest::newRow("key changes between runs, stream let go")
-        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << true << 1;
+        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << true << 1 << -1 << false;
     QTest::newRow("key changes between runs, stream kept")
-        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << false << 1;
+        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << false << 1 << -1 << false;
     QTest::newRow("the engine's prefix: shorter, equal, longer")
         << -1 << QList<qint64>{256 * block - 1, 256 * block, 256 * block + block + 3, 30} << oneKey.first(4) << true
-        << 1;
+        << 1 << -1 << false;
     QTest::newRow("two units sharing a prefix")
         << 3 << QList<qint64>{5 * block, 5 * block + 1, 2 * block, 7, 4 * block, 3 * block - 1, 6 * block, 1} << oneKey
-        << true << 2;
+        << true << 2 << -1 << false;
 }
 
 // Every file of a sequence of runs comes out exactly as the plain rules make it, encrypted and then
@@ -232,13 +278,21 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
     QFETCH(QList<int>, keys);
     QFETCH(bool, letGo);
     QFETCH(int, workers);
+    QFETCH(int, kernel);
+    QFETCH(bool, refuseThreads);
 
+    const KernelForced forced(kernel);
+    QVERIFY(forced.built());
+    const ThreadsRefused refused(refuseThreads);
     QRandomGenerator random(77);
     const std::vector<std::vector<std::uint8_t>> keyTexts{RandomBytes(random, 24), RandomBytes(random, 300)};
     const auto longest = static_cast<std::size_t>(*std::max_element(lengths.begin(), lengths.end()));
-    // Decryption runs over the trailer too.
-    const QByteArray streams[] = {Keystream(AsText(keyTexts[0]), longest + 20),
-                                  Keystream(AsText(keyTexts[1]), longest + 20)};
+    // Decryption runs over the trailer too. Only the keys the row uses: the reference is slow.
+    QByteArray streams[2];
+    for (const int key : keys) {
+        if (streams[key].isEmpty())
+            streams[key] = Keystream(AsText(keyTexts[static_cast<std::size_t>(key)]), longest + 20);
+    }
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     std::vector<RunFile> files(static_cast<std::size_t>(lengths.size()));
@@ -290,6 +344,9 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
         QCOMPARE(shared.use_count(), 1);
         QVERIFY(shared->madeLength() <= shared->prefixLimit());
     }
+    // Every pass has let go of its count, the ones whose thread could not be made too: a count
+    // left raised would keep later passes from a second thread.
+    QCOMPARE(veltrane::StreamAhead::ThreadsInPasses(), 0);
 
     for (std::size_t n = 0; n < files.size(); ++n) {
         const RunFile& file = files[n];
