@@ -27,11 +27,8 @@ RunEventPump::~RunEventPump() {
 }
 
 void RunEventPump::Pump() {
-    if (m_sinceLast.elapsed() >= Interval)
-        PumpNow();
-}
-
-void RunEventPump::PumpNow() {
+    if (m_sinceLast.elapsed() < Interval)
+        return;
     m_sinceLast.restart();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

@@ -30,11 +30,6 @@ public:
 
     // Lets the window system's own events through when Interval has passed since the last time.
     void Pump();
-    // The same at once, whatever the time.
-    void PumpNow();
-
-    // The windows whose close request waits for the run's end.
-    std::vector<QPointer<QWidget>> HeldCloses() const { return m_heldCloses; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
