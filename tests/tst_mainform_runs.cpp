@@ -558,15 +558,15 @@ void TestMainForm::engineFailureReachesErrorDisplay() {
 void TestMainForm::windowSystemDuringRun_data() {
     QTest::addColumn<QString>("arrival"); // what comes in part-way through the run
     QTest::addColumn<bool>("handledDuringRun");
-    QTest::newRow("a repaint") << "repaint" << true;
     QTest::newRow("an event posted to the program") << "posted" << true;
     QTest::newRow("a request to close the window") << "close" << false;
     QTest::newRow("About chosen (by a screen reader's press)") << "about" << false;
     QTest::newRow("files dropped on the window") << "drop" << false;
 }
 
-// During a run the window answers the window system (repaints, its own events) but what the user
-// asks for waits for the run's end, and is done then; a drop, which cannot wait, is refused.
+// During a run the window answers the window system (the events it posts, such as a screen reader's
+// questions) but what the user asks for waits for the run's end, and is done then; a drop, which
+// cannot wait, is refused.
 void TestMainForm::windowSystemDuringRun() {
     QFETCH(QString, arrival);
     QFETCH(bool, handledDuringRun);
@@ -587,8 +587,6 @@ void TestMainForm::windowSystemDuringRun() {
         }
         int Delivered = 0;
     } receiver;
-    // The little computer, which the gauge does not cover during a pass.
-    PaintCounter picture(Find<QWidget>("Image5"));
     int aboutShown = 0;
     Form->setAboutWindowAction([&aboutShown] { ++aboutShown; });
     QMimeData dropped;
@@ -599,10 +597,7 @@ void TestMainForm::windowSystemDuringRun() {
         if (arrived || operation != veltrane::FileOperation::Read || position != 65536)
             return 0;
         arrived = true;
-        picture.Paints = 0;
-        if (arrival == "repaint") {
-            Find<QWidget>("Image5")->update();
-        } else if (arrival == "posted") {
+        if (arrival == "posted") {
             QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
         } else if (arrival == "close") {
             QCoreApplication::postEvent(Form->windowHandle(), new QCloseEvent);
@@ -623,9 +618,7 @@ void TestMainForm::windowSystemDuringRun() {
 
     // Handled during the run, or left for its end.
     bool handled = false;
-    if (arrival == "repaint")
-        handled = picture.Paints > 0;
-    else if (arrival == "posted")
+    if (arrival == "posted")
         handled = receiver.Delivered == 1;
     else if (arrival == "close")
         handled = !Form->isVisible();
