@@ -8,6 +8,7 @@
 #include "engine/filesequences.h"
 #include "engine/interruption.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +27,9 @@ namespace veltrane {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// What all workers together may hold of their files at once (see zonedpass.h).
+constexpr std::int64_t ZoneMemory = std::int64_t{256} << 20;
 
 // Files that take less than this come and go without a bar flickering past.
 constexpr auto Moment = std::chrono::milliseconds(500);
@@ -226,6 +230,9 @@ bool BatchRun::Run(FileWalk& walk) {
     // Enough entries ahead for every worker to find one, while a slow file holds up the report.
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
 
+    // What the workers hold of their files at once stays within a bound whatever their number.
+    const std::int64_t zoneLimit =
+        std::clamp<std::int64_t>(ZoneMemory / jobs, std::int64_t{1} << 20, DefaultZoneLimit);
     // One kept stream of the key for all workers, so that memory grows by its bound at most.
     auto runKey = std::make_shared<RunKeystream>(m_key);
     std::vector<std::thread> workers;
@@ -234,6 +241,8 @@ bool BatchRun::Run(FileWalk& walk) {
             EngineUnit unit;
             unit.KeyText = m_key;
             unit.RunKey = runKey;
+            unit.Durable = m_settings.Sync;
+            unit.ZoneLimit = zoneLimit;
             std::unique_lock lock(pipeline.Mutex);
             for (;;) {
                 if (Slot* slot = pipeline.TakeReady()) {

@@ -19,6 +19,7 @@ public:
     struct Settings {
         bool Encrypt = true;
         int Jobs = 1;
+        bool Sync = true;
         KeyFileIdentity KeyFile;
     };
 

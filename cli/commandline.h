@@ -24,6 +24,7 @@ public:
     std::optional<std::string> KeyFile;
     bool Recursive = false;
     bool Quiet = false;
+    bool Sync = true; // each step waits for the disk, so that a power cut loses nothing
     int Jobs = 1;
     std::vector<std::string> Files; // for ShowStatus, may be empty: every file left interrupted
 };

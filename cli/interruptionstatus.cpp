@@ -1,7 +1,7 @@
 #include "cli/interruptionstatus.h"
 
 #include "cli/terminaltext.h"
-#include "engine/progressrecord.h"
+#include "engine/interruptionhints.h"
 #include "engine/recovery.h"
 
 #include <cstdio>
@@ -13,9 +13,15 @@ namespace veltrane {
 namespace {
 
 std::string Words(const InterruptedFile& file) {
-    return std::string("interrupted while ") +
-           (file.Command == RecordCommand::Encrypt ? "encrypting" : "decrypting") + " (at " +
-           std::to_string(file.Percent) + "%)";
+    if (file.Legacy)
+        return "left part-way by an earlier version, which cannot finish or undo it; check it against a copy";
+    if (file.Damaged)
+        return "left part-way, but its record of that is damaged; it cannot be finished or undone";
+    const char* doing = file.Command == PartwayCommand::Encrypt ? "encrypting" : "decrypting";
+    if (file.Undoing)
+        return std::string("interrupted while putting it back after ") + doing + " failed (" +
+               std::to_string(file.Percent) + "% to go)";
+    return std::string("interrupted while ") + doing + " (at " + std::to_string(file.Percent) + "%)";
 }
 
 void Line(const std::string& name, const std::string& words) {
@@ -24,13 +30,12 @@ void Line(const std::string& name, const std::string& words) {
 
 } // namespace
 
-int ShowInterruptionStatus(const std::vector<std::string>& files) {
-    ProgressRecord records;
-    const std::vector<InterruptedFile> left = InterruptedFiles(records);
+int ShowInterruptionStatus(const std::vector<std::string>& files, const InterruptionHints& hints) {
     bool any = false;
     if (files.empty()) {
+        const std::vector<InterruptedFile> left = InterruptedFiles(hints);
         for (const InterruptedFile& file : left)
-            Line(file.Path, Words(file) + (file.FoundByName ? "" : " (renamed or removed since)"));
+            Line(file.Path, Words(file));
         any = !left.empty();
     }
     for (const std::string& name : files) {
@@ -40,12 +45,9 @@ int ShowInterruptionStatus(const std::vector<std::string>& files) {
             any = true;
             continue;
         }
-        const InterruptedFile* found = nullptr;
-        for (const InterruptedFile& file : left) {
-            if (file.Device == status.st_dev && file.Inode == status.st_ino)
-                found = &file;
-        }
-        Line(name, found ? Words(*found) : "not interrupted");
+        InterruptedFile file;
+        const bool found = S_ISREG(status.st_mode) && InterruptedFileAt(name, file);
+        Line(name, found ? Words(file) : "not interrupted");
         any = any || found;
     }
     std::fflush(stdout);

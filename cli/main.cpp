@@ -10,6 +10,7 @@
 #include "cli/terminalprogress.h"
 #include "cli/terminaltext.h"
 #include "engine/interruption.h"
+#include "engine/interruptionhints.h"
 
 #include <csignal>
 #include <cstdio>
@@ -43,7 +44,7 @@ int Run(int argc, char** argv) {
         std::fputs(CommandLine::VersionText().c_str(), stdout);
         return ExitDone;
     case CommandLine::Action::ShowStatus:
-        return ShowInterruptionStatus(line.Files);
+        return ShowInterruptionStatus(line.Files, InterruptionHints());
     case CommandLine::Action::Refuse:
         return UsageError(line.Problem);
     case CommandLine::Action::Run:
@@ -69,7 +70,7 @@ int Run(int argc, char** argv) {
     TerminalProgress progress(!line.Quiet && ::isatty(STDERR_FILENO) != 0);
     OutcomeReport report(line.Quiet, progress);
     FileWalk walk(std::move(line.Files), line.Recursive);
-    BatchRun batch({line.Encrypt, line.Jobs, keyFile}, *key, report, progress);
+    BatchRun batch({line.Encrypt, line.Jobs, line.Sync, keyFile}, *key, report, progress);
     {
         // Ctrl-C, a closed terminal or a termination request: the files in hand are put back as
         // they were, and when the guard goes the tool ends as that signal ends a program.

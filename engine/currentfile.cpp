@@ -185,6 +185,7 @@ bool CurrentFileHandle::Open() {
 }
 
 void CurrentFileHandle::Close() noexcept {
+    m_allowGrowth = false;
     if (m_fd >= 0) {
         // Closing the last descriptor of the open file also releases the lock.
         ::close(m_fd);
@@ -203,6 +204,12 @@ void CurrentFileHandle::ReportChange(FileChange change, const std::string& how) 
 
 int CurrentFileHandle::Injected(FileOperation operation, std::size_t& count) const {
     return m_hook ? m_hook(operation, m_offset, count) : 0;
+}
+
+void CurrentFileHandle::Log(FileOperation operation, std::int64_t offset, std::int64_t length,
+                            std::span<const std::uint8_t> bytes) const {
+    if (m_log)
+        m_log(FileEvent{operation, offset, length, bytes});
 }
 
 std::int64_t CurrentFileHandle::Size() const {
@@ -268,7 +275,40 @@ std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
 void CurrentFileHandle::Write(std::span<const std::uint8_t> data, std::size_t* written) {
     Transfer(
         FileOperation::Write, data.size(),
-        [&](std::size_t total, std::size_t count) { return ::write(m_fd, data.data() + total, count); }, written);
+        [&](std::size_t total, std::size_t count) {
+            const std::int64_t at = m_offset;
+            const ssize_t moved = ::write(m_fd, data.data() + total, count);
+            if (moved > 0)
+                Log(FileOperation::Write, at, moved, data.subspan(total, static_cast<std::size_t>(moved)));
+            return moved;
+        },
+        written);
+}
+
+std::size_t CurrentFileHandle::ReadAt(std::int64_t offset, std::span<std::uint8_t> buffer) {
+    SeekTo(offset);
+    return Read(buffer);
+}
+
+void CurrentFileHandle::WriteAt(std::int64_t offset, std::span<const std::uint8_t> data) {
+    SeekTo(offset);
+    Write(data);
+}
+
+void CurrentFileHandle::Sync() {
+    std::size_t none = 0;
+    if (const int injected = Injected(FileOperation::Sync, none))
+        Fail("write to the disk", injected);
+    while (::fdatasync(m_fd) != 0) {
+        if (errno != EINTR)
+            Fail("write to the disk", errno);
+    }
+    Log(FileOperation::Sync, 0, 0);
+}
+
+void CurrentFileHandle::StartWriteback(std::int64_t offset, std::int64_t length) noexcept {
+    // Only a hint to the system; where it is not supported the next Sync does all the work.
+    ::sync_file_range(m_fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
 void CurrentFileHandle::Truncate(std::int64_t length) {
@@ -280,6 +320,7 @@ void CurrentFileHandle::Truncate(std::int64_t length) {
             Fail("truncate", errno);
     }
     m_expectedSize = length;
+    Log(FileOperation::Truncate, 0, length);
 }
 
 bool CurrentFileHandle::ReserveAfterEnd(std::int64_t length, std::string& reason) {
@@ -329,6 +370,12 @@ bool CurrentFileHandle::Allocate(const std::vector<FileRange>& ranges, std::stri
 }
 
 bool CurrentFileHandle::Reserve(std::int64_t offset, std::int64_t length, std::string& reason) {
+    std::size_t count = static_cast<std::size_t>(length);
+    if (const int injected = Injected(FileOperation::Reserve, count)) {
+        reason = ReasonFor(injected);
+        return false;
+    }
+    Log(FileOperation::Reserve, offset, length);
     while (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(length)) != 0) {
         if (errno == EINTR)
             continue;
@@ -346,12 +393,16 @@ void CurrentFileHandle::Deallocate(const std::vector<FileRange>& ranges) noexcep
         PunchHole(m_fd, range.Offset, range.Length);
 }
 
-timespec CurrentFileHandle::CheckUnchanged(bool thorough) const {
+timespec CurrentFileHandle::CheckUnchanged(bool thorough) {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
         Fail("get the state of", errno);
     if (status.st_nlink == 0)
         ReportChange(FileChange::Deleted, "another program deleted the file");
+    if (m_allowGrowth && status.st_size > m_expectedSize) {
+        // Another program's addition; nothing of this handle's lies past its old end.
+        m_expectedSize = status.st_size;
+    }
     if (status.st_size != m_expectedSize) {
         const bool shorter = status.st_size < m_expectedSize;
         ReportChange(shorter ? FileChange::Shorter : FileChange::Longer,
@@ -376,6 +427,18 @@ void CurrentFileHandle::Remember() {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
         Fail("get the state of", errno);
+    m_modified = status.st_mtim;
+}
+
+} // namespace veltrane
+
+namespace veltrane {
+
+void CurrentFileHandle::AcceptSize() {
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0)
+        Fail("get the state of", errno);
+    m_expectedSize = status.st_size;
     m_modified = status.st_mtim;
 }
 

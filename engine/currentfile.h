@@ -22,8 +22,17 @@
 
 namespace veltrane {
 
-// The operations a fault hook sees.
-enum class FileOperation { Read, Write, Truncate };
+// The operations a fault hook and an event log see.
+enum class FileOperation { Read, Write, Truncate, Sync, Reserve };
+
+// One change this handle made to its file, as an event log sees it: the bytes a write put at Offset,
+// a truncation to Length, a reservation of [Offset, Offset + Length), or a sync.
+struct FileEvent {
+    FileOperation Operation = FileOperation::Write;
+    std::int64_t Offset = 0;
+    std::int64_t Length = 0;
+    std::span<const std::uint8_t> Bytes;
+};
 
 // What another program did to the open file behind this program's back.
 enum class FileChange { Shorter, Longer, Rewritten, Renamed, Replaced, Deleted };
@@ -56,6 +65,9 @@ public:
     // failing device would; lowering `count` makes a read or write transfer only that much.
     // Used by tests to stand in for a faulty disk; empty in the program.
     using FaultHook = std::function<int(FileOperation operation, std::int64_t position, std::size_t& count)>;
+    // Told of every change the handle makes to its file, once it is made, in order (tests record a
+    // command's writes and syncs with it to build the files a crash could leave). Empty in the program.
+    using EventLog = std::function<void(const FileEvent& event)>;
 
     CurrentFileHandle() = default;
     ~CurrentFileHandle();
@@ -85,6 +97,13 @@ public:
     // reached the file, also when the write fails part-way.
     void Write(std::span<const std::uint8_t> data, std::size_t* written = nullptr);
     void Truncate(std::int64_t length);
+    // The same at a given offset.
+    std::size_t ReadAt(std::int64_t offset, std::span<std::uint8_t> buffer);
+    void WriteAt(std::int64_t offset, std::span<const std::uint8_t> data);
+    // Makes everything written so far durable (fdatasync): on the disk, size included.
+    void Sync();
+    // Starts writing the stretch to the disk without waiting, so that a later Sync finds less to do.
+    void StartWriteback(std::int64_t offset, std::int64_t length) noexcept;
 
     // Makes sure `length` bytes past the current end can be written later without running out of
     // space (a reservation that does not change the size). False, with `reason` in plain words, when
@@ -105,9 +124,15 @@ public:
     // of the size they left. `thorough` also checks that the path still names it and that its
     // modification time shows no other writer since the last Remember(). Throws FileChangedError.
     // Returns the modification time it found.
-    timespec CheckUnchanged(bool thorough) const;
+    timespec CheckUnchanged(bool thorough);
     // Takes the file's present modification time as this handle's own doing (after a step that wrote).
     void Remember();
+    // Takes the file's present size as what the handle expects, once another program's addition at
+    // its end has been noticed and is to be kept.
+    void AcceptSize();
+    // From now on a file grown by another program is taken as it is rather than reported (while
+    // putting back a file that something keeps adding to).
+    void AllowGrowth() { m_allowGrowth = true; }
 
     // The open file's identity: device, inode, and birth time (tv_sec -1 where the file system
     // keeps none).
@@ -120,11 +145,14 @@ public:
 
     int fd() const { return m_fd; }
     void SetFaultHook(FaultHook hook) { m_hook = std::move(hook); }
+    void SetEventLog(EventLog log) { m_log = std::move(log); }
 
 private:
     [[noreturn]] void Fail(const char* action, int error) const;
     [[noreturn]] void ReportChange(FileChange change, const std::string& how) const;
     int Injected(FileOperation operation, std::size_t& count) const;
+    void Log(FileOperation operation, std::int64_t offset, std::int64_t length,
+             std::span<const std::uint8_t> bytes = {}) const;
     // Reserves the bytes [offset, offset + length) without changing the size; true also where the
     // file system cannot reserve, false with `reason` where there is no room.
     bool Reserve(std::int64_t offset, std::int64_t length, std::string& reason);
@@ -136,6 +164,7 @@ private:
     std::string m_path;
     std::string m_openError;
     FaultHook m_hook;
+    EventLog m_log;
     int m_fd = -1;
     // Where the next read or write goes, kept here rather than asked of the system every time.
     std::int64_t m_offset = 0;
@@ -145,6 +174,7 @@ private:
     std::int64_t m_expectedSize = 0;
     timespec m_modified{};
     timespec m_birth{-1, 0};
+    bool m_allowGrowth = false;
 };
 
 } // namespace veltrane

@@ -6,7 +6,8 @@
 #include "engine/fileoutcome.h"
 #include "engine/keystream.h"
 #include "engine/pagealignedallocator.h"
-#include "engine/progressrecord.h"
+#include "engine/interruptionhints.h"
+#include "engine/partwaystate.h"
 #include "engine/runkeystream.h"
 #include "engine/streamahead.h"
 
@@ -21,31 +22,8 @@
 namespace veltrane {
 
 inline constexpr std::size_t BlockSize = 65536;
-
-// What the command in hand has done to its file beyond the bytes it transformed, so that a failure
-// can put all of it back: the length to cut back to, the holes of a sparse file that were filled,
-// and the room reserved past the end.
-struct UndoPlan {
-    std::int64_t TransformedEnd = 0;  // bytes [0, TransformedEnd) are transformed; -1: not known
-    std::int64_t RestoredEnd = 0;     // while undoing: bytes [0, RestoredEnd) are back
-    std::int64_t OriginalLength = -1; // cut back to this length when not negative
-    std::vector<FileRange> Holes;
-    std::int64_t ReservedAfterEnd = 0;
-};
-
-// A block that an interrupted pass or undo was writing back when it stopped: the first bytes of each
-// of its pages in their enciphered form tell which pages reached the file.
-struct BlockInFlight {
-    std::int64_t Block = 0;
-    std::int64_t Length = 0;
-    std::array<std::uint64_t, RecordPagesPerBlock> Samples{};
-};
-
-// Where a pass picks up an interrupted one: from block `In.Block`, whose pages are partly done.
-struct ResumePoint {
-    bool Active = false;
-    BlockInFlight In;
-};
+// The most a unit holds of a file at once while it makes a durable zone (see zonedpass.h).
+inline constexpr std::int64_t DefaultZoneLimit = std::int64_t{32} << 20;
 
 struct EngineUnit {
     EngineUnit() = default;
@@ -82,14 +60,26 @@ struct EngineUnit {
     bool StreamAheadAllowed = true;
     std::function<void(std::int64_t block)> StreamAheadHook;
     StreamAheadFigures LastStreamAhead;
-    UndoPlan Undo;
-    // The record that lets a command killed part-way be finished or undone by the next one.
-    ProgressRecord Record;
-    // Set by a recovery for the pass it hands the caller's pass step.
-    ResumePoint Resume;
+    // Whether each step of a command waits for the disk, so that a power cut at any moment leaves a
+    // file the next command can finish or undo; off for scratch data. And the most of a file the unit
+    // holds in memory at once for it.
+    bool Durable = true;
+    std::int64_t ZoneLimit = DefaultZoneLimit;
+    Buffer ZoneBuffer;
+    // The command in hand: the file's length when it began, the holes of a sparse file that it fills
+    // (given back when it is undone), and the state the file carries while it is part-way.
+    std::int64_t OriginalLength = 0;
+    std::vector<FileRange> Holes;
+    PartwayState Partway;
+    bool Keeping = false; // the file carries Partway (or an earlier state of it)
+    // Of the pass in hand: the bytes of the body below this are written back in their new form.
+    std::int64_t WrittenEnd = 0;
+    // Where the names of files part-way through a command are noted for the user (a hint only).
+    InterruptionHints Hints;
     // What the last command did about an interrupted earlier one.
     Recovery LastRecovery = Recovery::None;
-    // The last command's undo failed, so its file is left in between (and its record kept).
+    // The last command left its file part-way (its undo failed too, or another program got in the
+    // way): the file still carries its state for a later command.
     bool LeftInBetween = false;
 };
 

@@ -1,21 +1,6 @@
 #include "engine/filelayout.h"
 
-#include "engine/engineerror.h"
-
-#include <span>
-
 namespace veltrane {
-
-namespace {
-
-void AppendBytes(CurrentFileHandle& file, std::span<const std::uint8_t> bytes) {
-    file.CheckUnchanged(true);
-    file.SeekToEnd();
-    file.Write(bytes);
-    file.Remember();
-}
-
-} // namespace
 
 bool HasFileMarker(EngineUnit& unit) {
     CurrentFileHandle& file = unit.CurrentFile;
@@ -33,12 +18,6 @@ void MakeCheckBlock(EngineUnit& unit) {
         unit.CheckBlock[n] = FileMarker[n] ^ unit.Generator.NextKeyByte(static_cast<std::uint8_t>(n));
 }
 
-void AppendTrailer(EngineUnit& unit) {
-    // Two appends, check block first: between them the file holds the body and the check block.
-    AppendBytes(unit.CurrentFile, unit.CheckBlock);
-    AppendBytes(unit.CurrentFile, FileMarker);
-}
-
 bool CheckKey(EngineUnit& unit) {
     CurrentFileHandle& file = unit.CurrentFile;
     const std::int64_t size = file.Size();
@@ -52,17 +31,6 @@ bool CheckKey(EngineUnit& unit) {
     for (std::size_t n = 0; n < stored.size(); ++n)
         stored[n] ^= unit.Generator.NextKeyByte(static_cast<std::uint8_t>(n));
     return stored == FileMarker;
-}
-
-void RemoveTrailer(EngineUnit& unit) {
-    CurrentFileHandle& file = unit.CurrentFile;
-    file.CheckUnchanged(true);
-    const std::int64_t size = file.Size();
-    if (size < TrailerSize)
-        throw EngineError("Cannot remove the trailer of \"" + file.path() + "\": the file has become too short",
-                          "the file has become too short");
-    file.Truncate(size - TrailerSize);
-    file.Remember();
 }
 
 } // namespace veltrane

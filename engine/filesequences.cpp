@@ -5,6 +5,7 @@
 #include "engine/filelayout.h"
 #include "engine/interruption.h"
 #include "engine/recovery.h"
+#include "engine/zonedpass.h"
 
 #include <string>
 
@@ -12,25 +13,26 @@ namespace veltrane {
 
 namespace {
 
-// Holds the file open and locked for one command, and lets go of it however the command ends: the
-// progress record first (kept when the file is left in between), then the lock.
+// Holds the file open and locked for one command, and lets go of it however the command ends; the
+// note naming the file for the user goes with it unless the file is left part-way.
 class CommandHold {
 public:
     explicit CommandHold(EngineUnit& unit) : m_unit(unit) {
-        m_unit.Undo = {};
-        m_unit.Resume = {};
+        m_unit.Keeping = false;
         m_unit.LeftInBetween = false;
         m_unit.LastRecovery = Recovery::None;
+        m_unit.Holes.clear();
         m_unit.CurrentFile.Bind(m_unit.CurrentFileName);
         m_opened = m_unit.CurrentFile.Open();
     }
     ~CommandHold() {
-        if (m_unit.LeftInBetween)
-            m_unit.Record.Abandon();
-        else
-            m_unit.Record.Finish();
-        m_unit.Undo = {};
-        m_unit.Resume = {};
+        if (!m_unit.LeftInBetween) {
+            m_unit.Hints.Drop();
+            // Notes that earlier, interrupted commands left for this file say nothing true any more.
+            if (m_unit.LastRecovery != Recovery::None)
+                m_unit.Hints.Forget(m_unit.CurrentFileName);
+        }
+        m_unit.Keeping = false;
         m_unit.CurrentFile.Close();
     }
     CommandHold(const CommandHold&) = delete;
@@ -42,63 +44,65 @@ private:
     bool m_opened = false;
 };
 
-// Makes sure that the command cannot run out of room once it has begun: the holes of a sparse file
-// (which the pass fills with keystream) and `afterEnd` bytes past the end. Where there is no room,
-// gives back what it took and throws, with the file unchanged.
-void ReserveRoom(EngineUnit& unit, std::int64_t afterEnd, const char* command) {
+// Readies a fresh command: the state the file will carry, and the room it and the pass need (the
+// holes of a sparse file, which the pass fills with keystream, and the state past the end). Where there
+// is no room, gives back what it took and throws, with the file unchanged.
+void Begin(EngineUnit& unit, PartwayCommand command) {
     CurrentFileHandle& file = unit.CurrentFile;
-    UndoPlan& plan = unit.Undo;
-    plan.OriginalLength = file.Size();
-    plan.Holes = file.FindHoles();
+    const std::int64_t body = file.expectedSize();
+    const ZonePlan plan = PlanZones(body, unit.Durable, unit.ZoneLimit);
+    PartwayState& state = unit.Partway;
+    state = {};
+    state.Command = command;
+    state.Durable = unit.Durable;
+    state.Kind = plan.Kind;
+    state.Body = body;
+    state.AreaSize = plan.AreaSize;
+    MakeCheckBlock(unit);
+    state.CheckBlock = unit.CheckBlock;
+    state.Boot = CurrentBoot();
+    unit.OriginalLength = body;
+    unit.Holes = file.FindHoles();
+
     std::string reason;
-    bool room = file.Allocate(plan.Holes, reason);
-    if (room && afterEnd > 0) {
-        room = file.ReserveAfterEnd(afterEnd, reason);
-        if (room)
-            plan.ReservedAfterEnd = afterEnd;
-    }
+    bool room = file.Allocate(unit.Holes, reason);
+    if (room)
+        room = file.ReserveAfterEnd(LayoutOf(body, plan.AreaSize).End - body, reason);
     if (!room) {
-        file.Deallocate(plan.Holes);
-        throw EngineError(std::string("Cannot ") + command + " \"" + unit.CurrentFileName + "\": " + reason +
+        file.Deallocate(unit.Holes);
+        const char* verb = command == PartwayCommand::Encrypt ? "encrypt" : "decrypt";
+        throw EngineError(std::string("Cannot ") + verb + " \"" + unit.CurrentFileName + "\": " + reason +
                               "; the file was left unchanged",
                           reason);
     }
     // Reserving counts as this command's own change of the file's times.
     file.Remember();
-}
-
-// Readies the record of a command that is about to change the file; it starts with the first block.
-void ArmRecord(EngineUnit& unit, RecordCommand command) {
-    const CurrentFileHandle& file = unit.CurrentFile;
-    RecordState header;
-    header.Device = file.device();
-    header.Inode = file.inode();
-    header.BirthSeconds = file.birth().tv_sec;
-    header.BirthNanoseconds = file.birth().tv_nsec;
-    header.Path = file.path();
-    header.Command = command;
-    header.OriginalLength = file.expectedSize();
-    unit.Record.Arm(header);
+    unit.Hints.Note(unit.CurrentFileName);
 }
 
 // The steps after a completed pass; on a failure the whole pass is undone.
-void FinishAfterPass(EngineUnit& unit, const AfterPassStep& afterPass, RecordPhase phase, void (*finish)(EngineUnit&)) {
+void FinishAfterPass(EngineUnit& unit, const AfterPassStep& afterPass, bool enciphered) {
     try {
         afterPass();
-        // Once the pass is through, a caught interruption is not worth a second pass to undo it:
-        // the rest takes a moment, and the command ends as it would have.
-        RecordPhaseNow(unit, phase);
-        finish(unit);
+        // Once the pass is through, a caught interruption is not worth a second pass to undo it: the
+        // rest takes a moment, and the command ends as it would have.
+        FinishFile(unit, enciphered);
     } catch (...) {
-        unit.Undo.TransformedEnd = unit.FileLength;
         UndoAndRethrow(unit);
     }
-    unit.LeftInBetween = false;
 }
 
-void AppendNewTrailer(EngineUnit& unit) {
-    MakeCheckBlock(unit);
-    AppendTrailer(unit);
+// What the file says of itself before this command: a state left by an interrupted command is
+// finished or undone first. True when `result` is the command's final outcome.
+bool RecoverFirst(EngineUnit& unit, PartwayCommand command, bool& resume, FileOutcome& result) {
+    resume = false;
+    PartwayState found;
+    if (!ReadFileState(unit, found))
+        return false;
+    const RecoveryResult recovery = RecoverPartway(unit, found, command);
+    result = recovery.Outcome;
+    resume = recovery.Step == RecoveryStep::Resume;
+    return recovery.Step == RecoveryStep::Done;
 }
 
 } // namespace
@@ -108,19 +112,18 @@ FileOutcome EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const Aft
     if (!hold.opened())
         return FileOutcome::CannotOpen;
     ThrowIfInterrupted(unit.CurrentFileName.c_str());
-    const RecoveryResult recovery = RecoverInterrupted(unit, RecordCommand::Encrypt);
-    if (recovery.Step == RecoveryStep::Done)
-        return recovery.Outcome;
-    if (recovery.Step != RecoveryStep::Resume) {
+    bool resume = false;
+    FileOutcome outcome = FileOutcome::Encrypted;
+    if (RecoverFirst(unit, PartwayCommand::Encrypt, resume, outcome))
+        return outcome;
+    if (!resume) {
         if (HasFileMarker(unit))
             return FileOutcome::AlreadyEncrypted;
-        ArmRecord(unit, RecordCommand::Encrypt);
+        Begin(unit, PartwayCommand::Encrypt);
     }
-    // A full disk or a file-size limit refuses the file before a single byte changes.
-    ReserveRoom(unit, TrailerSize, "encrypt");
     if (!pass())
         return FileOutcome::CannotOpen;
-    FinishAfterPass(unit, afterPass, RecordPhase::Trailer, AppendNewTrailer);
+    FinishAfterPass(unit, afterPass, true);
     return FileOutcome::Encrypted;
 }
 
@@ -129,22 +132,21 @@ FileOutcome DecryptCurrentFile(EngineUnit& unit, const PassStep& pass, const Aft
     if (!hold.opened())
         return FileOutcome::CannotOpen;
     ThrowIfInterrupted(unit.CurrentFileName.c_str());
-    const RecoveryResult recovery = RecoverInterrupted(unit, RecordCommand::Decrypt);
-    if (recovery.Step == RecoveryStep::Done)
-        return recovery.Outcome;
-    // A resumed pass has the key checked against its record; the trailer may be deciphered already.
-    if (recovery.Step != RecoveryStep::Resume) {
+    bool resume = false;
+    FileOutcome outcome = FileOutcome::Decrypted;
+    if (RecoverFirst(unit, PartwayCommand::Decrypt, resume, outcome))
+        return outcome;
+    if (!resume) {
         if (!HasFileMarker(unit))
             return FileOutcome::NotEncrypted;
         if (!CheckKey(unit))
             return FileOutcome::InvalidKey;
-        ArmRecord(unit, RecordCommand::Decrypt);
+        Begin(unit, PartwayCommand::Decrypt);
     }
-    ReserveRoom(unit, 0, "decrypt");
-    // The pass runs over the trailer too; undoing it means transforming the whole file again.
+    // The pass runs over the trailer too; the last step cuts it off.
     if (!pass())
         return FileOutcome::CannotOpen;
-    FinishAfterPass(unit, afterPass, RecordPhase::Truncate, RemoveTrailer);
+    FinishAfterPass(unit, afterPass, false);
     return FileOutcome::Decrypted;
 }
 

@@ -1,222 +1,443 @@
 #include "engine/recovery.h"
 
-#include "engine/blockpass.h"
 #include "engine/engineerror.h"
 #include "engine/filelayout.h"
-#include "engine/interruption.h"
+#include "engine/partwaywrite.h"
+#include "engine/passstream.h"
+#include "engine/zonedpass.h"
 
 #include <algorithm>
-#include <optional>
+#include <array>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace veltrane {
 
 namespace {
 
-constexpr std::int64_t Slack = 2'000'000'000; // nanoseconds
+constexpr auto Block = static_cast<std::int64_t>(BlockSize);
 
-const char* CommandWords(RecordCommand command) {
-    return command == RecordCommand::Encrypt ? "encryption" : "decryption";
+const char* CommandWords(PartwayCommand command) {
+    return command == PartwayCommand::Encrypt ? "encryption" : "decryption";
 }
 
-bool KeyFits(EngineUnit& unit, const std::array<std::uint8_t, 10>& checkBlock) {
-    MakeCheckBlock(unit);
-    return unit.CheckBlock == checkBlock;
+const char* Verb(PartwayCommand command) {
+    return command == PartwayCommand::Encrypt ? "encrypt" : "decrypt";
 }
 
-bool SizeFits(const RecordState& record, std::int64_t size) {
-    const std::int64_t length = record.OriginalLength;
-    switch (record.Phase) {
-    case RecordPhase::Pass:
-    case RecordPhase::Undo:
-        return size == record.ExpectedSize;
-    case RecordPhase::UndoCut:
-        return size == record.ExpectedSize || size == length;
-    case RecordPhase::Trailer:
-        return size == length || size == length + 10 || size == length + TrailerSize;
-    case RecordPhase::Truncate:
-        return size == length || size == length - TrailerSize;
-    }
-    return false;
+// The body's form before the command: plain for an encryption, enciphered for a decryption.
+bool OriginalEnciphered(const PartwayState& state) {
+    return state.Command == PartwayCommand::Decrypt;
 }
 
-// The file's modification time may have moved on from the recorded one only by the write that was
-// under way when the command stopped, which began right after the record was written.
-bool TimeFits(const RecordState& record, const timespec& modified) {
-    const std::int64_t recorded = record.ModifiedSeconds * 1'000'000'000 + record.ModifiedNanoseconds;
-    const std::int64_t now = static_cast<std::int64_t>(modified.tv_sec) * 1'000'000'000 + modified.tv_nsec;
-    return now == recorded || (now > recorded && now <= record.WrittenAt + Slack);
-}
-
-// Why the file no longer matches its record; empty when it does.
-std::string Mismatch(EngineUnit& unit, const RecordState& record) {
+// Calls `visit(page index, page bytes, stream over them)` for the pages of [from, to), reading the
+// file block by block. False when the file ends before `to`.
+template <typename Visit> bool ForEachPage(EngineUnit& unit, std::int64_t from, std::int64_t to, Visit visit) {
+    if (from >= to)
+        return true;
     CurrentFileHandle& file = unit.CurrentFile;
-    const std::int64_t size = file.expectedSize();
-    if (!SizeFits(record, size))
-        return "it is " + std::to_string(size) + " bytes long, which no step of that command leaves";
-    if (!TimeFits(record, file.modified()))
-        return "it was written to after that command stopped";
-    if (record.Phase == RecordPhase::Pass || record.Phase == RecordPhase::Undo) {
-        std::array<bool, RecordPagesPerBlock> written{};
-        const BlockInFlight block{record.Block, record.BlockLength, record.Samples};
-        if (!ReadBlockInFlight(unit, record.Phase, block, written))
-            return "its bytes where that command stopped are not what it was writing";
+    std::vector<std::uint8_t> bytes(BlockSize);
+    PassStream stream(unit, from / Block * Block, to);
+    for (std::int64_t at = from / Block * Block; at < to; at += Block) {
+        const auto length = static_cast<std::size_t>(std::min(Block, to - at));
+        const std::span<std::uint8_t> block(bytes.data(), length);
+        if (file.ReadAt(at, block) != length)
+            return false;
+        const std::span<const std::uint8_t> keystream = stream.StreamNext(length);
+        for (std::size_t start = 0; start < length; start += PartwayPage) {
+            const std::int64_t offset = at + static_cast<std::int64_t>(start);
+            if (offset < from)
+                continue;
+            const std::size_t size = std::min<std::size_t>(PartwayPage, length - start);
+            visit(offset / PartwayPage, block.subspan(start, size), keystream.subspan(start, size));
+        }
     }
-    if (record.Phase == RecordPhase::Trailer && size > record.OriginalLength) {
-        std::array<std::uint8_t, TrailerSize> trailer{};
-        std::copy(record.CheckBlock.begin(), record.CheckBlock.end(), trailer.begin());
-        std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + 10);
-        std::array<std::uint8_t, TrailerSize> found{};
-        const auto length = static_cast<std::size_t>(size - record.OriginalLength);
-        file.SeekTo(record.OriginalLength);
-        if (file.Read(std::span(found.data(), length)) != length ||
-            !std::equal(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(length), trailer.begin()))
-            return "the end of it is not the trailer that command was appending";
-    }
-    return {};
+    return true;
 }
 
-// Cuts the file back to `length` as the last step of an undo, recorded as such.
-void CutTo(EngineUnit& unit, std::int64_t length) {
+// Which bytes of the hot range are enciphered: stretches in order; the bytes between them are plain.
+class HotForms {
+public:
+    void Add(std::int64_t from, std::int64_t to) {
+        if (from >= to)
+            return;
+        if (!m_enciphered.empty() && m_enciphered.back().Offset + m_enciphered.back().Length == from)
+            m_enciphered.back().Length += to - from;
+        else
+            m_enciphered.push_back({from, to - from});
+    }
+    // Calls `visit(from, to, enciphered)` over [from, to) in order, split where the form changes.
+    template <typename Visit> void Over(std::int64_t from, std::int64_t to, Visit visit) const {
+        std::int64_t at = from;
+        for (const FileRange& stretch : m_enciphered) {
+            const std::int64_t start = std::max(stretch.Offset, at);
+            const std::int64_t end = std::min(stretch.Offset + stretch.Length, to);
+            if (start >= end)
+                continue;
+            if (at < start)
+                visit(at, start, false);
+            visit(start, end, true);
+            at = end;
+        }
+        if (at < to)
+            visit(at, to, false);
+    }
+
+private:
+    std::vector<FileRange> m_enciphered;
+};
+
+// The check of a page in its enciphered form, its bytes being in the forms `forms` says.
+std::uint64_t EncipheredCheck(CheckKind kind, std::int64_t offset, std::span<const std::uint8_t> page,
+                              std::span<const std::uint8_t> stream, const HotForms& forms) {
+    std::array<std::uint8_t, PartwayPage> enciphered;
+    forms.Over(offset, offset + static_cast<std::int64_t>(page.size()), [&](std::int64_t from, std::int64_t to, bool is) {
+        for (auto n = static_cast<std::size_t>(from - offset); n < static_cast<std::size_t>(to - offset); ++n)
+            enciphered[n] = is ? page[n] : page[n] ^ stream[n];
+    });
+    return PageCheck(kind, std::span(enciphered.data(), page.size()));
+}
+
+// The forms of the hot range's bytes, told by their checks: each page wholly in one form, or, where
+// the disk tore a page (hash checks only), each 512-byte sector of it in one. False when a page is
+// in neither form however it is cut.
+bool ClassifyHot(EngineUnit& unit, const PartwayState& state, HotForms& forms) {
+    constexpr std::int64_t Sector = 512;
+    bool known = true;
+    const std::int64_t first = state.Low / PartwayPage;
+    const bool read = ForEachPage(
+        unit, state.Low, state.High,
+        [&](std::int64_t page, std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> stream) {
+            const std::uint64_t check = state.Checks[static_cast<std::size_t>(page - first)];
+            const std::int64_t offset = page * PartwayPage;
+            const auto size = static_cast<std::int64_t>(bytes.size());
+            if (PageCheck(state.Kind, bytes) == check) {
+                forms.Add(offset, offset + size);
+                return;
+            }
+            if (PageCheckXor(state.Kind, bytes, stream) == check || !known)
+                return;
+            known = false;
+            if (state.Kind != CheckKind::Hash)
+                return;
+            const int sectors = static_cast<int>((size + Sector - 1) / Sector);
+            for (unsigned mask = 1; mask + 1 < (1u << sectors) && !known; ++mask) {
+                HotForms torn;
+                for (int n = 0; n < sectors; ++n) {
+                    if (mask & (1u << n))
+                        torn.Add(offset + n * Sector, std::min(offset + (n + 1) * Sector, offset + size));
+                }
+                if (EncipheredCheck(state.Kind, offset, bytes, stream, torn) != check)
+                    continue;
+                known = true;
+                for (int n = 0; n < sectors; ++n) {
+                    if (mask & (1u << n))
+                        forms.Add(offset + n * Sector, std::min(offset + (n + 1) * Sector, offset + size));
+                }
+            }
+        });
+    return read && known;
+}
+
+// Whether the bytes the state vouches for are still what the command made of them.
+bool ChainHolds(EngineUnit& unit, const PartwayState& state, const HotForms& hot) {
+    const std::int64_t end = state.Undoing ? state.End : state.Low;
+    // Outside the hot range: enciphered below Low where the state says so, and above High otherwise.
+    HotForms forms;
+    if (state.LowEnciphered())
+        forms.Add(0, state.Low);
+    hot.Over(state.Low, state.High, [&](std::int64_t from, std::int64_t to, bool is) {
+        if (is)
+            forms.Add(from, to);
+    });
+    if (!state.LowEnciphered())
+        forms.Add(state.High, end);
+    std::uint64_t sum = 0;
+    const bool read = ForEachPage(
+        unit, 0, end, [&](std::int64_t page, std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> stream) {
+            sum += ChainTerm(page, EncipheredCheck(state.Kind, page * PartwayPage, bytes, stream, forms));
+        });
+    return read && sum == state.Chain;
+}
+
+// The forms of the hot range's bytes as the command in hand knows them: of a pass, everything it has
+// written back (below unit.WrittenEnd) is in the form below Low, the rest as it was.
+HotForms KnownForms(const EngineUnit& unit) {
+    const PartwayState& state = unit.Partway;
+    const std::int64_t written = std::clamp(unit.WrittenEnd, state.Low, state.High);
+    HotForms forms;
+    if (state.LowEnciphered())
+        forms.Add(state.Low, written);
+    else
+        forms.Add(written, state.High);
+    return forms;
+}
+
+// Gives every byte of the hot range the form `toEnciphered` and then records the range as settled:
+// below Low when that is the form below it, above High otherwise.
+void SettleHot(EngineUnit& unit, const HotForms& hot, bool toEnciphered) {
+    PartwayState& state = unit.Partway;
     CurrentFileHandle& file = unit.CurrentFile;
-    if (file.expectedSize() == length)
+    if (state.Low == state.High)
         return;
-    RecordPhaseNow(unit, RecordPhase::UndoCut);
-    file.Truncate(length);
+    std::vector<std::uint8_t> bytes(BlockSize);
+    PassStream stream(unit, state.Low, state.High);
+    std::uint64_t terms = 0;
+    for (std::int64_t at = state.Low; at < state.High; at += Block) {
+        const auto length = static_cast<std::size_t>(std::min(Block, state.High - at));
+        const std::span<std::uint8_t> block(bytes.data(), length);
+        if (file.ReadAt(at, block) != length) {
+            file.CheckUnchanged(true);
+            throw EngineError("Cannot read \"" + file.path() + "\": it ended before its size said", "it is shorter");
+        }
+        const std::span<const std::uint8_t> keystream = stream.StreamNext(length);
+        for (std::size_t start = 0; start < length; start += PartwayPage) {
+            const auto n = static_cast<std::size_t>((at + static_cast<std::int64_t>(start) - state.Low) / PartwayPage);
+            terms += ChainTerm((at + static_cast<std::int64_t>(start)) / PartwayPage, state.Checks[n]);
+        }
+        bool changed = false;
+        hot.Over(at, at + static_cast<std::int64_t>(length), [&](std::int64_t from, std::int64_t to, bool is) {
+            if (is == toEnciphered)
+                return;
+            const auto start = static_cast<std::size_t>(from - at);
+            const auto size = static_cast<std::size_t>(to - from);
+            XorBytes(block.subspan(start, size), keystream.subspan(start, size));
+            changed = true;
+        });
+        if (changed)
+            file.WriteAt(at, block);
+    }
+    // The settled bytes reach the disk before a state that no longer checks them.
+    SyncIfDurable(file, state);
+    file.Remember();
+    if (toEnciphered == state.LowEnciphered()) {
+        if (!state.Undoing)
+            state.Chain += terms;
+        state.Low = state.High;
+    } else {
+        state.High = state.Low;
+    }
+    state.ZoneCount = 0;
+    state.Checks.clear();
+    state.Sequence += 1;
+    WriteState(file, state);
+    file.Remember();
 }
 
-// Appends what is missing of the trailer of an interrupted encryption.
-void CompleteTrailer(EngineUnit& unit, const RecordState& record) {
-    CurrentFileHandle& file = unit.CurrentFile;
-    const std::int64_t have = file.expectedSize() - record.OriginalLength;
-    file.SeekToEnd();
-    if (have == 0)
-        file.Write(unit.CheckBlock);
-    if (have < TrailerSize)
-        file.Write(FileMarker);
+// Turns a pass whose hot range is settled into the undo of everything below it.
+void StartUndo(PartwayState& state) {
+    state.Undoing = true;
+    state.End = state.Low;
+    state.Low = state.High = 0;
 }
 
-// The file is whole again: its record has nothing more to tell.
-void Clean(EngineUnit& unit) {
-    unit.CurrentFile.Remember();
-    unit.LeftInBetween = false;
-    unit.Record.Finish();
+[[noreturn]] void Refuse(EngineUnit& unit, const PartwayState& found, PartwayCommand command, const std::string& why) {
+    const std::string reason = "it was left part-way through an interrupted " + std::string(CommandWords(found.Command)) +
+                               " and " + why + "; the file was left as it is";
+    throw EngineError(std::string("Cannot ") + Verb(command) + " \"" + unit.CurrentFile.path() + "\": " + reason,
+                      reason);
+}
+
+// Checks the file against its state: the form of every hot page, and, with `verify`, the bytes the
+// state vouches for. Refuses, changing nothing, where they do not match.
+HotForms Verify(EngineUnit& unit, PartwayCommand command, bool verify) {
+    HotForms hot;
+    const PartwayState& state = unit.Partway;
+    if (!ClassifyHot(unit, state, hot))
+        Refuse(unit, state, command, "the bytes where it stopped have been changed since");
+    if (verify && !ChainHolds(unit, state, hot))
+        Refuse(unit, state, command, "bytes it had already transformed have been changed since");
+    return hot;
+}
+
+void UndoSettled(EngineUnit& unit, bool finish = true, bool thorough = true) {
+    if (!unit.Partway.Undoing)
+        StartUndo(unit.Partway);
+    TransformZones(unit, unit.Partway.High, unit.Partway.End, nullptr);
+    if (finish)
+        FinishFile(unit, OriginalEnciphered(unit.Partway), thorough);
 }
 
 } // namespace
 
-RecoveryResult RecoverInterrupted(EngineUnit& unit, RecordCommand command) {
-    unit.LastRecovery = Recovery::None;
+bool ReadFileState(EngineUnit& unit, PartwayState& state) {
     CurrentFileHandle& file = unit.CurrentFile;
-    const std::optional<RecordState> found = unit.Record.TakeLeftover(file.device(), file.inode());
-    if (!found)
-        return {};
-    const RecordState record = *found;
-    // A record of a file since deleted, whose inode number went to this newer file, is stale.
-    const timespec& birth = file.birth();
-    if (record.BirthSeconds >= 0 && birth.tv_sec >= 0 &&
-        (record.BirthSeconds != birth.tv_sec || record.BirthNanoseconds != birth.tv_nsec)) {
-        unit.Record.Finish();
-        return {};
+    const PartwayReading reading = ReadPartway(file.fd(), file.expectedSize());
+    if (reading.Found == PartwayFound::Damaged) {
+        const std::string reason = reading.Why + "; the file was left as it is";
+        throw EngineError("Cannot work on \"" + file.path() + "\": " + reading.Why + "; the file was left as it is",
+                          reason);
     }
-    // Until the file is whole again, its record stays, whatever happens on the way.
-    unit.LeftInBetween = true;
-    if (!KeyFits(unit, record.CheckBlock))
-        return {RecoveryStep::Done, FileOutcome::InvalidKey};
-    const char* verb = command == RecordCommand::Encrypt ? "encrypt" : "decrypt";
-    if (record.BootId != ProgressRecord::CurrentBoot()) {
-        // What the record says reached the disk may not have: acting on it could make things
-        // worse. The file is left as it is and the record dropped, so that the user can decide.
-        unit.LeftInBetween = false;
-        const std::string reason = "it was left part-way through an interrupted " +
-                                   std::string(CommandWords(record.Command)) +
-                                   " when the system stopped (a power cut or a crash), so what reached the disk is "
-                                   "not known; the file was left as it is, possibly partly transformed, and the "
-                                   "record of that command was dropped";
-        throw EngineError(std::string("Cannot ") + verb + " \"" + file.path() + "\": " + reason, reason);
-    }
-    if (const std::string why = Mismatch(unit, record); !why.empty()) {
-        const std::string reason = "it was left part-way through an interrupted " +
-                                   std::string(CommandWords(record.Command)) + " and has changed since (" + why +
-                                   "); the file and the record of that command were left alone";
-        throw EngineError(std::string("Cannot ") + verb + " \"" + file.path() + "\": " + reason, reason);
-    }
-
-    const bool same = record.Command == command;
-    unit.LastRecovery =
-        same ? (command == RecordCommand::Encrypt ? Recovery::FinishedEncryption : Recovery::FinishedDecryption)
-             : (record.Command == RecordCommand::Encrypt ? Recovery::UndidEncryption : Recovery::UndidDecryption);
-    const FileOutcome done = command == RecordCommand::Encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted;
-    const BlockInFlight inFlight{record.Block, record.BlockLength, record.Samples};
-    const std::int64_t blockStart = record.Block * static_cast<std::int64_t>(BlockSize);
-    try {
-        switch (record.Phase) {
-        case RecordPhase::Pass:
-            if (same) {
-                unit.Resume = {true, inFlight};
-                return {RecoveryStep::Resume, done};
-            }
-            // The block in flight is finished first, so that everything before its end is in one
-            // form, and then all of that is put back.
-            TransformBlocks(unit, RecordPhase::Pass, blockStart, blockStart + record.BlockLength, 0, &inFlight,
-                            nullptr);
-            TransformBlocks(unit, RecordPhase::Undo, 0, blockStart + record.BlockLength,
-                            blockStart + record.BlockLength, nullptr, nullptr);
-            Clean(unit);
-            return {RecoveryStep::Done, done};
-        case RecordPhase::Trailer:
-            if (same) {
-                CompleteTrailer(unit, record);
-                Clean(unit);
-                return {RecoveryStep::Done, done};
-            }
-            TransformBlocks(unit, RecordPhase::Undo, 0, record.OriginalLength, record.OriginalLength, nullptr, nullptr);
-            CutTo(unit, record.OriginalLength);
-            Clean(unit);
-            return {RecoveryStep::Done, done};
-        case RecordPhase::Truncate:
-            CutTo(unit, record.OriginalLength - TrailerSize);
-            Clean(unit);
-            // Undoing a decryption that had got this far is encrypting the plain file afresh.
-            return same ? RecoveryResult{RecoveryStep::Done, done} : RecoveryResult{RecoveryStep::Fresh, done};
-        case RecordPhase::Undo:
-            TransformBlocks(unit, RecordPhase::Undo, blockStart, record.UndoEnd, record.UndoEnd, &inFlight, nullptr);
-            [[fallthrough]];
-        case RecordPhase::UndoCut:
-            CutTo(unit, record.OriginalLength);
-            Clean(unit);
-            // The file is as it was before the interrupted command, which is this command's result
-            // when it went the other way, and where this command starts from when it went this way.
-            return same ? RecoveryResult{RecoveryStep::Fresh, done} : RecoveryResult{RecoveryStep::Done, done};
-        }
-    } catch (const EngineError& failure) {
-        const std::string left = std::string("; the file is left part-way through the interrupted ") +
-                                 CommandWords(record.Command) + ", whose record was kept";
-        if (dynamic_cast<const InterruptedError*>(&failure))
-            throw InterruptedError(failure.what() + left, failure.reason());
-        throw EngineError(failure.what() + left, failure.reason());
-    }
-    return {};
+    if (reading.Found != PartwayFound::Valid)
+        return false;
+    state = reading.State;
+    return true;
 }
 
-std::vector<InterruptedFile> InterruptedFiles(ProgressRecord& records) {
+RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, PartwayCommand command) {
+    unit.LastRecovery = Recovery::None;
+    unit.Partway = found;
+    unit.Keeping = true;
+    // Until the file is whole again, it stays part-way, whatever happens on the way.
+    unit.LeftInBetween = true;
+    MakeCheckBlock(unit);
+    if (unit.CheckBlock != found.CheckBlock)
+        return {RecoveryStep::Done, FileOutcome::InvalidKey};
+    if (!found.Durable && found.Boot != CurrentBoot()) {
+        // Without syncs, what the state says reached the disk before the system stopped may not have.
+        Refuse(unit, found, command,
+               "the system stopped since (a power cut or a crash), so what reached the disk is not known; it may "
+               "be partly transformed");
+    }
+    const bool goalEnciphered = command == PartwayCommand::Encrypt;
+    const bool same = found.Command == command;
+    unit.LastRecovery = same ? (command == PartwayCommand::Encrypt ? Recovery::FinishedEncryption
+                                                                    : Recovery::FinishedDecryption)
+                             : (found.Command == PartwayCommand::Encrypt ? Recovery::UndidEncryption
+                                                                          : Recovery::UndidDecryption);
+    const FileOutcome done = goalEnciphered ? FileOutcome::Encrypted : FileOutcome::Decrypted;
+    const HotForms hot = Verify(unit, command, true);
+    const bool onward = !found.Undoing && goalEnciphered == found.LowEnciphered();
+    try {
+        if (onward) {
+            SettleHot(unit, hot, found.LowEnciphered());
+            return {RecoveryStep::Resume, done};
+        }
+        // Turning back, or going on with an undo: the hot range goes back to its original form first.
+        SettleHot(unit, hot, OriginalEnciphered(found));
+        UndoSettled(unit);
+    } catch (const FileChangedError&) {
+        throw;
+    } catch (const EngineError& failure) {
+        const std::string left = std::string("; the file is left part-way through the interrupted ") +
+                                 CommandWords(found.Command) +
+                                 ", and the next command on it with the same key finishes or undoes it";
+        throw EngineError(failure.what() + left, failure.reason());
+    }
+    // The file is as it was before the interrupted command: this command's result where that went the
+    // other way, and where this command starts from where it went this way.
+    return goalEnciphered == OriginalEnciphered(found) ? RecoveryResult{RecoveryStep::Done, done}
+                                                       : RecoveryResult{RecoveryStep::Fresh, done};
+}
+
+bool UndoFromFileState(EngineUnit& unit, bool verify) {
+    PartwayState found;
+    if (!ReadFileState(unit, found)) {
+        // The command stopped before its state reached the file: nothing of the body has changed,
+        // but an anchor page may have been half appended.
+        if (unit.CurrentFile.expectedSize() != unit.OriginalLength)
+            unit.CurrentFile.Truncate(unit.OriginalLength);
+        unit.Keeping = false;
+        unit.LeftInBetween = false;
+        return false;
+    }
+    unit.Partway = found;
+    // The command's own undo knows what it wrote; one of an earlier command's goes by the checks.
+    const HotForms hot = verify ? Verify(unit, found.Command, true) : KnownForms(unit);
+    SettleHot(unit, hot, OriginalEnciphered(found));
+    UndoSettled(unit, true, false);
+    return true;
+}
+
+std::int64_t UndoBeforeAdded(EngineUnit& unit) {
+    CurrentFileHandle& file = unit.CurrentFile;
+    // What the other program added, and goes on adding, is part of the file as it is now.
+    file.AcceptSize();
+    file.AllowGrowth();
+    const PartwayLayout layout = LayoutOf(unit.Partway.Body, unit.Partway.AreaSize);
+    const PartwayReading reading = ReadPartway(file.fd(), layout.End);
+    if (reading.Found != PartwayFound::Valid) {
+        unit.Keeping = false;
+        return 0;
+    }
+    unit.Partway = reading.State;
+    const HotForms hot = KnownForms(unit);
+    SettleHot(unit, hot, OriginalEnciphered(unit.Partway));
+    UndoSettled(unit, false);
+    SyncIfDurable(file, unit.Partway);
+    BlankState(file, unit.Partway);
+    file.Remember();
+    unit.Keeping = false;
+    file.Remember();
+    return layout.End - unit.Partway.Body;
+}
+
+void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
+    CurrentFileHandle& file = unit.CurrentFile;
+    const PartwayState& state = unit.Partway;
+    // The last step checks that nobody renamed, replaced or wrote to the file meanwhile (but for an
+    // undo after such a change, which puts the file back whatever its name).
+    file.CheckUnchanged(thorough);
+    std::int64_t length = state.Body;
+    if (state.Command == PartwayCommand::Encrypt && enciphered) {
+        MakeCheckBlock(unit);
+        std::array<std::uint8_t, TrailerSize> trailer{};
+        std::copy(unit.CheckBlock.begin(), unit.CheckBlock.end(), trailer.begin());
+        std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + 10);
+        file.WriteAt(state.Body, trailer);
+        file.Remember();
+        length += TrailerSize;
+    } else if (state.Command == PartwayCommand::Decrypt && !enciphered) {
+        length -= TrailerSize;
+    }
+    // Every byte of the result is on the disk before the state that could still repair it goes, and
+    // the file is still this command's to cut.
+    SyncIfDurable(file, state);
+    file.CheckUnchanged(thorough);
+    const std::int64_t carried = file.expectedSize();
+    file.Truncate(length);
+    SyncIfDurable(file, state);
+    unit.Keeping = false;
+    unit.LeftInBetween = false;
+    if (carried > length)
+        file.ReleaseAfterEnd(carried - length);
+    // An undone encryption gives back the holes of a sparse file (and of zeros it wrote back).
+    if (state.Command == PartwayCommand::Encrypt && !enciphered)
+        file.Deallocate(unit.Holes);
+    file.Remember();
+}
+
+bool InterruptedFileAt(const std::string& path, InterruptedFile& file) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    PartwayReading reading;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+        reading = ReadPartway(fd, status.st_size);
+    ::close(fd);
+    if (reading.Found == PartwayFound::None)
+        return false;
+    file = {};
+    file.Path = path;
+    file.Damaged = reading.Found == PartwayFound::Damaged;
+    if (!file.Damaged) {
+        const PartwayState& state = reading.State;
+        file.Command = state.Command;
+        file.Undoing = state.Undoing;
+        // How far the pass had got: the zone it was writing (or, undoing, how much is still to undo).
+        const std::int64_t done = state.Undoing ? state.End - state.Low : state.High;
+        file.Percent = state.Body > 0 ? static_cast<int>(std::min<std::int64_t>(100, done * 100 / state.Body)) : 100;
+    }
+    return true;
+}
+
+std::vector<InterruptedFile> InterruptedFiles(const InterruptionHints& hints) {
     std::vector<InterruptedFile> files;
-    for (const RecordState& record : records.Leftovers()) {
+    for (const std::string& name : hints.TakeLegacyNames()) {
         InterruptedFile file;
-        file.Path = record.Path;
-        file.Command = record.Command;
-        file.Device = record.Device;
-        file.Inode = record.Inode;
-        if (record.Phase == RecordPhase::Pass && record.ExpectedSize > 0)
-            file.Percent = static_cast<int>(std::min<std::int64_t>(
-                100, record.Block * static_cast<std::int64_t>(BlockSize) * 100 / record.ExpectedSize));
+        file.Path = name;
+        file.Legacy = true;
+        files.push_back(file);
+    }
+    for (const std::string& name : hints.Names()) {
+        InterruptedFile file;
+        if (InterruptedFileAt(name, file))
+            files.push_back(file);
         else
-            file.Percent = record.Phase == RecordPhase::Pass ? 0 : 100;
-        struct stat status {};
-        file.FoundByName = ::stat(record.Path.c_str(), &status) == 0 && status.st_dev == record.Device &&
-                           status.st_ino == record.Inode;
-        files.push_back(std::move(file));
+            hints.Forget(name);
     }
     return files;
 }

@@ -1,12 +1,13 @@
 #pragma once
-// Finishing or undoing a command on a file that was interrupted part-way (killed, crashed), from the
-// progress record it left: the next Encrypt of the file with the same key gives the complete encrypted
-// file, the next Decrypt gives the plain file, whichever way the interrupted command was going. A
-// recovery is itself recorded as it goes, so a kill during it is recoverable too.
+// Finishing or undoing a command that a file was left part-way through (the process killed or
+// crashed, the machine stopped), from the state the file carries (partwaystate.h) and the key alone:
+// the next Encrypt of the file gives the complete encrypted file, the next Decrypt the plain file,
+// whichever way the interrupted command was going. Nothing outside the file decides anything. The
+// same steps put a file back after a failure of the command in hand.
 
 #include "engine/engineunit.h"
 #include "engine/fileoutcome.h"
-#include "engine/progressrecord.h"
+#include "engine/partwaystate.h"
 
 #include <cstdint>
 #include <string>
@@ -15,33 +16,57 @@
 namespace veltrane {
 
 enum class RecoveryStep {
-    None,   // no record: the command goes on as usual
     Fresh,  // the file is back as it was before the interrupted command: go on as usual
-    Resume, // the interrupted pass goes on from unit.Resume: run the pass and finish the command
+    Resume, // the interrupted pass goes on from unit.Partway.High: run the pass and finish the command
     Done,   // nothing more to do: the outcome is final
 };
 
 struct RecoveryResult {
-    RecoveryStep Step = RecoveryStep::None;
+    RecoveryStep Step = RecoveryStep::Fresh;
     FileOutcome Outcome = FileOutcome::CannotOpen; // for Done
 };
 
-// Looks for a record left on unit.CurrentFile (open and locked) and acts on it for `command`, under
-// unit.KeyText: a wrong key gives InvalidKey and changes nothing. Sets unit.LastRecovery. A file that
-// does not match its record (size, times, pages) is left alone with EngineError, and so is the record.
-RecoveryResult RecoverInterrupted(EngineUnit& unit, RecordCommand command);
+// The state unit.CurrentFile (open and locked) carries, if any. Throws EngineError, changing nothing,
+// for a file whose end is a damaged state.
+bool ReadFileState(EngineUnit& unit, PartwayState& state);
 
-// A file left part-way through an interrupted command, as the records tell.
+// Acts on `found` for `command` under unit.KeyText: a wrong key gives InvalidKey and changes nothing;
+// a file that no longer matches its state (bytes changed since, by another program or a failing disk)
+// is left as it is with EngineError. Sets unit.LastRecovery.
+RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, PartwayCommand command);
+
+// Puts the file of the command in hand back in the form it had before the command, from the state it
+// carries on the disk, and cuts the state off; false when the file carried no state yet (nothing of it
+// had changed). `verify` checks the file against the state (a recovery does); without it, the command's
+// own undo goes by what it knows it wrote. Throws EngineError.
+bool UndoFromFileState(EngineUnit& unit, bool verify);
+
+// Like UndoFromFileState for a file that another program has grown at its end: the body is put back
+// and the state blanked where it lies, but nothing is cut. Returns how many bytes past the body this
+// command had added (now blank), 0 where its state had not reached the file.
+std::int64_t UndoBeforeAdded(EngineUnit& unit);
+
+// The last step of a command once every byte of the body is in one form (`enciphered` or not): the
+// trailer written or cut off, the state cut off, each waited for where the command is durable. Makes
+// sure first that no other program has changed the file; `thorough` also that none renamed, replaced
+// or wrote to it (an undo after such a change does without).
+void FinishFile(EngineUnit& unit, bool enciphered, bool thorough = true);
+
+// A file left part-way through a command, as the notes and the files themselves tell.
 struct InterruptedFile {
-    std::string Path; // the name it had; it may have been renamed since
-    std::uint64_t Device = 0;
-    std::uint64_t Inode = 0;
-    RecordCommand Command = RecordCommand::Encrypt;
-    int Percent = 0;          // how far the interrupted pass had got
-    bool FoundByName = false; // the name still leads to that file
+    std::string Path;
+    PartwayCommand Command = PartwayCommand::Encrypt;
+    int Percent = 0;      // how far the interrupted pass had got
+    bool Undoing = false; // it was being put back after a failure
+    bool Damaged = false; // the file ends in a state that cannot be read
+    bool Legacy = false;  // named by the store of an earlier version, which cannot be acted on
 };
 
-// Every file left interrupted, for the user to be told (the window at start-up, `veltrane-cli status`).
-std::vector<InterruptedFile> InterruptedFiles(ProgressRecord& records);
+// What a file at `path` carries, read without a lock: true and `file` filled when it is part-way.
+bool InterruptedFileAt(const std::string& path, InterruptedFile& file);
+
+// Every file left part-way that the notes name, and the files named by an earlier version's store
+// (once). Notes whose files no longer carry a state are dropped on the way.
+std::vector<InterruptedFile> InterruptedFiles(const InterruptionHints& hints);
 
 } // namespace veltrane

@@ -31,8 +31,8 @@ QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
         const QFileInfo path(QFile::decodeName(QByteArray::fromStdString(file.Path)));
         named << QStringLiteral("%1 in %2 (%3, %4%)")
                      .arg(path.fileName(), ShownFolder(path.path()),
-                          file.Command == RecordCommand::Encrypt ? QStringLiteral("encrypting")
-                                                                 : QStringLiteral("decrypting"))
+                          file.Command == PartwayCommand::Encrypt ? QStringLiteral("encrypting")
+                                                                  : QStringLiteral("decrypting"))
                      .arg(file.Percent);
     }
     QString list = named.join(QStringLiteral(", "));

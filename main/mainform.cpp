@@ -148,7 +148,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     ConnectHandlers();
     setAcceptDrops(true);
     // Files that a killed or crashed run left part-way are named in place of the welcome.
-    if (const QString notice = InterruptedNotice(InterruptedFiles(m_unit.Record)); !notice.isEmpty())
+    if (const QString notice = InterruptedNotice(InterruptedFiles(m_unit.Hints)); !notice.isEmpty())
         StatusText->setText(notice);
 
     resize(ClientWidth, ClientHeight + MainMenu->sizeHint().height());

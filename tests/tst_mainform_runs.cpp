@@ -527,12 +527,13 @@ void TestMainForm::engineFailureReachesErrorDisplay() {
     SetKeys("key", "key");
     Load({first, file, after});
     {
-        // A file-size limit that the first file's trailer fits under but the second's does not.
+        // A file-size limit that the first file (with the state it carries while it is encrypted) fits
+        // under but the second does not.
         rlimit saved{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limited = saved;
-        limited.rlim_cur = static_cast<rlim_t>(plain.size());
+        limited.rlim_cur = static_cast<rlim_t>(10000);
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
         QTest::mouseClick(Find<QPushButton>("EncryptButton"), Qt::LeftButton);
         ::setrlimit(RLIMIT_FSIZE, &saved);

@@ -102,9 +102,20 @@ int RunInChild(const std::function<void()>& work) {
     return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 }
 
-void KillingDisplay::SetProgress(int) {
-    if (++m_blocks == m_killAtBlock)
-        ::raise(SIGKILL);
+CurrentFileHandle::FaultHook KillAtWrite(int count) {
+    return [count, writes = 0](FileOperation operation, std::int64_t, std::size_t&) mutable {
+        if (operation == FileOperation::Write && ++writes == count)
+            ::raise(SIGKILL);
+        return 0;
+    };
+}
+
+CurrentFileHandle::FaultHook KillAtBodyWrite(int count, std::int64_t body) {
+    return [count, body, writes = 0](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+        if (operation == FileOperation::Write && position < body && ++writes == count)
+            ::raise(SIGKILL);
+        return 0;
+    };
 }
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes) {

@@ -66,18 +66,11 @@ private:
     QList<int> m_events;
 };
 
-// A progress display that kills its own process when the pass reports block `killAtBlock`, that
-// is before that block is written back: the file then holds (killAtBlock - 1) whole blocks done.
-class KillingDisplay : public ProgressDisplay {
-public:
-    explicit KillingDisplay(int killAtBlock) : m_killAtBlock(killAtBlock) {}
-    void MakeVisible() override {}
-    void SetProgress(int) override;
-
-private:
-    int m_killAtBlock;
-    int m_blocks = 0;
-};
+// A fault hook that kills its own process at the `count`-th write to the file, and one that counts
+// only the writes into the first `body` bytes (those a command transforms; its state and trailer lie
+// past them).
+CurrentFileHandle::FaultHook KillAtWrite(int count);
+CurrentFileHandle::FaultHook KillAtBodyWrite(int count, std::int64_t body);
 
 // A file-size limit for this process, with SIGXFSZ ignored so that an over-long write fails with
 // EFBIG instead of killing the test. Restored when it goes out of scope.
