@@ -140,8 +140,12 @@ void Process(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slo
         slot.Words = OutcomeWords(outcome);
         if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
             slot.Words += " (" + unit.CurrentFile.openError() + ")";
-        slot.Words += RecoveryWords(unit.LastRecovery);
-        slot.Problem = outcome != FileOutcome::Encrypted && outcome != FileOutcome::Decrypted;
+        std::string recovery = RecoveryWords(unit.LastRecovery);
+        // Bytes another program wrote into the file meanwhile are left as it wrote them: worth a look.
+        if (unit.ForeignKept && !recovery.empty())
+            recovery.insert(recovery.size() - 1, ", around what another program wrote meanwhile");
+        slot.Words += recovery;
+        slot.Problem = (outcome != FileOutcome::Encrypted && outcome != FileOutcome::Decrypted) || unit.ForeignKept;
     } catch (const InterruptedError& error) {
         // Put back as it was before this command, unless the undo failed as well (then the words
         // say how the file was left, and its record is kept for the next command).

@@ -3,6 +3,7 @@
 #include "engine/engineerror.h"
 #include "engine/interruption.h"
 #include "engine/partwaystate.h"
+#include "engine/partwaywrite.h"
 #include "engine/recovery.h"
 #include "engine/zonedpass.h"
 
@@ -65,6 +66,26 @@ std::string LeftAsItIs(EngineUnit& unit) {
     return "; it was not written further, so the file is left as it is now";
 }
 
+// Another program wrote to the file part-way through the command: nothing of the file is written
+// further but the state, which says so, so that a later command finishes the file around what that
+// program wrote and does not take its bytes for the command's own.
+std::string LeftToOtherWriter(EngineUnit& unit) {
+    if (!unit.Keeping)
+        return LeftAsItIs(unit);
+    unit.LeftInBetween = true;
+    PartwayState& state = unit.Partway;
+    state.Foreign = true;
+    state.Sequence += 1;
+    try {
+        WriteState(unit.CurrentFile, state);
+    } catch (const EngineError&) {
+        return "; it was not written further, so the file is left as it is now";
+    }
+    const char* command = state.Command == PartwayCommand::Encrypt ? "Encrypt" : "Decrypt";
+    return std::string("; it was not written further, so the file is left part-way: ") + command +
+           " with the same key finishes it, leaving what the other program wrote as it is";
+}
+
 } // namespace
 
 int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength) {
@@ -93,6 +114,9 @@ void UndoAndRethrow(EngineUnit& unit) {
             break;
         case FileChange::Longer:
             left = RestoreBeforeAdded(unit);
+            break;
+        case FileChange::Rewritten:
+            left = LeftToOtherWriter(unit);
             break;
         default:
             left = LeftAsItIs(unit);

@@ -409,6 +409,14 @@ timespec CurrentFileHandle::CheckUnchanged(bool thorough) {
                      std::string("another program made the file ") + (shorter ? "shorter" : "longer") + " (from " +
                          std::to_string(m_expectedSize) + " to " + std::to_string(status.st_size) + " bytes)");
     }
+    // Every write moves the modification time, so a time this handle's own steps did not leave is
+    // another program's write (unless it came within the same tick of the file system's clock as
+    // this handle's last one). The change time is not compared: renaming, linking and permission
+    // changes move it too without touching a byte.
+    if (m_allowGrowth)
+        m_modified = status.st_mtim;
+    if (!SameTime(status.st_mtim, m_modified))
+        ReportChange(FileChange::Rewritten, "another program wrote to the file");
     if (!thorough)
         return status.st_mtim;
     struct stat named {};
@@ -416,10 +424,6 @@ timespec CurrentFileHandle::CheckUnchanged(bool thorough) {
         ReportChange(FileChange::Renamed, "another program renamed or moved the file");
     if (named.st_dev != m_device || named.st_ino != m_inode)
         ReportChange(FileChange::Replaced, "another program replaced the file with another one");
-    // Every write moves the modification time. The change time is not compared: renaming, linking
-    // and permission changes move it too without touching a byte.
-    if (!SameTime(status.st_mtim, m_modified))
-        ReportChange(FileChange::Rewritten, "another program wrote to the file");
     return status.st_mtim;
 }
 

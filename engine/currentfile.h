@@ -120,10 +120,10 @@ public:
     // Makes the given stretches holes again (they must hold zeros); best effort.
     void Deallocate(const std::vector<FileRange>& ranges) noexcept;
 
-    // Checks that the file is still what this handle's own steps have made of it: not deleted and
-    // of the size they left. `thorough` also checks that the path still names it and that its
-    // modification time shows no other writer since the last Remember(). Throws FileChangedError.
-    // Returns the modification time it found.
+    // Checks that the file is still what this handle's own steps have made of it: not deleted, of the
+    // size they left, and with no other writer since the last Remember() as its modification time
+    // shows. `thorough` also checks that the path still names it. Throws FileChangedError. Returns
+    // the modification time it found.
     timespec CheckUnchanged(bool thorough);
     // Takes the file's present modification time as this handle's own doing (after a step that wrote).
     void Remember();

@@ -76,8 +76,10 @@ struct EngineUnit {
     std::int64_t WrittenEnd = 0;
     // Where the names of files part-way through a command are noted for the user (a hint only).
     InterruptionHints Hints;
-    // What the last command did about an interrupted earlier one.
+    // What the last command did about an interrupted earlier one, and whether it finished it around
+    // bytes another program had written meanwhile, left as that program wrote them.
     Recovery LastRecovery = Recovery::None;
+    bool ForeignKept = false;
     // The last command left its file part-way (its undo failed too, or another program got in the
     // way): the file still carries its state for a later command.
     bool LeftInBetween = false;

@@ -21,6 +21,7 @@ public:
         m_unit.Keeping = false;
         m_unit.LeftInBetween = false;
         m_unit.LastRecovery = Recovery::None;
+        m_unit.ForeignKept = false;
         m_unit.Holes.clear();
         m_unit.CurrentFile.Bind(m_unit.CurrentFileName);
         m_opened = m_unit.CurrentFile.Open();
@@ -58,6 +59,7 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
     state.Kind = plan.Kind;
     state.Body = body;
     state.AreaSize = plan.AreaSize;
+    state.ZoneLength = plan.Length;
     MakeCheckBlock(unit);
     state.CheckBlock = unit.CheckBlock;
     state.Boot = CurrentBoot();

@@ -31,6 +31,7 @@ enum Offset : std::size_t {
     OffEnd = 64,
     OffChain = 72,
     OffCheckBlock = 80,
+    OffZoneBlocks = 92, // the zone length in blocks of 65,536 bytes, 32 bits
     OffBoot = 96,
     OffZones = 112, // two of ZoneBytes: start, length, area (0xFF: in the slot), 7 spare, digest
     ZoneBytes = 32,
@@ -40,8 +41,10 @@ enum Offset : std::size_t {
 };
 static_assert(OffChecks + InlineChecks * 8 <= OffHash);
 
+constexpr std::int64_t ZoneBlock = 65536;
 constexpr std::uint8_t FlagDurable = 1;
 constexpr std::uint8_t FlagUndoing = 2;
+constexpr std::uint8_t FlagForeign = 4;
 
 void Put64(std::uint8_t* at, std::uint64_t value) {
     for (int n = 0; n < 8; ++n)
@@ -109,16 +112,24 @@ bool Coherent(const PartwayState& state) {
         return false;
     if (state.Undoing && (state.End < state.High || state.End > state.Body))
         return false;
+    // Zones a whole number of blocks long whose checks fit where they are kept: an area, or the slot
+    // (two zones' worth, since a state names the zone before the one in hand too, unless one zone is
+    // the whole body).
+    if (state.ZoneLength <= 0)
+        return false;
+    const std::int64_t zonePages = PagesIn(0, std::min(state.ZoneLength, std::max<std::int64_t>(state.Body, 1)));
+    if (state.AreaSize > 0 ? zonePages * 8 > state.AreaSize
+                           : zonePages * (state.ZoneLength >= state.Body ? 1 : 2) > std::int64_t(InlineChecks))
+        return false;
     if (state.ZoneCount < 0 || state.ZoneCount > 2)
         return false;
     std::int64_t at = state.Low;
     for (int n = 0; n < state.ZoneCount; ++n) {
         const HotZone& zone = state.Zones[static_cast<std::size_t>(n)];
-        if (zone.Start != at || zone.Length <= 0 || zone.Area < -1 || zone.Area >= PartwayAreas)
+        if (zone.Start != at || zone.Length <= 0 || zone.Length > state.ZoneLength || zone.Area < -1 ||
+            zone.Area >= PartwayAreas)
             return false;
         if ((zone.Area < 0) != (state.AreaSize == 0))
-            return false;
-        if (zone.Area >= 0 && PagesIn(zone.Start, zone.Start + zone.Length) * 8 > state.AreaSize)
             return false;
         at += zone.Length;
     }
@@ -171,7 +182,8 @@ std::array<std::uint8_t, PartwaySlotSize> EncodeSlot(const PartwayState& state) 
     bytes[OffVersion] = static_cast<std::uint8_t>(Version);
     bytes[OffVersion + 1] = static_cast<std::uint8_t>(Version >> 8);
     bytes[OffCommand] = static_cast<std::uint8_t>(state.Command);
-    bytes[OffFlags] = static_cast<std::uint8_t>((state.Durable ? FlagDurable : 0) | (state.Undoing ? FlagUndoing : 0));
+    bytes[OffFlags] = static_cast<std::uint8_t>((state.Durable ? FlagDurable : 0) | (state.Undoing ? FlagUndoing : 0) |
+                                                (state.Foreign ? FlagForeign : 0));
     bytes[OffKind] = static_cast<std::uint8_t>(state.Kind);
     bytes[OffZoneCount] = static_cast<std::uint8_t>(state.ZoneCount);
     Put64(bytes + OffSequence, state.Sequence);
@@ -182,6 +194,9 @@ std::array<std::uint8_t, PartwaySlotSize> EncodeSlot(const PartwayState& state) 
     Put64(bytes + OffEnd, static_cast<std::uint64_t>(state.End));
     Put64(bytes + OffChain, state.Chain);
     std::copy(state.CheckBlock.begin(), state.CheckBlock.end(), bytes + OffCheckBlock);
+    const auto zoneBlocks = static_cast<std::uint32_t>(state.ZoneLength / ZoneBlock);
+    for (int n = 0; n < 4; ++n)
+        bytes[OffZoneBlocks + n] = static_cast<std::uint8_t>(zoneBlocks >> (8 * n));
     std::copy(state.Boot.begin(), state.Boot.end(), bytes + OffBoot);
     std::size_t first = 0; // the zone's first check among state.Checks
     for (int n = 0; n < state.ZoneCount; ++n) {
@@ -218,10 +233,11 @@ bool DecodeSlot(std::span<const std::uint8_t> slot, PartwayState& state, bool& t
     if (bytes[OffCommand] != 1 && bytes[OffCommand] != 2)
         return false;
     read.Command = static_cast<PartwayCommand>(bytes[OffCommand]);
-    if ((bytes[OffFlags] & ~(FlagDurable | FlagUndoing)) != 0)
+    if ((bytes[OffFlags] & ~(FlagDurable | FlagUndoing | FlagForeign)) != 0)
         return false;
     read.Durable = (bytes[OffFlags] & FlagDurable) != 0;
     read.Undoing = (bytes[OffFlags] & FlagUndoing) != 0;
+    read.Foreign = (bytes[OffFlags] & FlagForeign) != 0;
     if (bytes[OffKind] != 1 && bytes[OffKind] != 2)
         return false;
     read.Kind = static_cast<CheckKind>(bytes[OffKind]);
@@ -236,6 +252,10 @@ bool DecodeSlot(std::span<const std::uint8_t> slot, PartwayState& state, bool& t
     read.End = GetSigned(bytes + OffEnd);
     read.Chain = Get64(bytes + OffChain);
     std::copy_n(bytes + OffCheckBlock, read.CheckBlock.size(), read.CheckBlock.begin());
+    std::uint32_t zoneBlocks = 0;
+    for (int n = 3; n >= 0; --n)
+        zoneBlocks = zoneBlocks << 8 | bytes[OffZoneBlocks + n];
+    read.ZoneLength = static_cast<std::int64_t>(zoneBlocks) * ZoneBlock;
     std::copy_n(bytes + OffBoot, read.Boot.size(), read.Boot.begin());
     for (int n = 0; n < read.ZoneCount; ++n) {
         const std::uint8_t* at = bytes + OffZones + n * ZoneBytes;

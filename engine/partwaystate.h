@@ -56,11 +56,15 @@ struct PartwayState {
     CheckKind Kind = CheckKind::Sample;
     // The bytes transformed in place: the plain file (Encrypt), the whole encrypted file (Decrypt).
     std::int64_t Body = 0;
-    std::int64_t AreaSize = 0; // bytes of each area; 0 where checks are kept in the slot
+    std::int64_t AreaSize = 0;   // bytes of each area; 0 where checks are kept in the slot
+    std::int64_t ZoneLength = 0; // bytes of a zone (a whole number of blocks); the last may be shorter
     std::array<std::uint8_t, 10> CheckBlock{};
     BootIdentity Boot{};
     std::uint64_t Sequence = 0;
     bool Undoing = false;
+    // Another program wrote to the file while the command ran: bytes outside the hot range may not be
+    // what the command made of them, so the file can only be finished, around what that program wrote.
+    bool Foreign = false;
     std::int64_t Low = 0;
     std::int64_t High = 0;
     std::int64_t End = 0; // while undoing: where the bytes in the command's form end

@@ -68,6 +68,13 @@ public:
         else
             m_enciphered.push_back({from, to - from});
     }
+    // Bytes that are in neither form: another program's, to be left as they are.
+    void AddForeign(std::int64_t from, std::int64_t to) { m_foreign.push_back({from, to - from}); }
+    bool Foreign(std::int64_t offset) const {
+        return std::any_of(m_foreign.begin(), m_foreign.end(), [&](const FileRange& range) {
+            return offset >= range.Offset && offset < range.Offset + range.Length;
+        });
+    }
     // Calls `visit(from, to, enciphered)` over [from, to) in order, split where the form changes.
     template <typename Visit> void Over(std::int64_t from, std::int64_t to, Visit visit) const {
         std::int64_t at = from;
@@ -87,6 +94,7 @@ public:
 
 private:
     std::vector<FileRange> m_enciphered;
+    std::vector<FileRange> m_foreign;
 };
 
 // The check of a page in its enciphered form, its bytes being in the forms `forms` says.
@@ -102,7 +110,8 @@ std::uint64_t EncipheredCheck(CheckKind kind, std::int64_t offset, std::span<con
 
 // The forms of the hot range's bytes, told by their checks: each page wholly in one form, or, where
 // the disk tore a page (hash checks only), each 512-byte sector of it in one. False when a page is
-// in neither form however it is cut.
+// in neither form however it is cut, unless the state says another program wrote to the file: such
+// a page is then that program's.
 bool ClassifyHot(EngineUnit& unit, const PartwayState& state, HotForms& forms) {
     constexpr std::int64_t Sector = 512;
     bool known = true;
@@ -119,6 +128,10 @@ bool ClassifyHot(EngineUnit& unit, const PartwayState& state, HotForms& forms) {
             }
             if (PageCheckXor(state.Kind, bytes, stream) == check || !known)
                 return;
+            if (state.Foreign) {
+                forms.AddForeign(offset, offset + size);
+                return;
+            }
             known = false;
             if (state.Kind != CheckKind::Hash)
                 return;
@@ -199,7 +212,7 @@ void SettleHot(EngineUnit& unit, const HotForms& hot, bool toEnciphered) {
         }
         bool changed = false;
         hot.Over(at, at + static_cast<std::int64_t>(length), [&](std::int64_t from, std::int64_t to, bool is) {
-            if (is == toEnciphered)
+            if (is == toEnciphered || hot.Foreign(from))
                 return;
             const auto start = static_cast<std::size_t>(from - at);
             const auto size = static_cast<std::size_t>(to - from);
@@ -247,7 +260,8 @@ HotForms Verify(EngineUnit& unit, PartwayCommand command, bool verify) {
     const PartwayState& state = unit.Partway;
     if (!ClassifyHot(unit, state, hot))
         Refuse(unit, state, command, "the bytes where it stopped have been changed since");
-    if (verify && !ChainHolds(unit, state, hot))
+    // Where another program wrote, the chain is known not to hold.
+    if (verify && !state.Foreign && !ChainHolds(unit, state, hot))
         Refuse(unit, state, command, "bytes it had already transformed have been changed since");
     return hot;
 }
@@ -298,8 +312,15 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
                              : (found.Command == PartwayCommand::Encrypt ? Recovery::UndidEncryption
                                                                           : Recovery::UndidDecryption);
     const FileOutcome done = goalEnciphered ? FileOutcome::Encrypted : FileOutcome::Decrypted;
-    const HotForms hot = Verify(unit, command, true);
     const bool onward = !found.Undoing && goalEnciphered == found.LowEnciphered();
+    // What another program wrote below the hot range cannot be told from the command's own bytes, so
+    // such a file is only ever finished, which leaves those bytes alone.
+    if (found.Foreign && !onward)
+        Refuse(unit, found, command,
+               std::string("another program wrote to it meanwhile, so it can only be finished, by ") +
+                   (found.Command == PartwayCommand::Encrypt ? "Encrypt" : "Decrypt"));
+    const HotForms hot = Verify(unit, command, true);
+    unit.ForeignKept = found.Foreign;
     try {
         if (onward) {
             SettleHot(unit, hot, found.LowEnciphered());
@@ -323,6 +344,9 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
 }
 
 bool UndoFromFileState(EngineUnit& unit, bool verify) {
+    // The undo takes the file as the command's last step left it, whatever that step's failure did
+    // to its times.
+    unit.CurrentFile.Remember();
     PartwayState found;
     if (!ReadFileState(unit, found)) {
         // The command stopped before its state reached the file: nothing of the body has changed,

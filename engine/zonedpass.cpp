@@ -36,24 +36,16 @@ ZonePlan PlanZones(std::int64_t body, bool durable, std::int64_t zoneLimit) {
     if (!durable)
         return {ShortZone, 0, CheckKind::Sample};
     // A body whose checks fit in the slot is one zone: the fewest waits for the disk.
-    if (PagesIn(body) <= static_cast<std::int64_t>(InlineChecks))
+    if (PagesIn(body) <= static_cast<std::int64_t>(InlineChecks) && body <= zoneLimit)
         return {std::max(Block, RoundUp(body, Block)), 0, CheckKind::Hash};
     const std::int64_t length = std::clamp(RoundUp(body, Block), Block, std::max(Block, zoneLimit / Block * Block));
     return {length, RoundUp(PagesIn(length) * 8, PartwayPage), CheckKind::Hash};
 }
 
-std::int64_t ZoneLengthOf(const PartwayState& state) {
-    if (state.AreaSize > 0)
-        return std::max(Block, state.AreaSize / 8 * PartwayPage / Block * Block);
-    if (state.Durable && PagesIn(state.Body) <= static_cast<std::int64_t>(InlineChecks))
-        return std::max(Block, RoundUp(state.Body, Block));
-    return ShortZone;
-}
-
 void TransformZones(EngineUnit& unit, std::int64_t from, std::int64_t to, ProgressDisplay* display) {
     PartwayState& state = unit.Partway;
     CurrentFileHandle& file = unit.CurrentFile;
-    const std::int64_t zone = ZoneLengthOf(state);
+    const std::int64_t zone = state.ZoneLength;
     const bool passing = !state.Undoing;
     // Checks are of the enciphered form: taken after the XOR where the zone is being enciphered.
     const bool checkAfter = state.LowEnciphered();

@@ -26,9 +26,6 @@ struct ZonePlan {
 };
 ZonePlan PlanZones(std::int64_t body, bool durable, std::int64_t zoneLimit);
 
-// The zone length a state was planned with.
-std::int64_t ZoneLengthOf(const PartwayState& state);
-
 // Transforms [from, to) of unit.CurrentFile (open, held by the command in hand) zone by zone, from the
 // state in unit.Partway, whose hot range must be empty and end at `from`. A pass (state not undoing)
 // shows each block on `display` (may be null) and stops after a zone for a caught interruption

@@ -21,3 +21,5 @@ endif()
 if(TARGET veltrane_app)
     veltrane_add_test(tst_reliabilitywindow SOURCES tst_reliabilitywindow.cpp LIBS veltrane_app veltrane_testsupport)
 endif()
+# What a power cut or a kill at every step of a command leaves, and what the next command makes of it.
+veltrane_add_test(tst_crashstates SOURCES tst_crashstates.cpp LIBS veltrane_testsupport)

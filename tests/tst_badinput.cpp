@@ -8,16 +8,20 @@
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -82,8 +86,9 @@ struct ToolResult {
 };
 
 // Runs the command-line tool with `arguments` as bytes and `input` on its standard input, for at
-// most `seconds`.
-ToolResult RunTool(const QList<QByteArray>& arguments, const QByteArray& input, int seconds) {
+// most `seconds`; `inChild`, when given, runs in the child just before the tool starts there.
+ToolResult RunTool(const QList<QByteArray>& arguments, const QByteArray& input, int seconds,
+                   const std::function<void()>& inChild = {}) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return {};
@@ -97,6 +102,8 @@ ToolResult RunTool(const QList<QByteArray>& arguments, const QByteArray& input, 
             argv.push_back(const_cast<char*>(argument.constData()));
         argv.push_back(nullptr);
         ::alarm(static_cast<unsigned>(seconds));
+        if (inChild)
+            inChild();
         ::execv(VELTRANE_CLI_PATH, argv.data());
         ::_exit(127);
     }
@@ -139,6 +146,9 @@ private slots:
     void awkwardKeys_data();
     void awkwardKeys();
     void commandLineBatchOfBadEntries();
+    void killedThenWhateverSurroundsIt_data();
+    void killedThenWhateverSurroundsIt();
+    void manyFilesKilledAtOnce();
     void simultaneousCommands_data();
     void simultaneousCommands();
 
@@ -472,6 +482,197 @@ void TestBadInput::commandLineBatchOfBadEntries() {
     QVERIFY(ReadFile(readOnly) == plain);
     QVERIFY(ReadFile(key) == TheKey + '\n');
     QVERIFY(::access(Path("nowhere").constData(), F_OK) != 0);
+}
+
+void TestBadInput::killedThenWhateverSurroundsIt_data() {
+    QTest::addColumn<QString>("around"); // what happens to the file, or around the next command
+    QTest::addColumn<QByteArray>("next");
+    QTest::addColumn<QByteArray>("line"); // what the next command says after the file's name
+    QTest::addColumn<QString>("left");    // "result", "as before" (the file as the kill left it), "plain"
+    const QByteArray finished = ": encrypted (finished an interrupted encryption)";
+    const QByteArray undone = ": decrypted (undid an interrupted encryption)";
+    // Nothing outside the file decides: no place for notes, a place that is not a folder, another
+    // user's notes, notes that lie.
+    for (const QByteArray& next : {QByteArray("encrypt"), QByteArray("decrypt")}) {
+        const QByteArray line = next == "encrypt" ? finished : undone;
+        const char* then = next == "encrypt" ? ", then encrypt" : ", then decrypt";
+        QTest::addRow("no home and no state folder%s", then) << "no home" << next << line << "result";
+        QTest::addRow("state folder a file%s", then) << "state folder a file" << next << line << "result";
+        QTest::addRow("state folder a FIFO%s", then) << "state folder a FIFO" << next << line << "result";
+        QTest::addRow("state folder relative%s", then) << "state folder relative" << next << line << "result";
+        QTest::addRow("another state folder%s", then) << "another state folder" << next << line << "result";
+        QTest::addRow("forged notes%s", then) << "forged notes" << next << line << "result";
+        QTest::addRow("renamed into another folder%s", then) << "renamed" << next << line << "result";
+        QTest::addRow("another user%s", then) << "another user" << next << line << "result";
+    }
+    // Put back from a copy: the state went with the content it described.
+    QTest::newRow("copy put back, then encrypt") << "copy put back" << QByteArray("encrypt")
+                                                 << QByteArray(": encrypted") << "result";
+    QTest::newRow("copy put back, then decrypt")
+        << "copy put back" << QByteArray("decrypt") << QByteArray(": skipped: not an encrypted file") << "plain";
+    // Written over in place, state and all kept: the bytes no longer match it, and nothing is done.
+    const QByteArray changed = ": failed: Cannot %1 \"{file}\": it was left part-way through an interrupted "
+                               "encryption and bytes it had already transformed have been changed since; the file "
+                               "was left as it is";
+    QTest::newRow("copy written over it in place, then encrypt")
+        << "copy written in place" << QByteArray("encrypt") << QByteArray(changed).replace("%1", "encrypt")
+        << "as before";
+    QTest::newRow("copy written over it in place, then decrypt")
+        << "copy written in place" << QByteArray("decrypt") << QByteArray(changed).replace("%1", "decrypt")
+        << "as before";
+    // No descriptor to spare: the file cannot even be looked at, so it is left for a later run.
+    QTest::newRow("four descriptors, then decrypt")
+        << "four descriptors" << QByteArray("decrypt") << QByteArray(": skipped: cannot be opened (too many open files)")
+        << "as before";
+}
+
+// An encryption killed part-way, and then the file, or the world around the next command, is not
+// what it was: the next command gives exactly the encrypted or the plain file, or says what it
+// found and leaves the file as it is. Never success over wrong bytes.
+void TestBadInput::killedThenWhateverSurroundsIt() {
+    QFETCH(QString, around);
+    QFETCH(QByteArray, next);
+    QFETCH(QByteArray, line);
+    QFETCH(QString, left);
+    if (around == "another user" && ::geteuid() != 0)
+        QSKIP("running the next command as another user needs root");
+    const QByteArray plain = Pattern(600000, 29);
+    QByteArray file = Path("half done");
+    const QByteArray keyFile = Path("key");
+    QVERIFY(WriteFile(keyFile, TheKey + '\n'));
+    QVERIFY(WriteFile(file, plain));
+    // Zones of two blocks, killed in the third: the first is then below the range in doubt.
+    QCOMPARE(RunInChild([&] {
+                 EngineUnit unit;
+                 unit.KeyText = Key(TheKey);
+                 unit.ZoneLimit = 2 * 65536;
+                 RunOne(unit, Command::Encrypt, QFile::decodeName(file),
+                        Interference{{}, {}, KillAtBodyWrite(6, plain.size())});
+             }),
+             SIGKILL);
+    const QByteArray killed = ReadFile(file);
+    QVERIFY(killed.size() > plain.size());
+
+    QByteArray state = Path("state");
+    std::function<void()> inChild;
+    if (around == "no home") {
+        inChild = [] {
+            ::unsetenv("HOME");
+            ::unsetenv("XDG_STATE_HOME");
+        };
+    } else if (around == "state folder a file") {
+        QVERIFY(WriteFile(state, "not a folder"));
+    } else if (around == "state folder a FIFO") {
+        QVERIFY(::mkfifo(state.constData(), 0600) == 0);
+    } else if (around == "state folder relative") {
+        state = "relative/state";
+    } else if (around == "another state folder") {
+        state = Path("another");
+    } else if (around == "forged notes") {
+        // Notes naming the file, and one naming a file that was never touched.
+        QVERIFY(::mkdir(state.constData(), 0700) == 0 && ::mkdir(state + "/veltrane", 0700) == 0 &&
+                ::mkdir(state + "/veltrane/partway", 0700) == 0);
+        QVERIFY(WriteFile(state + "/veltrane/partway/1.note", "veltrane note 1\n" + file));
+        QVERIFY(WriteFile(state + "/veltrane/partway/2.note", "veltrane note 1\n" + keyFile));
+        QVERIFY(WriteFile(state + "/veltrane/partway/3.note", QByteArray(5000, '\xff')));
+    } else if (around == "renamed") {
+        QVERIFY(::mkdir(Path("elsewhere").constData(), 0700) == 0);
+        const QByteArray moved = Path("elsewhere/new name");
+        QVERIFY(::rename(file.constData(), moved.constData()) == 0);
+        file = moved;
+    } else if (around == "another user") {
+        // Its own files, given to nobody, in its own folder opened to others.
+        const uid_t nobody = 65534;
+        QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);
+        QVERIFY(::chown(file.constData(), nobody, nobody) == 0 && ::chown(keyFile.constData(), nobody, nobody) == 0);
+        inChild = [nobody] {
+            ::unsetenv("XDG_STATE_HOME");
+            ::setenv("HOME", "/nonexistent", 1);
+            if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                ::_exit(126);
+        };
+    } else if (around == "copy put back") {
+        QVERIFY(WriteFile(file, plain));
+    } else if (around == "copy written in place") {
+        const int fd = ::open(file.constData(), O_WRONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0 && ::pwrite(fd, plain.constData(), std::size_t(plain.size()), 0) == plain.size());
+        ::close(fd);
+    } else if (around == "four descriptors") {
+        inChild = [] {
+            // Whatever the test process itself holds open is not the tool's.
+            ::close_range(3, ~0u, 0);
+            const rlimit few{4, 4};
+            ::setrlimit(RLIMIT_NOFILE, &few);
+        };
+    }
+    const QByteArray before = ReadFile(file);
+    const auto withState = [&] {
+        ::setenv("XDG_STATE_HOME", state.constData(), 1);
+        if (inChild)
+            inChild();
+    };
+    const ToolResult result = RunTool({next, "--key-file", keyFile, file}, {}, 60, withState);
+    QCOMPARE(result.Output, file + QByteArray(line).replace("{file}", file) + '\n');
+    if (left == "result")
+        QVERIFY(ReadFile(file) == (next == "encrypt" ? Encrypted(plain, TheKey) : plain));
+    else if (left == "plain")
+        QVERIFY(ReadFile(file) == plain);
+    else
+        QVERIFY(ReadFile(file) == before);
+}
+
+// Far more commands at once than any slot count would have allowed, killed together part-way: the
+// next run finishes every one of them.
+void TestBadInput::manyFilesKilledAtOnce() {
+    const QByteArray keyFile = Path("key");
+    QVERIFY(WriteFile(keyFile, TheKey + '\n'));
+    QList<QByteArray> files;
+    for (int n = 0; n < 300; ++n) {
+        files << Path(QByteArray::number(n));
+        QVERIFY(WriteFile(files.last(), Pattern(200000 + n, std::uint32_t(n))));
+    }
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        // Every worker at its first file, then killed all at once.
+        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH), const_cast<char*>("encrypt"),
+                                const_cast<char*>("-j"), const_cast<char*>("256"), const_cast<char*>("--key-file"),
+                                const_cast<char*>(keyFile.constData())};
+        for (QByteArray& file : files)
+            argv.push_back(file.data());
+        argv.push_back(nullptr);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        ::dup2(null, STDOUT_FILENO);
+        ::execv(VELTRANE_CLI_PATH, argv.data());
+        ::_exit(127);
+    }
+    // Until some file carries a state, then a moment more.
+    for (int wait = 0; wait < 2000; ++wait) {
+        if (std::any_of(files.begin(), files.end(), [](const QByteArray& file) {
+                return QFileInfo(QFile::decodeName(file)).size() % 4096 == 0;
+            }))
+            break;
+        ::usleep(1000);
+    }
+    ::usleep(20000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+
+    const ToolResult result = RunTool(QList<QByteArray>{"encrypt", "-j", "256", "--key-file", keyFile} + files, {}, 120);
+    // Files done before the kill are already encrypted; every other one is encrypted now.
+    QVERIFY2(result.Status == 0 || result.Status == 1, result.Errors.constData());
+    const QList<QByteArray> lines = result.Output.split('\n');
+    int finished = 0;
+    for (int n = 0; n < files.size(); ++n) {
+        QVERIFY2(lines[n] == files[n] + ": encrypted" ||
+                     lines[n] == files[n] + ": encrypted (finished an interrupted encryption)" ||
+                     lines[n] == files[n] + ": skipped: already encrypted",
+                 lines[n].constData());
+        finished += lines[n].endsWith(")");
+        QVERIFY(ReadFile(files[n]) == Encrypted(Pattern(200000 + n, std::uint32_t(n)), TheKey));
+    }
+    qInfo("%d of 300 files were part-way", finished);
 }
 
 void TestBadInput::simultaneousCommands_data() {

@@ -109,6 +109,8 @@ private slots:
     void killedAtRandomMoment();
     void killedBeforeARestart_data();
     void killedBeforeARestart();
+    void otherWriterDuringThePass_data();
+    void otherWriterDuringThePass();
     void interruptedBySignal_data();
     void interruptedBySignal();
 
@@ -188,7 +190,9 @@ void TestFaultMatrix::faultInBatch_data() {
                QString::number(VictimSize + 5) + " bytes); none of its bytes had been changed"
         << Left::AsBeforeThenAppended;
     QTest::newRow("encrypt: written to between the pass and the trailer")
-        << E << Fault::RewrittenAfterPass << "failed" << "another program wrote to the file" + leftAsItIs
+        << E << Fault::RewrittenAfterPass << "failed"
+        << "another program wrote to the file; it was not written further, so the file is left part-way: Encrypt "
+           "with the same key finishes it, leaving what the other program wrote as it is"
         << Left::AsBeforeButRewritten;
     QTest::newRow("encrypt: renamed between the pass and the trailer")
         << E << Fault::RenamedAfterPass << "failed"
@@ -414,14 +418,18 @@ void TestFaultMatrix::faultInBatch() {
         QVERIFY(ReadFile(victim) == victimBefore + "tail.");
         break;
     case Left::AsBeforeButRewritten: {
-        // The next command will not finish over bytes it did not write: it says so and leaves it all.
+        // Undoing would turn the other program's bytes into garbage: refused. Finishing leaves them.
         const QByteArray transformed = XorPrefix(victimBefore, BatchKey, victimBefore.size());
         const QByteArray now = ReadFile(victim);
         QVERIFY(now.left(victimBefore.size()) == "XYZ" + transformed.mid(3));
-        const FileResult again = RunOne(unit, command, victim);
-        QCOMPARE(again.Outcome, QStringLiteral("failed"));
-        QVERIFY2(again.Message.contains("have been changed since"), qPrintable(again.Message));
+        const FileResult undo = RunOne(unit, Command::Decrypt, victim);
+        QCOMPARE(undo.Outcome, QStringLiteral("failed"));
+        QVERIFY2(undo.Message.contains("can only be finished, by Encrypt"), qPrintable(undo.Message));
         QVERIFY(ReadFile(victim) == now);
+        QCOMPARE(RunOne(unit, Command::Encrypt, victim).Outcome,
+                 QStringLiteral("encrypted (finished an interrupted encryption)"));
+        QVERIFY(unit.ForeignKept);
+        QVERIFY(ReadFile(victim) == "XYZ" + transformed.mid(3) + CheckBlockOf(BatchKey) + Marker);
         break;
     }
     case Left::PartWay: {
@@ -738,6 +746,58 @@ void TestFaultMatrix::killedAtRandomMoment() {
     qInfo("%d of 160 rounds recovered an interrupted command", recovered);
     // The kills must have landed inside commands often enough for the rounds to mean something.
     QVERIFY2(recovered >= 20, qPrintable(QString::number(recovered)));
+}
+
+void TestFaultMatrix::otherWriterDuringThePass_data() {
+    QTest::addColumn<Command>("command");
+    QTest::newRow("encrypt") << Command::Encrypt;
+    QTest::newRow("decrypt") << Command::Decrypt;
+}
+
+// Another program writes into the part already transformed while the pass goes on (the lock is only
+// advisory). The command notices at its next zone, writes nothing further but its state, which says
+// so, and stops; the next command of the other way refuses to undo around bytes it cannot tell from
+// its own, and the next of the same way finishes the file and leaves that program's bytes as they are.
+void TestFaultMatrix::otherWriterDuringThePass() {
+    QFETCH(Command, command);
+    const bool encrypting = command == Command::Encrypt;
+    const QByteArray plain = Pattern(10 * 65536 + 99, 37);
+    const QByteArray encrypted = Encrypted(plain, BatchKey);
+    const QString file = Path("shared");
+    QVERIFY(WriteFile(file, encrypting ? plain : encrypted));
+    EngineUnit unit;
+    unit.KeyText = Key(BatchKey);
+    unit.Durable = false;
+    Interference interference;
+    interference.Hook = [&, done = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+        if (operation == FileOperation::Read && position == 5 * 65536 && !done) {
+            done = true;
+            QFile out(file);
+            if (!out.open(QIODevice::ReadWrite) || !out.seek(100) || out.write("XYZ") != 3)
+                return EINVAL;
+            out.close();
+            const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 5, 0}};
+            ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0);
+        }
+        return 0;
+    };
+    const FileResult result = RunOne(unit, command, file, interference);
+    QCOMPARE(result.Outcome, QStringLiteral("failed"));
+    QVERIFY2(result.Message.endsWith(QStringLiteral("another program wrote to the file; it was not written further, so "
+                                                    "the file is left part-way: %1 with the same key finishes it, "
+                                                    "leaving what the other program wrote as it is")
+                                         .arg(encrypting ? "Encrypt" : "Decrypt")),
+             qPrintable(result.Message));
+    const QByteArray left = ReadFile(file);
+    const Command other = encrypting ? Command::Decrypt : Command::Encrypt;
+    QCOMPARE(RunOne(unit, other, file).Outcome, QStringLiteral("failed"));
+    QVERIFY(ReadFile(file) == left);
+    QCOMPARE(RunOne(unit, command, file).Outcome, encrypting ? QStringLiteral("encrypted (finished an interrupted encryption)")
+                                                            : QStringLiteral("decrypted (finished an interrupted decryption)"));
+    QVERIFY(unit.ForeignKept);
+    QByteArray expected = encrypting ? encrypted : plain;
+    expected.replace(100, 3, "XYZ");
+    QVERIFY(ReadFile(file) == expected);
 }
 
 void TestFaultMatrix::interruptedBySignal_data() {
