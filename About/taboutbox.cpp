@@ -1,10 +1,10 @@
 #include "About/taboutbox.h"
 
+#include "resources/accessiblerole.h"
 #include "resources/bringtofront.h"
 #include "resources/colours.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
-#include "resources/windowaccessible.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -32,11 +32,13 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 } // namespace
 
 TAboutBox::TAboutBox(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // A dialog to the window manager too, which then gives it the close box alone, as designed; a plain
+    // window gets minimise and maximise buttons from some managers whatever the hints say.
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
     // A dialog to a screen reader, which reads it out whole when it appears; set first, before anything tells a
     // reader of the window.
-    SetWindowRole(*this, QAccessible::Dialog);
+    SetAccessibleRole(*this, QAccessible::Dialog);
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("About Veltrane"));
     setFixedSize(ClientSize);
@@ -50,6 +52,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(9, 9, 302, 173);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    SetAccessibleRole(*Panel1, QAccessible::Pane);
     Panel1->setLineWidth(1);
     Panel1->setAutoFillBackground(true);
     QPalette panelPalette = Panel1->palette();

@@ -55,7 +55,7 @@ QString FailureKind(const std::exception_ptr& failure) {
     return name;
 }
 
-int RunProgram(TApplication& application, const ProgramHooks& hooks) {
+int RunProgram(TApplication& application, const ProgramHooks& hooks, const std::vector<QByteArray>& startFiles) {
     std::unique_ptr<TMainForm> MainForm;
     std::unique_ptr<THelpForm> HelpForm;
     std::unique_ptr<TAboutBox> AboutBox;
@@ -67,6 +67,8 @@ int RunProgram(TApplication& application, const ProgramHooks& hooks) {
         AboutBox = std::make_unique<TAboutBox>();
         MainForm->setAboutWindowAction([&AboutBox] { AboutBox->ShowWindow(); });
         MainForm->setReadmeWindowAction([&HelpForm] { HelpForm->ShowWindow(); });
+        if (!startFiles.empty())
+            MainForm->LoadStartFiles(startFiles);
         if (hooks.beforeEventLoop)
             hooks.beforeEventLoop(*MainForm);
     } catch (...) {

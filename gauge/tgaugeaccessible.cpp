@@ -31,6 +31,12 @@ QString TGaugeAccessible::text(QAccessible::Text kind) const {
     return QAccessibleWidget::text(kind);
 }
 
+QAccessible::State TGaugeAccessible::state() const {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.readOnly = true;
+    return state;
+}
+
 // The value is the figure the gauge shows, not Progress: a reader says "37 percent" whatever the range.
 QVariant TGaugeAccessible::currentValue() const {
     return gauge().Percentage();

@@ -22,6 +22,9 @@ public:
 
     void* interface_cast(QAccessible::InterfaceType type) override;
     QString text(QAccessible::Text kind) const override;
+    // Read-only: a reader tells the user that the value cannot be changed. (The toolkit's bridge still
+    // lists Increase and Decrease for every object with a value; here they change nothing.)
+    QAccessible::State state() const override;
 
     QVariant currentValue() const override;
     // Progress comes from the pass over the file alone.

@@ -1,11 +1,11 @@
 #include "help/thelpform.h"
 
+#include "resources/accessiblerole.h"
 #include "resources/bringtofront.h"
 #include "resources/colours.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
 #include "resources/pictures.h"
-#include "resources/windowaccessible.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -62,7 +62,7 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QString& text,
 
 THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     // A window to a screen reader, not a filler; set first, before anything tells a reader of the window.
-    SetWindowRole(*this, QAccessible::Window);
+    SetAccessibleRole(*this, QAccessible::Window);
     setObjectName(QStringLiteral("HelpForm"));
     setWindowTitle(QStringLiteral("Help!"));
     setWindowIcon(ProgramIcon());

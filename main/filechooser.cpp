@@ -8,15 +8,18 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -87,10 +90,15 @@ FileChooser::FileChooser(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FileChooser"));
     setWindowTitle(QStringLiteral("Open"));
     BuildControls();
-    resize(580, 400);
+    resize(720, 420);
     m_frameWatch.setInterval(20);
     connect(&m_frameWatch, &QTimer::timeout, this, &FileChooser::WatchForFrame);
-    OpenFolder(QFile::encodeName(QDir::currentPath()));
+    OpenFolder(StartFolder());
+}
+
+QByteArray FileChooser::StartFolder() {
+    const QByteArray working = QFile::encodeName(QDir::currentPath());
+    return working == "/" ? QFile::encodeName(QDir::homePath()) : working;
 }
 
 void FileChooser::BuildControls() {
@@ -133,13 +141,42 @@ void FileChooser::BuildControls() {
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("CancelButton"));
 
+    // The places to jump to: the home folder, the usual folders in it that exist, and the root.
+    m_places = new QListWidget(this);
+    m_places->setObjectName(QStringLiteral("Places"));
+    m_places->setAccessibleName(QStringLiteral("Places"));
+    m_places->setMaximumWidth(150);
+    const auto addPlace = [this](const QString& name, const QString& path) {
+        if (path.isEmpty() || !QFileInfo(path).isDir())
+            return;
+        for (int row = 0; row < m_places->count(); ++row)
+            if (m_places->item(row)->data(Qt::UserRole).toByteArray() == QFile::encodeName(path))
+                return;
+        auto* item = new QListWidgetItem(style()->standardIcon(QStyle::SP_DirIcon), name, m_places);
+        item->setData(Qt::UserRole, QFile::encodeName(path));
+    };
+    addPlace(QStringLiteral("Home"), QDir::homePath());
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation,
+          QStandardPaths::PicturesLocation, QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation})
+        if (const QString path = QStandardPaths::writableLocation(location); path != QDir::homePath())
+            addPlace(QStandardPaths::displayName(location), path);
+    addPlace(QStringLiteral("Computer"), QStringLiteral("/"));
+    connect(m_places, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { OpenFolder(item->data(Qt::UserRole).toByteArray()); });
+    connect(m_places, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { OpenFolder(item->data(Qt::UserRole).toByteArray()); });
+
     auto* grid = new QGridLayout(this);
     auto* top = new QHBoxLayout;
     top->addWidget(lookInLabel);
     top->addWidget(m_lookIn, 1);
     top->addWidget(m_up);
     grid->addLayout(top, 0, 0, 1, 3);
-    grid->addWidget(m_list, 1, 0, 1, 3);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(m_places);
+    middle->addWidget(m_list, 1);
+    grid->addLayout(middle, 1, 0, 1, 3);
     grid->addWidget(nameLabel, 2, 0);
     grid->addWidget(m_name, 2, 1);
     grid->addWidget(open, 2, 2);

@@ -4,7 +4,8 @@
 // dialog leaves such names out), and hands back each chosen file as those bytes. Several files may
 // be chosen at once; the name field takes one name, or several each in double quotes. OK is refused,
 // with the dialog left open, while a named file does not exist, is not an ordinary file, or is
-// read-only. It opens centred across the screen and a third of the way down.
+// read-only. It opens centred across the screen and a third of the way down. A list of places (the
+// home folder, the usual folders in it, the root) sits to the left of the folder's list.
 
 #include <QByteArray>
 #include <QDialog>
@@ -16,6 +17,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QListWidget;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -33,8 +35,8 @@ class FileChooser : public QDialog {
 public:
     explicit FileChooser(QWidget* parent = nullptr);
 
-    // Opens at the folder of `nativePath` with that file's name in the name field; at the working
-    // folder when it is empty.
+    // Opens at the folder of `nativePath` with that file's name in the name field; at StartFolder()
+    // when it is empty.
     void SelectFile(const QByteArray& nativePath);
     // Lists `folder` (bytes of an absolute path).
     void OpenFolder(const QByteArray& folder);
@@ -43,6 +45,9 @@ public:
     // The files chosen, in the order of the list or of the names typed; valid after OK.
     const std::vector<ChosenFile>& Chosen() const { return m_chosen; }
 
+    // Where choosing starts when nothing was chosen before: the working folder, or the home folder
+    // when that is the root folder (as for a program started from a launcher).
+    static QByteArray StartFolder();
     // The names in the name field's text: the parts in double quotes when it has any, otherwise the
     // whole text as one name.
     static QStringList TypedNames(const QString& text);
@@ -71,6 +76,7 @@ private:
     void WatchForFrame();
 
     QComboBox* m_lookIn = nullptr;
+    QListWidget* m_places = nullptr;
     QToolButton* m_up = nullptr;
     QTreeWidget* m_list = nullptr;
     QLineEdit* m_name = nullptr;

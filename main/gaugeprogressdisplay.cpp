@@ -1,6 +1,7 @@
 #include "main/gaugeprogressdisplay.h"
 
 #include "gauge/tgauge.h"
+#include "main/runeventpump.h"
 
 namespace veltrane {
 
@@ -10,6 +11,8 @@ void GaugeProgressDisplay::MakeVisible() {
 
 void GaugeProgressDisplay::SetProgress(int figure) {
     m_gauge.setProgress(figure);
+    if (m_pump != nullptr)
+        m_pump->Pump();
 }
 
 } // namespace veltrane

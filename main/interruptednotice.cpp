@@ -1,5 +1,6 @@
 #include "main/interruptednotice.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -11,6 +12,14 @@ namespace {
 // Names beyond these are counted, not listed: the status line has room for three or four lines.
 constexpr std::size_t NamedFiles = 3;
 
+// A folder as the user knows it: the home folder and what lies in it start with "~".
+QString ShownFolder(const QString& folder) {
+    const QString home = QDir::homePath();
+    if (home.size() > 1 && (folder == home || folder.startsWith(home + QLatin1Char('/'))))
+        return QLatin1Char('~') + folder.mid(home.size());
+    return folder;
+}
+
 } // namespace
 
 QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
@@ -19,10 +28,11 @@ QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
     QStringList named;
     for (std::size_t n = 0; n < files.size() && n < NamedFiles; ++n) {
         const InterruptedFile& file = files[n];
-        const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(file.Path))).fileName();
-        named << QStringLiteral("%1 (%2, %3%)")
-                     .arg(name, file.Command == PartwayCommand::Encrypt ? QStringLiteral("encrypting")
-                                                                       : QStringLiteral("decrypting"))
+        const QFileInfo path(QFile::decodeName(QByteArray::fromStdString(file.Path)));
+        named << QStringLiteral("%1 in %2 (%3, %4%)")
+                     .arg(path.fileName(), ShownFolder(path.path()),
+                          file.Command == PartwayCommand::Encrypt ? QStringLiteral("encrypting")
+                                                                  : QStringLiteral("decrypting"))
                      .arg(file.Percent);
     }
     QString list = named.join(QStringLiteral(", "));

@@ -10,8 +10,8 @@
 
 namespace veltrane {
 
-// The status-line text naming the files left part-way (the first few by name), or an empty text
-// when there are none.
+// The status-line text naming the files left part-way (the first few by name and folder, the home
+// folder written "~"), or an empty text when there are none.
 QString InterruptedNotice(const std::vector<InterruptedFile>& files);
 
 } // namespace veltrane

@@ -6,8 +6,10 @@
 #include "gauge/tgauge.h"
 #include "main/handlerfailureevent.h"
 #include "main/passwordstarstyle.h"
+#include "main/runeventpump.h"
 #include "main/timage.h"
 #include "main/topendialog.h"
+#include "resources/accessiblerole.h"
 #include "resources/colours.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/fonts.h"
@@ -45,6 +47,8 @@ constexpr int ClientWidth = 640;
 constexpr int ClientHeight = 405;
 constexpr int TopPanelHeight = 53;
 constexpr int Panel1Height = 110;
+// The list's place in its box.
+constexpr QRect FileListArea(2, 18, 351, 173);
 
 // The window's labels: Times New Roman 16 px bold, red on black.
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
@@ -209,6 +213,8 @@ void TMainForm::CreateControls() {
     // A raised outer and a raised inner bevel of one pixel each.
     TopPanel->setFrameStyle(QFrame::WinPanel | QFrame::Raised);
     SetColours(TopPanel, colours::Red, colours::Black);
+    // The panels only group controls: to a screen reader they are panes, not windows ("frames").
+    SetAccessibleRole(*TopPanel, QAccessible::Pane);
 
     LabelTitle = new QLabel(QStringLiteral("Veltrane!"), TopPanel);
     LabelTitle->setObjectName(QStringLiteral("LabelTitle"));
@@ -220,6 +226,7 @@ void TMainForm::CreateControls() {
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameStyle(QFrame::NoFrame);
     SetColours(Panel1, colours::Red, colours::Black);
+    SetAccessibleRole(*Panel1, QAccessible::Pane);
 
     Image1 = MakePicture(Panel1, "Image1", QStringLiteral("emblem"), {16, 8, 113, 97});
 
@@ -232,12 +239,15 @@ void TMainForm::CreateControls() {
 
     SatusBox = MakeGroupBox(Panel1, "SatusBox", QStringLiteral("Status Box"), {152, 0, 481, 105});
     StatusText = MakeLabel(SatusBox, "StatusText", WelcomeText, {2, 17, 477, 86});
+    // The status line is the window's status bar to a screen reader, which presents each phrase as its
+    // name changes; set before anything asks for the line's accessible interface, which is kept.
+    SetAccessibleRole(*StatusText, QAccessible::StatusBar);
     StatusText->setWordWrap(true);
 
     GroupBox1 = MakeGroupBox(ClientArea, "GroupBox1", QStringLiteral("Loaded Files"), {272, 64, 361, 193});
     FileList = new QListWidget(GroupBox1);
     FileList->setObjectName(QStringLiteral("FileList"));
-    FileList->setGeometry(2, 18, 351, 173);
+    FileList->setGeometry(FileListArea);
     FileList->setFont(SerifFont(11));
     FileList->setFrameShape(QFrame::NoFrame);
     FileList->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -251,6 +261,7 @@ void TMainForm::CreateControls() {
     // long queue once per file; the event loop lays out the rest.
     FileList->setLayoutMode(QListView::Batched);
     SetColours(FileList, colours::Red, colours::Black);
+    FileList->installEventFilter(this);
 
     DecryptButton = MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, colours::Black);
 
@@ -288,14 +299,21 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::ConnectHandlers() {
-    connect(FileOpenItem, &QAction::triggered, this, [this] { RunHandler([this] { FileOpen(); }); });
-    connect(Image5, &TImage::clicked, this, [this] { RunHandler([this] { FileOpen(); }); });
-    connect(FileExitItem, &QAction::triggered, this, [this] { RunHandler([this] { FileExit(); }); });
-    connect(Image2, &TImage::clicked, this, [this] { RunHandler([this] { FileExit(); }); });
-    connect(About1, &QAction::triggered, this, [this] { RunHandler([this] { HelpAbout(); }); });
-    connect(Readme, &QAction::triggered, this, [this] { RunHandler([this] { ReadmeClick(); }); });
-    connect(EncryptButton, &QPushButton::clicked, this, [this] { RunHandler([this] { EncryptButtonClick(); }); });
-    connect(DecryptButton, &QPushButton::clicked, this, [this] { RunHandler([this] { DecryptButtonClick(); }); });
+    connect(FileOpenItem, &QAction::triggered, this, [this] { Handle([this] { FileOpen(); }); });
+    connect(Image5, &TImage::clicked, this, [this] { Handle([this] { FileOpen(); }); });
+    connect(FileExitItem, &QAction::triggered, this, [this] { Handle([this] { FileExit(); }); });
+    connect(Image2, &TImage::clicked, this, [this] { Handle([this] { FileExit(); }); });
+    connect(About1, &QAction::triggered, this, [this] { Handle([this] { HelpAbout(); }); });
+    connect(Readme, &QAction::triggered, this, [this] { Handle([this] { ReadmeClick(); }); });
+    connect(EncryptButton, &QPushButton::clicked, this, [this] { Handle([this] { EncryptButtonClick(); }); });
+    connect(DecryptButton, &QPushButton::clicked, this, [this] { Handle([this] { DecryptButtonClick(); }); });
+}
+
+void TMainForm::Handle(const std::function<void()>& handler) {
+    if (m_runPump)
+        m_waitingHandlers.push_back(handler);
+    else
+        RunHandler(handler);
 }
 
 // The panels keep the full width at top and bottom, the title stays centred across its panel, and
@@ -311,7 +329,24 @@ void TMainForm::LayOutClientArea() {
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ClientArea && event->type() == QEvent::Resize)
         LayOutClientArea();
+    if (watched == FileList && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        ShowListFocus(event->type() == QEvent::FocusIn);
     return QMainWindow::eventFilter(watched, event);
+}
+
+// The list has no frame of its own, and the style's mark of focus on the current entry is faint, and
+// absent from an empty list; so keyboard focus draws a 2-pixel frame around the list, in the space
+// between it and its box, with the entries staying where they are.
+void TMainForm::ShowListFocus(bool focused) {
+    constexpr int Width = 2;
+    if (focused) {
+        FileList->setGeometry(FileListArea.adjusted(-Width, -Width, Width, Width));
+        FileList->setFrameStyle(QFrame::Box | QFrame::Plain);
+        FileList->setLineWidth(Width);
+    } else {
+        FileList->setFrameStyle(QFrame::NoFrame);
+        FileList->setGeometry(FileListArea);
+    }
 }
 
 void TMainForm::HelpAbout() {
@@ -325,9 +360,8 @@ void TMainForm::ReadmeClick() {
 }
 
 void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {
-    StatusText->setText(phrase);
-    // Every phrase is announced once: a new name announces itself, and a phrase that repeats the one
-    // before it (each file's completion) is announced anew.
+    // Every phrase is announced once, as it comes: a new name announces itself, and a phrase that
+    // repeats the one before it (each file's completion) is announced anew.
     const QString spoken = SpokenPhrase(phrase);
     if (StatusText->accessibleName() != spoken) {
         StatusText->setAccessibleName(spoken);
@@ -335,15 +369,17 @@ void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {
         QAccessibleEvent announcement(StatusText, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&announcement);
     }
-    if (repaintNow) {
-        // During a run the status line's updates are held back (see mainform_runs.cpp); an
-        // immediate repaint lets this one phrase through.
-        const bool held = !StatusText->updatesEnabled();
-        StatusText->setUpdatesEnabled(true);
-        StatusText->repaint();
-        if (held)
-            StatusText->setUpdatesEnabled(false);
+    // During a run the status line shows only the phrases due at once; the others wait for the run's
+    // end, when the last of them shows. Repaints that the window system asks for in between show the
+    // phrase last drawn.
+    if (m_runPump && !repaintNow) {
+        m_heldStatus = phrase;
+        return;
     }
+    m_heldStatus.reset();
+    StatusText->setText(phrase);
+    if (repaintNow)
+        StatusText->repaint();
 }
 
 // The entries are drawn by the list's viewport, which covers the borderless list completely; Qt

@@ -30,6 +30,7 @@ class QPushButton;
 namespace veltrane {
 
 class PasswordStarStyle;
+class RunEventPump;
 class TGauge;
 class TImage;
 class TOpenDialog;
@@ -59,6 +60,10 @@ public:
     void setAboutWindowAction(std::function<void()> action) { m_showAboutBox = std::move(action); }
     void setReadmeWindowAction(std::function<void()> action) { m_showHelpForm = std::move(action); }
 
+    // Loads files named at start-up (names on disk, absolute) as if chosen in the open dialog: the
+    // same rules refuse them, all of them, with the same message.
+    void LoadStartFiles(const std::vector<QByteArray>& natives);
+
     std::int32_t LoadedCount() const { return m_loadedCount; }
     EngineUnit& Unit() { return m_unit; }
     TOpenDialog& OpenDialog() { return *m_openDialog; }
@@ -76,11 +81,23 @@ private:
     // Replaces the list's entries by `files` (with the names on disk they stand for) and sets
     // LoadedCount.
     void LoadFiles(const QStringList& files, const std::vector<std::optional<QByteArray>>& natives);
+    // Loads the files named by `natives` unless the open dialog's rules refuse one of them; then the
+    // refusal is shown once the event loop runs, nothing is loaded and the result is false.
+    bool LoadNamedFiles(const std::vector<QByteArray>& natives);
 
     void CreateMenu();
     void CreateControls();
     void ConnectHandlers();
+    // Runs a handler of the menu, pictures or buttons; during a run it waits, as the user's input
+    // does, and runs once the run is over (a screen reader's "press" arrives that way).
+    void Handle(const std::function<void()>& handler);
+    // A run holds the thread from BeginRun to EndRun; in between the window system's own events are
+    // let through (RunEventPump), status phrases that are not due at once are held back, and handlers
+    // wait.
+    void BeginRun();
+    void EndRun();
     void LayOutClientArea();
+    void ShowListFocus(bool focused);
 
     // Sets the whole text of the status line; `repaintNow` draws it before returning.
     void SetStatus(const QString& phrase, bool repaintNow);
@@ -138,6 +155,10 @@ private:
     std::int32_t m_loadedCount = 0;
     EngineUnit m_unit;
     std::unique_ptr<GaugeProgressDisplay> m_gaugeDisplay;
+    std::unique_ptr<RunEventPump> m_runPump;
+    // The phrase the status line shows once the run is over, when it is not shown at once.
+    std::optional<QString> m_heldStatus;
+    std::vector<std::function<void()>> m_waitingHandlers;
 
     std::function<void()> m_showAboutBox;
     std::function<void()> m_showHelpForm;

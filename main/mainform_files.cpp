@@ -1,5 +1,5 @@
-// Loading the list of files that the next run works through: from the open dialog, or by dropping
-// files on the window.
+// Loading the list of files that the next run works through: from the open dialog, by dropping
+// files on the window, or from the program's arguments.
 
 #include "main/mainform.h"
 
@@ -65,25 +65,35 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
     if (!AreLocalFiles(event->mimeData()))
         return;
+    std::vector<QByteArray> natives;
+    for (const QUrl& url : event->mimeData()->urls())
+        natives.push_back(NativePathOfUrl(url));
+    if (LoadNamedFiles(natives))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TMainForm::LoadStartFiles(const std::vector<QByteArray>& natives) {
+    LoadNamedFiles(natives);
+}
+
+bool TMainForm::LoadNamedFiles(const std::vector<QByteArray>& natives) {
     QStringList files;
-    std::vector<std::optional<QByteArray>> natives;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        const QByteArray native = NativePathOfUrl(url);
+    for (const QByteArray& native : natives) {
         const QString refusal = FileChooser::Refusal(native);
         if (!refusal.isEmpty()) {
-            event->ignore();
-            // Said once the drop is over: a modal box inside the drop would hold the file manager
-            // that is waiting for its end.
+            // Said once the event loop runs: a modal box inside a drop would hold the file manager
+            // that is waiting for its end, and at start-up the window is not up yet.
             QTimer::singleShot(0, this, [this, refusal] {
                 QMessageBox::warning(this, QGuiApplication::applicationDisplayName(), refusal);
             });
-            return;
+            return false;
         }
         files.append(QFile::decodeName(native));
-        natives.emplace_back(native);
     }
-    event->acceptProposedAction();
-    LoadFiles(files, natives);
+    LoadFiles(files, std::vector<std::optional<QByteArray>>(natives.begin(), natives.end()));
+    return true;
 }
 
 } // namespace veltrane

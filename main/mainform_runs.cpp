@@ -3,16 +3,19 @@
 
 #include "main/mainform.h"
 
-#include "gauge/tgauge.h"
 #include "engine/blockpass.h"
 #include "engine/fileexists.h"
 #include "engine/filesequences.h"
 #include "engine/interruption.h"
 #include "engine/keybytes.h"
+#include "gauge/tgauge.h"
+#include "main/runeventpump.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QWidget>
 
 namespace veltrane {
@@ -41,21 +44,6 @@ const QString UndidDecryptionPhrase = QStringLiteral("Interrupted Decryption Und
 const QString EncryptionStoppedPhrase = QStringLiteral("Encryption Stopped!");
 const QString DecryptionStoppedPhrase = QStringLiteral("Decryption Stopped!");
 
-// While a run holds the thread, the status line is drawn only when the run asks for it. Qt's
-// immediate repaint of one control also paints every area marked for repainting elsewhere in the
-// window, so the phrases that are not due at once are kept from marking the status line at all; it
-// is marked once more when the run ends, and the event loop then shows the last phrase.
-class StatusPaintHold {
-public:
-    explicit StatusPaintHold(QWidget* statusText) : m_statusText(statusText) { m_statusText->setUpdatesEnabled(false); }
-    ~StatusPaintHold() { m_statusText->setUpdatesEnabled(true); }
-    StatusPaintHold(const StatusPaintHold&) = delete;
-    StatusPaintHold& operator=(const StatusPaintHold&) = delete;
-
-private:
-    QWidget* m_statusText;
-};
-
 // The words for what a command did about an earlier, interrupted command on its file, if anything.
 const QString* RecoveryPhrase(Recovery recovery) {
     switch (recovery) {
@@ -74,6 +62,27 @@ const QString* RecoveryPhrase(Recovery recovery) {
 }
 
 } // namespace
+
+void TMainForm::BeginRun() {
+    m_runPump = std::make_unique<RunEventPump>();
+    m_gaugeDisplay->setPump(m_runPump.get());
+}
+
+void TMainForm::EndRun() {
+    m_gaugeDisplay->setPump(nullptr);
+    // The held close requests are carried out after the handlers that waited, in the order they came.
+    std::vector<std::function<void()>> waiting = std::move(m_waitingHandlers);
+    m_waitingHandlers.clear();
+    for (const std::function<void()>& handler : waiting)
+        QTimer::singleShot(0, this, [this, handler] { Handle(handler); });
+    m_runPump.reset();
+    if (m_heldStatus) {
+        StatusText->setText(*m_heldStatus);
+        m_heldStatus.reset();
+    }
+    // The event loop draws the line once more, as it stands after the run.
+    StatusText->update();
+}
 
 bool TMainForm::TakeFirstEntry() {
     // Each entry carries the bytes of its file's name, unless its text stands for several names.
@@ -156,7 +165,8 @@ void TMainForm::RunTurns(const QString& stoppedPhrase, const std::function<void(
 // file in hand be put back as it was; the program then ends by that signal as the guard goes.
 void TMainForm::EncryptButtonClick() {
     const InterruptionGuard interruption({SIGTERM, SIGHUP, SIGINT});
-    const StatusPaintHold hold(StatusText);
+    BeginRun();
+    const auto ended = qScopeGuard([this] { EndRun(); });
     SetStatus(EncryptingPhrase, true);
     if (!TakeKeyText())
         return;
@@ -174,7 +184,8 @@ void TMainForm::EncryptButtonClick() {
 
 void TMainForm::DecryptButtonClick() {
     const InterruptionGuard interruption({SIGTERM, SIGHUP, SIGINT});
-    const StatusPaintHold hold(StatusText);
+    BeginRun();
+    const auto ended = qScopeGuard([this] { EndRun(); });
     if (!TakeKeyText())
         return;
     RunTurns(DecryptionStoppedPhrase, [this] {

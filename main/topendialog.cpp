@@ -2,8 +2,13 @@
 
 #include "main/filechooser.h"
 #include "main/nativepath.h"
+#include "main/portalfilechooser.h"
 
 #include <QDir>
+#include <QFile>
+#include <QMessageBox>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +76,39 @@ QString TOpenDialog::ReadOnlyRefusal(const QString& path) {
 
 std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
 TOpenDialog::ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName) {
+    if (PortalFileChooser::Available()) {
+        QByteArray folder = nativeFileName.isEmpty()
+                                ? FileChooser::StartFolder()
+                                : nativeFileName.left(std::max<qsizetype>(nativeFileName.lastIndexOf('/'), 1));
+        for (;;) {
+            PortalFileChooser portal;
+            const std::optional<std::vector<QByteArray>> natives = portal.Choose(parent, folder);
+            if (!natives)
+                break; // no answer: the program's own chooser takes over
+            if (natives->empty())
+                return std::nullopt;
+            // The same rules as in the program's own chooser: a refused choice is said, and choosing
+            // starts again where it was.
+            QString refusal;
+            for (const QByteArray& native : *natives) {
+                refusal = FileChooser::Refusal(native);
+                if (!refusal.isEmpty()) {
+                    folder = native.left(std::max<qsizetype>(native.lastIndexOf('/'), 1));
+                    break;
+                }
+            }
+            if (!refusal.isEmpty()) {
+                QMessageBox::warning(parent, QStringLiteral("Open"), refusal);
+                continue;
+            }
+            std::pair<QStringList, std::vector<std::optional<QByteArray>>> chosen;
+            for (const QByteArray& native : *natives) {
+                chosen.first.append(QFile::decodeName(native));
+                chosen.second.emplace_back(native);
+            }
+            return chosen;
+        }
+    }
     FileChooser dialog(parent);
     dialog.SelectFile(nativeFileName);
     if (dialog.exec() != QDialog::Accepted)

@@ -1,7 +1,9 @@
 #pragma once
 // The open-file dialog of the main window: several existing files at once, one filter "All Files",
 // read-only files refused, and the first file of the previous choice pre-filled the next time.
-// The modal showing itself is replaceable so that tests can stand in for the user.
+// It is the desktop's own chooser where the desktop has one (through the desktop portal), and
+// otherwise the program's own (FileChooser). The modal showing itself is replaceable so that tests
+// can stand in for the user.
 
 #include <QByteArray>
 #include <QObject>
@@ -49,8 +51,8 @@ public:
     static const QString FilterText;
 
 private:
-    // Shows the program's file chooser opened at `nativeFileName`; the chosen files' texts and names
-    // on disk, or nothing when cancelled.
+    // Shows the desktop's or the program's file chooser opened at `nativeFileName`; the chosen files'
+    // texts and names on disk, or nothing when cancelled.
     static std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
     ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName);
 

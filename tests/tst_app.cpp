@@ -1,5 +1,6 @@
 // The application object: pop-up hints, the error display, start-up and shutdown.
 
+#include "app/programarguments.h"
 #include "app/startup.h"
 #include "app/tapplication.h"
 #include "app/thintmanager.h"
@@ -111,6 +112,10 @@ private slots:
     void applicationErrorText_data();
     void applicationErrorText();
     void fileSizeSignalIgnored();
+    void fileArguments_data();
+    void fileArguments();
+    void windowSystemCheck_data();
+    void windowSystemCheck();
 
 private:
     // Moves the pointer onto `control` (its centre), or onto `point` of the window.
@@ -496,6 +501,124 @@ void TestApp::fileSizeSignalIgnored() {
     struct sigaction current {};
     QCOMPARE(::sigaction(SIGXFSZ, nullptr, &current), 0);
     QVERIFY(current.sa_handler == SIG_IGN);
+}
+
+void TestApp::fileArguments_data() {
+    QTest::addColumn<QStringList>("left");        // what the toolkit left of the arguments before "--"
+    QTest::addColumn<QStringList>("afterDashes"); // the arguments after "--"
+    QTest::addColumn<QString>("working");
+    QTest::addColumn<QStringList>("files"); // or {"unknown", OPTION}
+    QTest::newRow("absolute names") << QStringList{"/a/b c", "/d"} << QStringList{} << "/w"
+                                    << QStringList{"/a/b c", "/d"};
+    QTest::newRow("relative names") << QStringList{"b c", "../d", "./e"} << QStringList{} << "/w/x"
+                                    << QStringList{"/w/x/b c", "/w/x/../d", "/w/x/./e"};
+    QTest::newRow("started in the root folder")
+        << QStringList{"etc/f"} << QStringList{} << "/" << QStringList{"/etc/f"};
+    QTest::newRow("after --, a dash is a name")
+        << QStringList{"a"} << QStringList{"-platform", "--"} << "/w" << QStringList{"/w/a", "/w/-platform", "/w/--"};
+    QTest::newRow("an unknown option") << QStringList{"a", "--frobnicate"} << QStringList{"b"} << "/w"
+                                       << QStringList{"unknown", "--frobnicate"};
+    QTest::newRow("a lone dash") << QStringList{"-"} << QStringList{} << "/w" << QStringList{"unknown", "-"};
+    QTest::newRow("no files") << QStringList{} << QStringList{} << "/w" << QStringList{};
+}
+
+void TestApp::fileArguments() {
+    QFETCH(QStringList, left);
+    QFETCH(QStringList, afterDashes);
+    QFETCH(QString, working);
+    QFETCH(QStringList, files);
+    std::vector<QByteArray> storage{QByteArray("veltrane")};
+    for (const QString& argument : left)
+        storage.push_back(argument.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    std::vector<std::string> after;
+    for (const QString& argument : afterDashes)
+        after.push_back(argument.toStdString());
+    std::string unknown;
+    const auto found =
+        veltrane::FileArguments(static_cast<int>(argv.size()), argv.data(), after, working.toStdString(), unknown);
+    QStringList got;
+    if (found) {
+        for (const std::string& file : *found)
+            got.append(QString::fromStdString(file));
+    } else {
+        got = QStringList{"unknown", QString::fromStdString(unknown)};
+    }
+    QCOMPARE(got, files);
+}
+
+void TestApp::windowSystemCheck_data() {
+    QTest::addColumn<QStringList>("environment"); // NAME=VALUE; the others of the check are unset
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("plugins"); // files in the plugin folder
+    QTest::addColumn<int>("status");          // -1: the program goes on to its window
+    const QStringList x11{"libqxcb.so", "libqoffscreen.so"};
+    const QStringList both{"libqxcb.so", "libqwayland-egl.so", "libqwayland-generic.so"};
+    QTest::newRow("X11") << QStringList{"DISPLAY=:5", "XDG_SESSION_TYPE=x11"} << QStringList{} << x11 << -1;
+    QTest::newRow("Wayland without its plugin")
+        << QStringList{"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland", "XDG_CURRENT_DESKTOP=KDE"}
+        << QStringList{} << x11 << 1;
+    QTest::newRow("Wayland with its plugin")
+        << QStringList{"WAYLAND_DISPLAY=wayland-0", "XDG_CURRENT_DESKTOP=KDE"} << QStringList{} << both << -1;
+    QTest::newRow("GNOME on Wayland uses X11")
+        << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0", "XDG_CURRENT_DESKTOP=ubuntu:GNOME"} << QStringList{}
+        << x11 << -1;
+    QTest::newRow("a list falls back") << QStringList{"DISPLAY=:5", "QT_QPA_PLATFORM=wayland;xcb"} << QStringList{}
+                                       << x11 << -1;
+    QTest::newRow("asked for with options, missing")
+        << QStringList{"QT_QPA_PLATFORM=vnc:size=800x600"} << QStringList{} << x11 << 1;
+    QTest::newRow("-platform over the environment")
+        << QStringList{"QT_QPA_PLATFORM=xcb"} << QStringList{"-platform", "wayland"} << x11 << 1;
+    QTest::newRow("a name that only begins alike")
+        << QStringList{"QT_QPA_PLATFORM=xcb", "DISPLAY=:5"} << QStringList{} << QStringList{"libqxcbx.so"} << 1;
+    QTest::newRow("X11 asked for without a display") << QStringList{"QT_QPA_PLATFORM=xcb"} << QStringList{} << x11 << 1;
+    QTest::newRow("Wayland without its plugin, beside an X server")
+        << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY=:1", "XDG_CURRENT_DESKTOP=KDE"} << QStringList{} << x11
+        << -1;
+    QTest::newRow("no display") << QStringList{} << QStringList{} << both << 1;
+    QTest::newRow("-platform after -- names a file")
+        << QStringList{} << QStringList{"--", "-platform", "xcb"} << both << 1;
+}
+
+// Before any window, the program tells a missing display or a window system that the toolkit has
+// no plugin for here in its own words, instead of the toolkit's abort.
+void TestApp::windowSystemCheck() {
+    QFETCH(QStringList, environment);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, plugins);
+    QFETCH(int, status);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    for (const QString& plugin : plugins) {
+        QFile file(folder.filePath(plugin));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const char* names[] = {"DISPLAY",          "WAYLAND_DISPLAY",     "QT_QPA_PLATFORM",
+                           "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP"};
+    std::vector<std::optional<QByteArray>> saved;
+    for (const char* name : names) {
+        saved.push_back(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        qunsetenv(name);
+    }
+    for (const QString& setting : environment)
+        qputenv(setting.section('=', 0, 0).toLatin1(), setting.section('=', 1).toUtf8());
+    std::vector<QByteArray> storage{QByteArray("veltrane")};
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    const std::optional<int> answer =
+        veltrane::AnswerBeforeWindows(static_cast<int>(argv.size()), argv.data(), {folder.path().toStdString()});
+    for (std::size_t n = 0; n < std::size(names); ++n) {
+        if (saved[n])
+            qputenv(names[n], *saved[n]);
+        else
+            qunsetenv(names[n]);
+    }
+    QCOMPARE(answer.value_or(-1), status);
 }
 
 int main(int argc, char* argv[]) {

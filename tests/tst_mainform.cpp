@@ -1,6 +1,7 @@
 #include "tst_mainform.h"
 
 #include "main/filechooser.h"
+#include "main/portalfilechooser.h"
 
 #include <QAccessibleActionInterface>
 #include <QAccessibleTextInterface>
@@ -303,6 +304,51 @@ void TestMainForm::tabOrder() {
     }
 }
 
+void TestMainForm::focusVisible_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("other"); // where the focus goes away to
+    QTest::addColumn<bool>("filled");   // files in the list
+    QTest::newRow("empty list") << "FileList"
+                                << "KeyBox" << false;
+    QTest::newRow("list with files") << "FileList"
+                                     << "KeyBox" << true;
+    QTest::newRow("key box") << "KeyBox"
+                             << "DecryptButton" << false;
+    QTest::newRow("Encrypt") << "EncryptButton"
+                             << "KeyBox" << false;
+    QTest::newRow("Decrypt") << "DecryptButton"
+                             << "KeyBox" << false;
+}
+
+// Keyboard focus shows on each control that takes it: the window looks different around the control
+// with the focus on it and away from it.
+void TestMainForm::focusVisible() {
+    QFETCH(QString, control);
+    QFETCH(QString, other);
+    QFETCH(bool, filled);
+    if (filled)
+        Load({MakeFile("a", "x"), MakeFile("b", "x")});
+    Form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+    // As after moving the focus with the keyboard, which is when styles draw it.
+    Form->setAttribute(Qt::WA_KeyboardFocusChange);
+    auto* focused = Find<QWidget>(control.toLatin1().constData());
+    auto* client = Find<QWidget>("ClientArea");
+    const QRect around(focused->mapTo(client, QPoint(-4, -4)), focused->size() + QSize(8, 8));
+    QWidget* entries = Find<QListWidget>("FileList")->viewport();
+    const QRect entriesBefore(entries->mapTo(client, QPoint(0, 0)), entries->size());
+    const auto shot = [&] { return client->grab(around).toImage(); };
+    focused->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(focused->hasFocus());
+    const QImage with = shot();
+    // The list's entries stay where they are whatever the focus.
+    QCOMPARE(QRect(entries->mapTo(client, QPoint(0, 0)), entries->size()), entriesBefore);
+    Find<QWidget>(other.toLatin1().constData())->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(!focused->hasFocus());
+    QVERIFY(with != shot());
+    QCOMPARE(QRect(entries->mapTo(client, QPoint(0, 0)), entries->size()), entriesBefore);
+}
+
 void TestMainForm::accelerators_data() {
     QTest::addColumn<QString>("focus");
     QTest::addColumn<int>("key");
@@ -500,6 +546,72 @@ void TestMainForm::chooserTypedNames() {
     }
 }
 
+void TestMainForm::chooserStartAndPlaces_data() {
+    QTest::addColumn<QString>("working"); // the working folder: "<dir>" the test folder, or "/"
+    QTest::addColumn<QString>("place");   // a place clicked, or empty
+    QTest::addColumn<QString>("folder");  // the folder listed then: "<dir>", "<home>" or "/"
+    QTest::newRow("in the working folder") << "<dir>"
+                                           << ""
+                                           << "<dir>";
+    QTest::newRow("started in the root folder: home") << "/"
+                                                      << ""
+                                                      << "<home>";
+    QTest::newRow("place Home") << "<dir>"
+                                << "Home"
+                                << "<home>";
+    QTest::newRow("place Computer") << "<dir>"
+                                    << "Computer"
+                                    << "/";
+}
+
+// The program's own chooser starts where the user works, never in the root folder a launcher
+// leaves the program in, and its places jump to the usual folders.
+void TestMainForm::chooserStartAndPlaces() {
+    QFETCH(QString, working);
+    QFETCH(QString, place);
+    QFETCH(QString, folder);
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(working == "/" ? QStringLiteral("/") : Dir->path()));
+    QByteArray listed;
+    {
+        FileChooser chooser;
+        if (!place.isEmpty()) {
+            auto* places = chooser.findChild<QListWidget*>("Places");
+            QVERIFY(places != nullptr);
+            const QList<QListWidgetItem*> found = places->findItems(place, Qt::MatchExactly);
+            QCOMPARE(found.size(), 1);
+            emit places->itemClicked(found.front());
+        }
+        listed = chooser.Folder();
+    }
+    QVERIFY(QDir::setCurrent(before));
+    const QString expected = folder == "<dir>" ? Dir->path() : folder == "<home>" ? QDir::homePath() : folder;
+    QCOMPARE(listed, QFile::encodeName(expected));
+}
+
+void TestMainForm::portalAddresses_data() {
+    QTest::addColumn<QStringList>("uris");
+    QTest::addColumn<QList<QByteArray>>("natives");
+    QTest::addColumn<bool>("local");
+    QTest::newRow("blank and percent") << QStringList{"file:///home/u/my%20100%25.txt"}
+                                       << QList<QByteArray>{"/home/u/my 100%.txt"} << true;
+    QTest::newRow("a name that is not UTF-8")
+        << QStringList{"file:///tmp/%FF%FEx", "file:///tmp/b"} << QList<QByteArray>{"/tmp/\xff\xfex", "/tmp/b"} << true;
+    QTest::newRow("a file elsewhere") << QStringList{"file:///tmp/a", "sftp://host/tmp/b"} << QList<QByteArray>{}
+                                      << false;
+}
+
+// The desktop's chooser hands back addresses; their bytes are the names on disk exactly.
+void TestMainForm::portalAddresses() {
+    QFETCH(QStringList, uris);
+    QFETCH(QList<QByteArray>, natives);
+    QFETCH(bool, local);
+    const auto got = veltrane::PortalFileChooser::NativesOfUris(uris);
+    QCOMPARE(got.has_value(), local);
+    if (got)
+        QCOMPARE(QList<QByteArray>(got->begin(), got->end()), natives);
+}
+
 void TestMainForm::droppingFiles_data() {
     QTest::addColumn<QStringList>("dropped"); // names in the test folder, or whole addresses with "://"
     QTest::addColumn<QString>("refusal");     // a line of the refusal shown, or empty
@@ -552,6 +664,59 @@ void TestMainForm::droppingFiles() {
         QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
 }
 
+void TestMainForm::startFiles_data() {
+    QTest::addColumn<QStringList>("named"); // names in the test folder
+    QTest::addColumn<QString>("refusal");   // a line of the refusal shown, or empty
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("names with spaces") << QStringList{"my letter.txt", " lead and trail "} << ""
+                                       << QStringList{"my letter.txt", " lead and trail "};
+    QTest::newRow("order kept") << QStringList{"c", "a", "b"} << "" << QStringList{"c", "a", "b"};
+    QTest::newRow("a missing file") << QStringList{"a", "missing"} << "File not found." << QStringList{};
+    QTest::newRow("a folder") << QStringList{"a", "sub"} << "This is not an ordinary file." << QStringList{};
+    QTest::newRow("read-only") << QStringList{"locked"} << "This file is read-only or lies in a write-protected folder."
+                               << QStringList{};
+}
+
+// Files named on the command line load as a choice in the open dialog does: the same rules, the
+// same list and count, the key box keeping the focus for the key.
+void TestMainForm::startFiles() {
+    QFETCH(QStringList, named);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, entries);
+    for (const char* name : {"a", "b", "c", "my letter.txt", " lead and trail "})
+        MakeFile(QLatin1String(name), "x");
+    QVERIFY(QFile::setPermissions(MakeFile("locked", "x"), QFile::ReadOwner));
+    QVERIFY(QDir(Dir->path()).mkdir("sub"));
+    std::vector<QByteArray> natives;
+    for (const QString& name : named)
+        natives.push_back(QFile::encodeName(Path(name)));
+    QStringList messages;
+    Form->LoadStartFiles(natives);
+    QTimer::singleShot(0, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            messages.append(box->text());
+            box->accept();
+        }
+    });
+    QTest::qWait(50);
+    QStringList expected;
+    for (const QString& name : entries)
+        expected.append(Path(name));
+    QCOMPARE(Entries(), expected);
+    QCOMPARE(Form->LoadedCount(), static_cast<int>(entries.size()));
+    QCOMPARE(Form->focusWidget(), Find<QWidget>("KeyBox"));
+    QCOMPARE(messages.size(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty())
+        QVERIFY2(messages[0].split('\n').contains(refusal), qPrintable(messages[0]));
+    // The loaded files go through a run as chosen ones do.
+    if (!entries.isEmpty()) {
+        SetKeys("key", "key");
+        Form->EncryptButtonClick();
+        QCOMPARE(Status(), EncryptedPhrase);
+        QVERIFY(ReadFile(Path(entries.first())).endsWith(Marker));
+    }
+}
+
 void TestMainForm::accessibleNamesAndRoles_data() {
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
@@ -583,7 +748,10 @@ void TestMainForm::accessibleNamesAndRoles_data() {
                               << "This tells you what files are ready to be encrypted or decrypted" << true << none;
     QTest::newRow("GroupBox1") << int(QAccessible::Grouping) << "Loaded Files" << none << false << none;
     QTest::newRow("SatusBox") << int(QAccessible::Grouping) << "Status Box" << none << false << none;
-    QTest::newRow("StatusText") << text << WelcomeText << "How the last command went" << false << "SatusBox";
+    QTest::newRow("StatusText") << int(QAccessible::StatusBar) << WelcomeText << "How the last command went" << false
+                                << "SatusBox";
+    QTest::newRow("TopPanel") << int(QAccessible::Pane) << none << none << false << none;
+    QTest::newRow("Panel1") << int(QAccessible::Pane) << none << none << false << none;
     QTest::newRow("PercentDoneGauge") << int(QAccessible::ProgressBar) << "Percent done"
                                       << "How far the file in hand has got" << false << none;
 }

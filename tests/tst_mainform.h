@@ -46,6 +46,8 @@ private slots:
     void keyBoxesShowStars();
     void menu();
     void tabOrder();
+    void focusVisible_data();
+    void focusVisible();
     void accelerators_data();
     void accelerators();
     void loading_data();
@@ -54,8 +56,14 @@ private slots:
     void chooserTypedNames_data();
     void chooserTypedNames();
     void readOnlyFileRefused();
+    void chooserStartAndPlaces_data();
+    void chooserStartAndPlaces();
+    void portalAddresses_data();
+    void portalAddresses();
     void droppingFiles_data();
     void droppingFiles();
+    void startFiles_data();
+    void startFiles();
     void accessibleNamesAndRoles_data();
     void accessibleNamesAndRoles();
     void picturesActAsButtons_data();
@@ -77,6 +85,8 @@ private slots:
     void queueVisibleDuringPass();
     void gaugeDuringAndAfterPass();
     void engineFailureReachesErrorDisplay();
+    void windowSystemDuringRun_data();
+    void windowSystemDuringRun();
 
 public:
     // Helpers shared by both source files.

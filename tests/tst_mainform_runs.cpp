@@ -3,10 +3,17 @@
 
 #include "tst_mainform.h"
 
+#include "main/runeventpump.h"
+
+#include <QAction>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QThread>
+#include <QUrl>
 
 #include <csignal>
 #include <utime.h>
@@ -547,4 +554,92 @@ void TestMainForm::engineFailureReachesErrorDisplay() {
     Form->EncryptButtonClick();
     QCOMPARE(Status(), EncryptedPhrase);
     QVERIFY(ReadFile(after).endsWith(Marker));
+}
+
+void TestMainForm::windowSystemDuringRun_data() {
+    QTest::addColumn<QString>("arrival"); // what comes in part-way through the run
+    QTest::addColumn<bool>("handledDuringRun");
+    QTest::newRow("an event posted to the program") << "posted" << true;
+    QTest::newRow("a request to close the window") << "close" << false;
+    QTest::newRow("About chosen (by a screen reader's press)") << "about" << false;
+    QTest::newRow("files dropped on the window") << "drop" << false;
+}
+
+// During a run the window answers the window system (the events it posts, such as a screen reader's
+// questions) but what the user asks for waits for the run's end, and is done then; a drop, which
+// cannot wait, is refused.
+void TestMainForm::windowSystemDuringRun() {
+    QFETCH(QString, arrival);
+    QFETCH(bool, handledDuringRun);
+    const QByteArray plain = Pattern(6 * 65536, 50);
+    const QString file = MakeFile("big", plain);
+    const QString other = MakeFile("other", "x");
+    SetKeys("key", "key");
+    Load({file});
+    QTest::qWait(1);
+
+    class Receiver : public QObject {
+    public:
+        bool event(QEvent* event) override {
+            if (event->type() != QEvent::User)
+                return QObject::event(event);
+            ++Delivered;
+            return true;
+        }
+        int Delivered = 0;
+    } receiver;
+    int aboutShown = 0;
+    Form->setAboutWindowAction([&aboutShown] { ++aboutShown; });
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(other)});
+    bool arrived = false;
+    bool dropAccepted = false;
+    Form->Unit().CurrentFile.SetFaultHook([&](veltrane::FileOperation operation, std::int64_t position, std::size_t&) {
+        if (arrived || operation != veltrane::FileOperation::Read || position != 65536)
+            return 0;
+        arrived = true;
+        if (arrival == "posted") {
+            QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+        } else if (arrival == "close") {
+            QCoreApplication::postEvent(Form->windowHandle(), new QCloseEvent);
+        } else if (arrival == "about") {
+            Form->findChild<QAction*>("About1")->trigger();
+        } else {
+            QDragEnterEvent enter(QPoint(300, 200), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(Form.get(), &enter);
+            dropAccepted = enter.isAccepted();
+        }
+        // Longer than the pump's interval, so that the window system is answered after this block.
+        QThread::msleep(veltrane::RunEventPump::Interval + 10);
+        return 0;
+    });
+    Form->EncryptButtonClick();
+    Form->Unit().CurrentFile.SetFaultHook({});
+    QVERIFY(arrived);
+
+    // Handled during the run, or left for its end.
+    bool handled = false;
+    if (arrival == "posted")
+        handled = receiver.Delivered == 1;
+    else if (arrival == "close")
+        handled = !Form->isVisible();
+    else if (arrival == "about")
+        handled = aboutShown > 0;
+    else
+        handled = dropAccepted;
+    QCOMPARE(handled, handledDuringRun);
+    // The run itself went through untouched.
+    QCOMPARE(ReadFile(file), Encrypted(plain, TheKey));
+    QCOMPARE(Status(), EncryptedPhrase);
+
+    // Once the run is over, what waited is done.
+    QTest::qWait(50);
+    if (arrival == "close") {
+        QVERIFY(!Form->isVisible());
+    } else if (arrival == "about") {
+        QCOMPARE(aboutShown, 1);
+    } else {
+        QVERIFY(Form->isVisible());
+        QVERIFY(Entries().isEmpty());
+    }
 }

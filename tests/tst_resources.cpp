@@ -61,16 +61,22 @@ void TestResources::pictures() {
 
 void TestResources::brushCharacterIsRedOnBlack_data() {
     QTest::addColumn<QString>("name");
-    QTest::newRow("emblem") << "emblem";
-    QTest::newRow("program icon") << "veltrane32";
-    QTest::newRow("emblem 2x") << "emblem@2x";
-    QTest::newRow("program icon 2x") << "veltrane32@2x";
+    QTest::addColumn<int>("inkWidth"); // the columns the character keeps to: the window shows no more
+    QTest::newRow("emblem") << "emblem" << 113;
+    QTest::newRow("program icon") << "veltrane32" << 32;
+    QTest::newRow("emblem 2x") << "emblem@2x" << 226;
+    QTest::newRow("program icon 2x") << "veltrane32@2x" << 64;
 }
 
 void TestResources::brushCharacterIsRedOnBlack() {
     QFETCH(QString, name);
+    QFETCH(int, inkWidth);
     const QImage image = QImage(QStringLiteral(":/images/%1.png").arg(name)).convertToFormat(QImage::Format_ARGB32);
     QVERIFY(!image.isNull());
+    // Past the columns that the window shows, nothing but background: the character is never cut off.
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = inkWidth; x < image.width(); ++x)
+            QVERIFY2(image.pixel(x, y) == qRgb(0, 0, 0), qPrintable(QStringLiteral("ink at %1, %2").arg(x).arg(y)));
     int black = 0;
     int red = 0;
     for (int y = 0; y < image.height(); ++y)

@@ -125,6 +125,8 @@ void TestAboutBox::fixedSizeWithCloseBoxOnly() {
     QVERIFY(flags & Qt::WindowCloseButtonHint);
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    // A dialog to the window manager, which alone keeps every manager from adding the other buttons.
+    QCOMPARE(box.windowType(), Qt::Dialog);
     QVERIFY(box.isWindow());
     QVERIFY(!box.isModal());
 }

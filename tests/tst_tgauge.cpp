@@ -352,7 +352,8 @@ void TstTGauge::accessibleProgressBar() {
     QCOMPARE(told->minimumValue().toInt(), 0);
     QCOMPARE(told->maximumValue().toInt(), 100);
     QCOMPARE(accessible->text(QAccessible::Value), QString::number(value) + QLatin1Char('%'));
-    // The gauge takes no input, from a reader neither.
+    // The gauge takes no input, from a reader neither, and says so.
+    QVERIFY(accessible->state().readOnly);
     told->setCurrentValue(value == 100 ? 0 : 100);
     QCOMPARE(gauge.Progress(), progress);
 }

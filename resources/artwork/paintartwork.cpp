@@ -205,9 +205,16 @@ QImage BrushCharacter(int width, int height, double weight) {
     return big.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-// The emblem at `scale` times its designed 115 x 95 pixels, in its 256 shades.
+// The emblem at `scale` times its designed 115 x 95 pixels, in its 256 shades. The window shows it in a
+// place 113 pixels wide and cuts off the rest, so the character keeps to the first 113 columns (times
+// the scale) and the last two stay background: whole at every scale.
 QImage Emblem(int scale) {
-    return Quantise(BrushCharacter(115 * scale, 95 * scale, 1.0), EmblemPalette());
+    QImage canvas(115 * scale, 95 * scale, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    painter.drawImage(0, 0, BrushCharacter(113 * scale, 95 * scale, 1.0));
+    painter.end();
+    return Quantise(canvas, EmblemPalette());
 }
 
 // The program icon, `size` pixels square. The classic sizes up to 32 keep the sixteen icon colours; larger ones
