@@ -7,6 +7,7 @@
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/testrounds.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -698,7 +699,8 @@ void TestBadInput::simultaneousCommands() {
     const QByteArray plain = Pattern(512 * 1024 + 5, 12);
     const QByteArray encrypted = Encrypted(plain, TheKey);
     const bool startsEncrypted = first == "decrypt";
-    for (int round = 0; round < 150; ++round) {
+    const int rounds = Rounds(150);
+    for (int round = 0; round < rounds; ++round) {
         QVERIFY(WriteFile(file, startsEncrypted ? encrypted : plain));
         ::unlink(link.constData());
         QVERIFY(::link(file.constData(), link.constData()) == 0);
