@@ -18,9 +18,6 @@ OwnStateFolder TheFolder;
 } // namespace
 
 OwnStateFolder::OwnStateFolder() {
-    const char* given = std::getenv("XDG_STATE_HOME");
-    if (given != nullptr && given[0] == '/')
-        return;
     std::error_code error;
     std::filesystem::path base = std::filesystem::temp_directory_path(error);
     if (error)
@@ -39,7 +36,7 @@ OwnStateFolder::OwnStateFolder() {
 
 OwnStateFolder::~OwnStateFolder() {
     // A forked child that returns through exit() leaves the folder to the suite that made it.
-    if (m_made.empty() || ::getpid() != m_owner)
+    if (::getpid() != m_owner)
         return;
     std::error_code ignored;
     std::filesystem::remove_all(m_made, ignored);

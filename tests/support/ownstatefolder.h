@@ -1,8 +1,8 @@
 #pragma once
-// Every test process keeps its progress records in a folder that belongs to the run: CTest names
-// one per suite (XDG_STATE_HOME); a suite started by hand without it gets a fresh temporary folder,
-// removed when the suite ends, instead of the user's own ~/.local/state. One instance lives in
-// ownstatefolder.cpp, which veltrane_add_test links into each suite.
+// Every run of a suite keeps its progress records, and those of the tools it starts, in a fresh
+// temporary folder of its own (XDG_STATE_HOME), removed when the suite ends: never in the user's own
+// ~/.local/state, and never among the records an earlier run left behind when it failed or was
+// killed. One instance lives in ownstatefolder.cpp, which veltrane_add_test links into each suite.
 
 #include <string>
 
@@ -18,7 +18,7 @@ public:
     OwnStateFolder& operator=(const OwnStateFolder&) = delete;
 
 private:
-    std::string m_made; // empty when the environment named a folder already
+    std::string m_made;
     pid_t m_owner = 0;
 };
 
