@@ -107,6 +107,12 @@ void TestCli::init() {
     QVERIFY(QFile::link("../a.txt", Path("sub/link")));
     for (auto it = m_fixture.cbegin(); it != m_fixture.cend(); ++it)
         QVERIFY(WriteFile(Path(it.key()), it.value()));
+    // Key files that stand for /dev/zero and /dev/urandom given by mistake, far longer than a key
+    // line; they stay out of the fixture, which each row reads back.
+    QFile zeros(Path("zeros.key"));
+    QVERIFY(zeros.open(QIODevice::WriteOnly) && zeros.resize(qint64(64) << 20));
+    zeros.close();
+    QVERIFY(WriteFile(Path("random.key"), Pattern(2 << 20, 13)));
     QVERIFY(::chmod(QFile::encodeName(Path("ro.txt")).constData(), 0444) == 0);
 }
 
@@ -196,10 +202,12 @@ void TestCli::outcomes_data() {
         << QStringList{"encrypt", "{dir}/a.txt"} << QByteArray("sec\x01ret\n") << 2 << QStringList{} << QStringList{};
     QTest::newRow("key with a carriage return inside")
         << QStringList{"encrypt", "{dir}/a.txt"} << QByteArray("sec\rret\n") << 2 << QStringList{} << QStringList{};
-    QTest::newRow("--key-file /dev/zero") << QStringList{"encrypt", "--key-file", "/dev/zero", "{dir}/a.txt"} << key
-                                          << 2 << QStringList{} << QStringList{};
-    QTest::newRow("--key-file /dev/urandom") << QStringList{"encrypt", "--key-file", "/dev/urandom", "{dir}/a.txt"}
-                                             << key << 2 << QStringList{} << QStringList{};
+    // Zeros and random bytes as the device files would give them, from files of the test's own.
+    QTest::newRow("--key-file of zeros") << QStringList{"encrypt", "--key-file", "{dir}/zeros.key", "{dir}/a.txt"}
+                                         << key << 2 << QStringList{} << QStringList{};
+    QTest::newRow("--key-file of random bytes")
+        << QStringList{"encrypt", "--key-file", "{dir}/random.key", "{dir}/a.txt"} << key << 2 << QStringList{}
+        << QStringList{};
     QTest::newRow("key line of 1 MiB") << QStringList{"encrypt", "{dir}/a.txt"} << QByteArray(1 << 20, 'k') + '\n'
                                        << 0 << QStringList{"{dir}/a.txt: encrypted"} << QStringList{"a.txt"};
     QTest::newRow("key line over 1 MiB") << QStringList{"encrypt", "{dir}/a.txt"}

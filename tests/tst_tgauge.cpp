@@ -636,10 +636,11 @@ void TstTGauge::pictureAtRatioTwo() {
 
 void TstTGauge::picturePerKind() {
     // Pictures to look at by eye: every kind at 37% in distinct colours, framed, plus the
-    // program's own pie. Written to $VELTRANE_GAUGE_PICTURES or the temporary folder.
+    // program's own pie. Written to $VELTRANE_GAUGE_PICTURES or else the working folder (under CTest,
+    // the build's tests folder), never to a place that others share, such as /tmp.
     QString folder = qEnvironmentVariable("VELTRANE_GAUGE_PICTURES");
     if (folder.isEmpty())
-        folder = QDir::temp().filePath(QStringLiteral("veltrane-gauge"));
+        folder = QDir::current().filePath(QStringLiteral("gauge-pictures"));
     QVERIFY(QDir().mkpath(folder));
 
     const QMetaEnum kinds = QMetaEnum::fromType<TGauge::TGaugeKind>();
