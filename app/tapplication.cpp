@@ -1,5 +1,7 @@
 #include "app/tapplication.h"
 
+#include "engine/secretmemory.h"
+
 #include "app/thintmanager.h"
 #include "main/handlerfailureevent.h"
 #include "resources/pictures.h"
@@ -26,6 +28,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setPalette(ProgramPalette());
     m_hints = std::make_unique<THintManager>();
     installEventFilter(m_hints.get());
+    // The key boxes keep their text between runs, and the engine its key: no core dump, no other
+    // process of the user's reading them.
+    KeepProcessOutOfCoreDumps();
     // A write that would pass a file-size limit then fails with EFBIG, which the engine undoes and
     // the error display reports, instead of the signal ending the program half-way through a file.
     std::signal(SIGXFSZ, SIG_IGN);

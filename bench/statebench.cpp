@@ -127,7 +127,7 @@ void ToolRun(const std::vector<std::string>& files, bool encrypt, bool sync) {
     veltrane::TerminalProgress progress(false);
     veltrane::OutcomeReport report(true, progress);
     veltrane::FileWalk walk(files, false);
-    std::vector<std::uint8_t> key = Key;
+    veltrane::SecretBytes key = Key;
     const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     veltrane::BatchRun batch({encrypt, jobs, sync, {}}, key, report, progress);
     batch.Run(walk);

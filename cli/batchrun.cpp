@@ -225,7 +225,7 @@ private:
 
 } // namespace
 
-BatchRun::BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, OutcomeReport& report,
+BatchRun::BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report,
                    TerminalProgress& progress)
     : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
 
@@ -242,7 +242,9 @@ bool BatchRun::Run(FileWalk& walk) {
     std::vector<std::thread> workers;
     for (int n = 0; n < jobs; ++n) {
         workers.emplace_back([&] {
-            EngineUnit unit;
+            // On the heap, where its class puts it in memory that core dumps leave out.
+            auto unitStorage = std::make_unique<EngineUnit>();
+            EngineUnit& unit = *unitStorage;
             unit.KeyText = m_key;
             unit.RunKey = runKey;
             unit.Durable = m_settings.Sync;

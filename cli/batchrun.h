@@ -8,6 +8,7 @@
 #include "cli/keyinput.h"
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
+#include "engine/secretmemory.h"
 
 #include <cstdint>
 #include <vector>
@@ -24,7 +25,7 @@ public:
     };
 
     // `key` is the run's key bytes; they are wiped when the run is over.
-    BatchRun(const Settings& settings, std::vector<std::uint8_t>& key, OutcomeReport& report,
+    BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report,
              TerminalProgress& progress);
 
     // Processes and reports every entry of the walk. Under a InterruptionGuard, a signal
@@ -34,7 +35,7 @@ public:
 
 private:
     Settings m_settings;
-    std::vector<std::uint8_t>& m_key;
+    SecretBytes& m_key;
     OutcomeReport& m_report;
     TerminalProgress& m_progress;
 };

@@ -1,5 +1,7 @@
 #include "cli/keyinput.h"
 
+#include "engine/secretmemory.h"
+
 #include "cli/keyline.h"
 #include "cli/terminaltext.h"
 
@@ -92,7 +94,7 @@ bool ReadLine(int fd, KeyLine& line) {
 
 // The key of a completed line, or nothing with `problem` saying why it is refused. `source` names
 // where it came from, for the message.
-std::optional<std::vector<std::uint8_t>> KeyOf(const KeyLine& line, const std::string& source, std::string& problem) {
+std::optional<SecretBytes> KeyOf(const KeyLine& line, const std::string& source, std::string& problem) {
     switch (line.state()) {
     case KeyLine::State::TooLong:
         problem = "the key in " + source + " is longer than 1 MiB, or has no line end within it";
@@ -111,7 +113,7 @@ std::optional<std::vector<std::uint8_t>> KeyOf(const KeyLine& line, const std::s
     return line.KeyBytes();
 }
 
-std::optional<std::vector<std::uint8_t>> Prompted(const char* prompt, std::string& problem) {
+std::optional<SecretBytes> Prompted(const char* prompt, std::string& problem) {
     ShownPrompt = prompt;
     (void)!::write(STDERR_FILENO, prompt, std::strlen(prompt));
     KeyLine line;
@@ -131,7 +133,7 @@ std::optional<std::vector<std::uint8_t>> Prompted(const char* prompt, std::strin
     return KeyOf(line, "what was typed", problem);
 }
 
-void Wipe(std::optional<std::vector<std::uint8_t>>& key) {
+void Wipe(std::optional<SecretBytes>& key) {
     if (key)
         ::explicit_bzero(key->data(), key->size());
 }
@@ -157,7 +159,7 @@ bool Examine(int fd, const std::string& source, KeyFileIdentity& identity, std::
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::string& problem) {
+std::optional<SecretBytes> KeyFromTerminal(bool verify, std::string& problem) {
     if (::tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) {
         problem = std::string("cannot use the terminal: ") + std::strerror(errno);
         return std::nullopt;
@@ -170,8 +172,8 @@ std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::strin
     EchoOff = 1;
     ::tcsetattr(STDIN_FILENO, TCSANOW, &QuietTerminal);
 
-    std::optional<std::vector<std::uint8_t>> key = Prompted("Key: ", problem);
-    std::optional<std::vector<std::uint8_t>> again;
+    std::optional<SecretBytes> key = Prompted("Key: ", problem);
+    std::optional<SecretBytes> again;
     if (key && verify)
         again = Prompted("Verify: ", problem);
 
@@ -197,7 +199,7 @@ std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::strin
     return key;
 }
 
-std::optional<std::vector<std::uint8_t>> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity) {
+std::optional<SecretBytes> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity) {
     if (!Examine(STDIN_FILENO, "standard input", identity, problem))
         return std::nullopt;
     KeyLine line;
@@ -208,7 +210,7 @@ std::optional<std::vector<std::uint8_t>> KeyFromStandardInput(std::string& probl
     return KeyOf(line, "standard input", problem);
 }
 
-std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, std::string& problem,
+std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem,
                                                      KeyFileIdentity& identity) {
     const std::string source = "the key file \"" + EscapedName(path) + "\"";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -232,12 +234,7 @@ std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, st
 }
 
 void KeepKeyOutOfCoreDumps() {
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_CORE, &limit) == 0) {
-        limit.rlim_cur = 0;
-        ::setrlimit(RLIMIT_CORE, &limit);
-    }
+    KeepProcessOutOfCoreDumps();
 }
 
 } // namespace veltrane

@@ -2,6 +2,8 @@
 // Where veltrane-cli gets its key: asked for on the terminal without echo, or the first line of
 // standard input or of a key file. Each gives the key bytes, or nothing with `problem` saying why.
 
+#include "engine/secretmemory.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,9 +22,9 @@ struct KeyFileIdentity {
 
 // Asks "Key: " and, when `verify` is set, "Verify: " as well; the two must give the same key. Echo
 // stays off while the key is typed, also after the program was suspended and resumed.
-std::optional<std::vector<std::uint8_t>> KeyFromTerminal(bool verify, std::string& problem);
-std::optional<std::vector<std::uint8_t>> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity);
-std::optional<std::vector<std::uint8_t>> KeyFromFile(const std::string& path, std::string& problem,
+std::optional<SecretBytes> KeyFromTerminal(bool verify, std::string& problem);
+std::optional<SecretBytes> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity);
+std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem,
                                                      KeyFileIdentity& identity);
 
 // Keeps the process from writing a core dump (which would hold the key) from here on.

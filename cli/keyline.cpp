@@ -64,13 +64,13 @@ void KeyLine::Take(char byte) {
         m_kept[m_keptLength++] = byte;
 }
 
-std::vector<std::uint8_t> KeyLine::KeyBytes() const {
+SecretBytes KeyLine::KeyBytes() const {
     const bool wellFormed = m_utf8 && m_decoder.atBoundary();
     std::size_t length = m_keptLength;
     if (!wellFormed) {
         // Text in an 8-bit code page: used byte for byte.
         length = std::min(length, KeyBytesUsed);
-        return std::vector<std::uint8_t>(m_kept.begin(), m_kept.begin() + static_cast<std::ptrdiff_t>(length));
+        return SecretBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(m_kept.data()), length));
     }
     if (m_length > m_keptLength) {
         // The head ends part-way into the line: cut it back to the last whole character, so that it
@@ -84,7 +84,7 @@ std::vector<std::uint8_t> KeyLine::KeyBytes() const {
             length = lead - 1 + size <= length ? lead - 1 + size : lead - 1;
         }
     }
-    std::vector<std::uint8_t> key = KeyBytesFromUtf8(std::string_view(m_kept.data(), length));
+    SecretBytes key = KeyBytesFromUtf8(std::string_view(m_kept.data(), length));
     if (key.size() > KeyBytesUsed) {
         ::explicit_bzero(key.data() + KeyBytesUsed, key.size() - KeyBytesUsed);
         key.resize(KeyBytesUsed);

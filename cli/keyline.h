@@ -46,7 +46,7 @@ public:
     // The key bytes that the line stands for, as for the same text typed into the window: UTF-8
     // text gives each character's 8-bit code where it has one, other text counts byte for byte.
     // Only the first key bytes can matter, so only those are worked out.
-    std::vector<std::uint8_t> KeyBytes() const;
+    SecretBytes KeyBytes() const;
 
 private:
     void Take(char byte);

@@ -54,7 +54,7 @@ int Run(int argc, char** argv) {
     KeepKeyOutOfCoreDumps();
     std::string problem;
     KeyFileIdentity keyFile;
-    std::optional<std::vector<std::uint8_t>> key;
+    std::optional<SecretBytes> key;
     if (line.KeyFile)
         key = KeyFromFile(*line.KeyFile, problem, keyFile);
     else if (::isatty(STDIN_FILENO))

@@ -54,10 +54,14 @@ Utf8Decoder::Step Utf8Decoder::Feed(unsigned char byte) {
     return Step::Character;
 }
 
-std::vector<std::uint8_t> KeyBytesFromUtf8(std::string_view text) {
+SecretBytes KeyBytesFromUtf8(std::string_view text) {
     // Not UTF-8 at all, most likely text in an 8-bit code page already: used as it is.
-    const auto asItIs = [text] { return std::vector<std::uint8_t>(text.begin(), text.end()); };
-    std::vector<std::uint8_t> key;
+    const auto asItIs = [text] {
+        SecretBytes bytes;
+        bytes.assign(text.begin(), text.end());
+        return bytes;
+    };
+    SecretBytes key;
     key.reserve(text.size());
     Utf8Decoder decoder;
     std::size_t start = 0; // where the character in hand began
@@ -77,7 +81,9 @@ std::vector<std::uint8_t> KeyBytesFromUtf8(std::string_view text) {
             break;
         }
     }
-    return decoder.atBoundary() ? key : asItIs();
+    if (!decoder.atBoundary())
+        return asItIs();
+    return key;
 }
 
 } // namespace veltrane

@@ -2,13 +2,14 @@
 // Key text to key bytes: each character's Windows-1252 code where it has one (ASCII maps to itself),
 // any other character its UTF-8 bytes. Text that is not valid UTF-8 is used byte for byte.
 
+#include "engine/secretmemory.h"
+
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 namespace veltrane {
 
-std::vector<std::uint8_t> KeyBytesFromUtf8(std::string_view text);
+SecretBytes KeyBytesFromUtf8(std::string_view text);
 
 // Follows UTF-8 text one byte at a time by the rules that KeyBytesFromUtf8 takes text by: no overlong
 // forms, no surrogates, nothing above U+10FFFF. For a key line read in pieces as for a whole key.

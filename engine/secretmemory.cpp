@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace veltrane {
@@ -32,6 +34,15 @@ void FreeSecret(void* pointer, std::size_t bytes) noexcept {
     ::explicit_bzero(pointer, length);
     ::munlock(pointer, length);
     ::munmap(pointer, length);
+}
+
+void KeepProcessOutOfCoreDumps() noexcept {
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_CORE, &limit) == 0) {
+        limit.rlim_cur = 0;
+        ::setrlimit(RLIMIT_CORE, &limit);
+    }
 }
 
 void MarkSecret(void* pointer, std::size_t bytes) noexcept {

@@ -49,6 +49,11 @@ public:
     }
 };
 
+// Keeps the process from writing a core dump, and from being read by another process of the same user
+// (ptrace, /proc/PID/mem), from here on: the key text the front ends hold (a key box, a key line) is
+// not in secret memory.
+void KeepProcessOutOfCoreDumps() noexcept;
+
 // Gives a class's objects secret memory when they are made with new.
 #define VELTRANE_SECRET_OBJECTS                                                                                       \
     static void* operator new(std::size_t bytes) { return ::veltrane::AllocateSecret(bytes); }                       \

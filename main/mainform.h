@@ -153,7 +153,9 @@ private:
     // Module state of this unit: the count of the last loading, and the engine's key, current file,
     // generator and buffers.
     std::int32_t m_loadedCount = 0;
-    EngineUnit m_unit;
+    // Made with new, so that its key and tables are in secret memory (see engine/secretmemory.h).
+    std::unique_ptr<EngineUnit> m_unitStorage = std::make_unique<EngineUnit>();
+    EngineUnit& m_unit = *m_unitStorage;
     std::unique_ptr<GaugeProgressDisplay> m_gaugeDisplay;
     std::unique_ptr<RunEventPump> m_runPump;
     // The phrase the status line shows once the run is over, when it is not shown at once.

@@ -115,8 +115,10 @@ bool TMainForm::TakeKeyText() {
         SetStatus(KeysPhrase, false);
         return false;
     }
-    const QByteArray keyText = key.toUtf8();
+    QByteArray keyText = key.toUtf8();
     m_unit.KeyText = KeyBytesFromUtf8(std::string_view(keyText.constData(), static_cast<std::size_t>(keyText.size())));
+    // The engine's copy is in secret memory; this one goes before the heap hands its bytes on.
+    ::explicit_bzero(keyText.data(), static_cast<std::size_t>(keyText.size()));
     return true;
 }
 

@@ -26,6 +26,8 @@
 #include <QWindow>
 
 #include <csignal>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -111,7 +113,7 @@ private slots:
     void startupFailure();
     void applicationErrorText_data();
     void applicationErrorText();
-    void fileSizeSignalIgnored();
+    void processGuards();
     void fileArguments_data();
     void fileArguments();
     void windowSystemCheck_data();
@@ -496,11 +498,16 @@ void TestApp::applicationErrorText() {
 }
 
 // The application object ignores the file-size signal: a write past a limit fails with EFBIG, is
-// undone and reported, and the program goes on.
-void TestApp::fileSizeSignalIgnored() {
+// undone and reported, and the program goes on. And the process leaves no core dump that would
+// hold the key typed into the window.
+void TestApp::processGuards() {
     struct sigaction current {};
     QCOMPARE(::sigaction(SIGXFSZ, nullptr, &current), 0);
     QVERIFY(current.sa_handler == SIG_IGN);
+    QCOMPARE(::prctl(PR_GET_DUMPABLE), 0);
+    struct rlimit core {};
+    QCOMPARE(::getrlimit(RLIMIT_CORE, &core), 0);
+    QCOMPARE(core.rlim_cur, rlim_t{0});
 }
 
 void TestApp::fileArguments_data() {

@@ -46,7 +46,7 @@ void TestKeyBytes::mapping_data() {
 void TestKeyBytes::mapping() {
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, bytes);
-    const std::vector<std::uint8_t> key = veltrane::KeyBytesFromUtf8(std::string_view(text.constData(), text.size()));
+    const veltrane::SecretBytes key = veltrane::KeyBytesFromUtf8(std::string_view(text.constData(), text.size()));
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(key.data()), qsizetype(key.size())).toHex(), bytes.toHex());
 }
 
