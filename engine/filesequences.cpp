@@ -22,7 +22,7 @@ public:
         m_unit.LeftInBetween = false;
         m_unit.LastRecovery = Recovery::None;
         m_unit.Holes.clear();
-        m_unit.CurrentFile.Bind(m_unit.CurrentFileName);
+        m_unit.BindCurrentFile();
         m_opened = m_unit.CurrentFile.Open();
     }
     ~CommandHold() {
