@@ -36,6 +36,8 @@ using Clock = std::chrono::steady_clock;
 
 // What all workers together may hold of their files at once (see zonedpass.h).
 constexpr std::int64_t ZoneMemory = std::int64_t{256} << 20;
+// The least a worker holds of its file at once: what it falls back to where memory runs out.
+constexpr std::int64_t LeastZoneMemory = std::int64_t{1} << 20;
 
 // Files that take less than this come and go without a bar flickering past.
 constexpr auto Moment = std::chrono::milliseconds(500);
@@ -190,8 +192,18 @@ void ProcessFile(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile,
     const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
     const auto afterPass = [] {};
     try {
-        const FileOutcome outcome =
-            encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+        FileOutcome outcome = FileOutcome::CannotOpen;
+        try {
+            outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+        } catch (const std::bad_alloc&) {
+            // No room for this worker's zones (an address space limit, say), and the file is as it
+            // was: once more, and from now on, with the least memory a worker works with.
+            if (unit.LeftInBetween || unit.ZoneLimit <= LeastZoneMemory)
+                throw;
+            unit.ZoneLimit = LeastZoneMemory;
+            EngineUnit::Buffer().swap(unit.ZoneBuffer);
+            outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+        }
         slot.Words = OutcomeWords(outcome);
         if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
             slot.Words += " (" + unit.CurrentFile.openError() + ")";
@@ -309,8 +321,7 @@ bool BatchRun::Run(FileWalk& walk) {
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
 
     // What the workers hold of their files at once stays within a bound whatever their number.
-    const std::int64_t zoneLimit =
-        std::clamp<std::int64_t>(ZoneMemory / jobs, std::int64_t{1} << 20, DefaultZoneLimit);
+    const std::int64_t zoneLimit = std::clamp<std::int64_t>(ZoneMemory / jobs, LeastZoneMemory, DefaultZoneLimit);
     // One kept stream of the key for all workers, so that memory grows by its bound at most.
     auto runKey = std::make_shared<RunKeystream>(m_key);
     const auto setUp = [&](EngineUnit& unit) {
