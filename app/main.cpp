@@ -1,6 +1,7 @@
 #include "app/programarguments.h"
 #include "app/startup.h"
 #include "app/tapplication.h"
+#include "engine/standarddescriptors.h"
 
 #include <QByteArray>
 #include <QLibraryInfo>
@@ -45,6 +46,8 @@ std::string WorkingFolder() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (!veltrane::OpenStandardDescriptors())
+        return 1;
     if (const auto status = veltrane::AnswerBeforeWindows(argc, argv, PlatformPluginFolders()))
         return *status;
     // Only the arguments before a "--" are the toolkit's to read; it takes its own options out.

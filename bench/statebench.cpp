@@ -19,6 +19,7 @@
 #include "cli/filewalk.h"
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
+#include "cli/tooloutput.h"
 #include "engine/engineunit.h"
 #include "engine/filelayout.h"
 #include "engine/filesequences.h"
@@ -124,12 +125,13 @@ void BareRoundTrip(veltrane::EngineUnit& unit, const std::string& path) {
 
 // The tool's run over `files`, as veltrane-cli encrypt (then decrypt) does it.
 void ToolRun(const std::vector<std::string>& files, bool encrypt, bool sync) {
-    veltrane::TerminalProgress progress(false);
-    veltrane::OutcomeReport report(true, progress);
+    veltrane::ToolOutput output(STDOUT_FILENO, STDERR_FILENO);
+    veltrane::TerminalProgress progress(false, output);
+    veltrane::OutcomeReport report(true, progress, output);
     veltrane::FileWalk walk(files, false);
     veltrane::SecretBytes key = Key;
     const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    veltrane::BatchRun batch({encrypt, jobs, sync, {}}, key, report, progress);
+    veltrane::BatchRun batch({encrypt, jobs, sync, {}, {}}, key, report, progress);
     batch.Run(walk);
     if (report.anyProblem())
         Fail("the tool's run had a problem");

@@ -1,6 +1,7 @@
 #include "cli/batchrun.h"
 
 #include "cli/terminaltext.h"
+#include "cli/toolthreads.h"
 #include "engine/blockpass.h"
 #include "engine/engineerror.h"
 #include "engine/engineunit.h"
@@ -10,15 +11,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -30,6 +36,8 @@ using Clock = std::chrono::steady_clock;
 
 // What all workers together may hold of their files at once (see zonedpass.h).
 constexpr std::int64_t ZoneMemory = std::int64_t{256} << 20;
+// The least a worker holds of its file at once: what it falls back to where memory runs out.
+constexpr std::int64_t LeastZoneMemory = std::int64_t{1} << 20;
 
 // Files that take less than this come and go without a bar flickering past.
 constexpr auto Moment = std::chrono::milliseconds(500);
@@ -67,6 +75,8 @@ struct Slot {
     const Slot* After = nullptr;
     std::string Words;
     bool Problem = false;
+    // The file failed and not even the words could be made (no memory left).
+    bool Unexplained = false;
     FileProgress Progress;
 };
 
@@ -116,27 +126,84 @@ std::string WithEscapedPath(std::string text, const std::string& path) {
     return text;
 }
 
-// The whole command on one file, with the worker's own engine state.
-void Process(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) {
-    const std::string& path = slot.Entry.Path;
-    slot.Problem = true;
+// An exception that is not the engine's in the engine's kind of words: "out of memory", the system's
+// reason, or what it says.
+std::string UnexpectedReason(const std::exception& failure) {
+    if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr)
+        return "out of memory";
+    std::string reason = failure.what();
+    if (const auto* system = dynamic_cast<const std::system_error*>(&failure))
+        reason = system->code().message();
+    if (!reason.empty())
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return reason;
+}
+
+// The words for a file whose command was ended by such an exception. The engine has put the file
+// back already, or kept its part-way state where it could not.
+std::string UnexpectedFailure(const EngineUnit& unit, bool encrypt, const std::string& path,
+                              const std::string& reason) {
+    return std::string("failed: Cannot ") + (encrypt ? "encrypt" : "decrypt") + " \"" + EscapedName(path) +
+           "\": " + reason +
+           (unit.LeftInBetween
+                ? "; the file is left part-way, and the next command on it with the same key finishes or undoes it"
+                : "; the file was left as it was");
+}
+
+// Whether the entry is the key file: by what the walk found for a name in a folder (its path may be
+// too long to look up, or lead elsewhere by now), by the path otherwise.
+bool IsKeyFile(const BatchEntry& entry, const KeyFileIdentity& keyFile) {
+    if (!keyFile.Known)
+        return false;
+    if (entry.Folder)
+        return entry.Known && entry.Device == keyFile.Device && entry.Inode == keyFile.Inode;
     struct stat status {};
-    if (keyFile.Known && ::stat(path.c_str(), &status) == 0 && status.st_dev == keyFile.Device &&
-        status.st_ino == keyFile.Inode) {
+    return ::stat(entry.Path.c_str(), &status) == 0 && status.st_dev == keyFile.Device &&
+           status.st_ino == keyFile.Inode;
+}
+
+// The whole command on one file, with the worker's own engine state.
+void ProcessFile(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) {
+    const BatchEntry& entry = slot.Entry;
+    const std::string& path = entry.Path;
+    slot.Problem = true;
+    if (IsKeyFile(entry, keyFile)) {
         slot.Words = "skipped: is the key file";
         return;
     }
+    if (entry.Folder) {
+        // Found in a folder: looked at there again, where a symbolic link swapped in since the walk
+        // is seen as one and not followed.
+        struct stat status {};
+        if (::fstatat(entry.Folder->fd(), entry.Name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(status.st_mode)) {
+            slot.Words = "skipped: is a symbolic link";
+            return;
+        }
+    }
     // Unlike the window's run, a missing file does not stop the others.
-    if (!FileExists(path)) {
+    if (entry.Folder ? !FileExists(*entry.Folder, entry.Name) : !FileExists(path)) {
         slot.Words = "missing";
         return;
     }
     unit.CurrentFileName = path;
+    unit.CurrentFileEntry =
+        entry.Folder ? FolderEntry{entry.Folder, entry.Name, entry.Device, entry.Inode} : FolderEntry{};
     const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
     const auto afterPass = [] {};
     try {
-        const FileOutcome outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass)
-                                                      : DecryptCurrentFile(unit, pass, afterPass);
+        FileOutcome outcome = FileOutcome::CannotOpen;
+        try {
+            outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+        } catch (const std::bad_alloc&) {
+            // No room for this worker's zones (an address space limit, say), and the file is as it
+            // was: once more, and from now on, with the least memory a worker works with.
+            if (unit.LeftInBetween || unit.ZoneLimit <= LeastZoneMemory)
+                throw;
+            unit.ZoneLimit = LeastZoneMemory;
+            EngineUnit::Buffer().swap(unit.ZoneBuffer);
+            outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+        }
         slot.Words = OutcomeWords(outcome);
         if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
             slot.Words += " (" + unit.CurrentFile.openError() + ")";
@@ -153,7 +220,25 @@ void Process(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slo
                                         : "interrupted; the file was left unchanged";
     } catch (const EngineError& error) {
         slot.Words = "failed: " + WithEscapedPath(error.what(), path);
+    } catch (const std::exception& error) {
+        // Memory that ran out, a thread or a lock the system refused: this file's failure, not the run's.
+        slot.Words = UnexpectedFailure(unit, encrypt, path, UnexpectedReason(error));
+    } catch (...) {
+        slot.Words = UnexpectedFailure(unit, encrypt, path, "an unknown failure");
     }
+}
+
+// ProcessFile, which leaves nothing for the caller to catch: a worker that let an exception out would
+// end the process with other files part-way.
+void Process(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) noexcept {
+    try {
+        ProcessFile(unit, encrypt, keyFile, slot);
+    } catch (...) {
+        slot.Words.clear();
+        slot.Problem = true;
+        slot.Unexplained = true;
+    }
+    unit.CurrentFileEntry = {};
 }
 
 // The entries between the walk and the report, shared by the reporting thread and the workers.
@@ -186,7 +271,11 @@ public:
     bool full() const { return m_slots.size() >= m_capacity; }
     bool empty() const { return m_slots.empty(); }
     Slot& front() { return *m_slots.front(); }
-    void PopFront() { m_slots.pop_front(); }
+    std::unique_ptr<Slot> TakeFront() {
+        std::unique_ptr<Slot> slot = std::move(m_slots.front());
+        m_slots.pop_front();
+        return slot;
+    }
 
     // Under Mutex: the first waiting entry that no earlier entry of its file holds back.
     Slot* TakeReady() {
@@ -215,7 +304,8 @@ public:
         }
     }
 
-    bool Ended = false; // no more entries will come and the workers may stop
+    bool Ended = false;  // no more entries will come and the workers may stop
+    int LiveWorkers = 0; // workers made and not yet ended
 
 private:
     std::size_t m_capacity;
@@ -235,20 +325,23 @@ bool BatchRun::Run(FileWalk& walk) {
     Pipeline pipeline(static_cast<std::size_t>(jobs) * 4 + 16);
 
     // What the workers hold of their files at once stays within a bound whatever their number.
-    const std::int64_t zoneLimit =
-        std::clamp<std::int64_t>(ZoneMemory / jobs, std::int64_t{1} << 20, DefaultZoneLimit);
+    const std::int64_t zoneLimit = std::clamp<std::int64_t>(ZoneMemory / jobs, LeastZoneMemory, DefaultZoneLimit);
     // One kept stream of the key for all workers, so that memory grows by its bound at most.
     auto runKey = std::shared_ptr<RunKeystream>(new RunKeystream(m_key));
-    std::vector<std::thread> workers;
-    for (int n = 0; n < jobs; ++n) {
-        workers.emplace_back([&] {
+    const auto setUp = [&](EngineUnit& unit) {
+        unit.KeyText = m_key;
+        unit.RunKey = runKey;
+        unit.Durable = m_settings.Sync;
+        unit.ZoneLimit = zoneLimit;
+        if (m_settings.SetUpUnit)
+            m_settings.SetUpUnit(unit);
+    };
+    const auto serve = [&] {
+        try {
             // On the heap, where its class puts it in memory that core dumps leave out.
             auto unitStorage = std::make_unique<EngineUnit>();
             EngineUnit& unit = *unitStorage;
-            unit.KeyText = m_key;
-            unit.RunKey = runKey;
-            unit.Durable = m_settings.Sync;
-            unit.ZoneLimit = zoneLimit;
+            setUp(unit);
             std::unique_lock lock(pipeline.Mutex);
             for (;;) {
                 if (Slot* slot = pipeline.TakeReady()) {
@@ -264,12 +357,70 @@ bool BatchRun::Run(FileWalk& walk) {
                     break;
                 pipeline.WorkReady.wait(lock);
             }
-            lock.unlock();
-            unit.WipeKey();
-        });
+        } catch (...) {
+            // Its engine state could not be set up (no memory for its buffers): the other workers, or
+            // the run's own thread, take its share. It holds no entry here.
+        }
+        const std::lock_guard lock(pipeline.Mutex);
+        --pipeline.LiveWorkers;
+        pipeline.SlotDone.notify_one();
+    };
+
+    std::vector<std::thread> workers;
+    workers.reserve(static_cast<std::size_t>(jobs));
+    // However the run ends, an exception from the walk or the report included, no worker is left
+    // running: each finishes the file in hand, begins no other, and is waited for.
+    const auto stopWorkers = [&]() noexcept {
+        {
+            const std::lock_guard lock(pipeline.Mutex);
+            if (!pipeline.Ended)
+                pipeline.DropWaiting();
+            pipeline.Ended = true;
+        }
+        pipeline.WorkReady.notify_all();
+        for (std::thread& worker : workers)
+            worker.join();
+        workers.clear();
+    };
+    struct WorkersStop {
+        const decltype(stopWorkers)& Stop;
+        ~WorkersStop() { Stop(); }
+    } const workersStop{stopWorkers};
+
+    for (int n = 0; n < jobs; ++n) {
+        std::unique_lock lock(pipeline.Mutex);
+        ++pipeline.LiveWorkers;
+        lock.unlock();
+        try {
+            workers.push_back(ToolThreads::Start(serve));
+        } catch (const std::system_error&) {
+            // The process may have no more threads: the run goes on with those it has.
+            lock.lock();
+            --pipeline.LiveWorkers;
+            break;
+        }
     }
+    m_workers = static_cast<int>(workers.size());
+
+    // The run's own engine state, for when no worker is left to take the files.
+    std::unique_ptr<EngineUnit> ownUnit;
+    const auto processHere = [&](Slot& slot) {
+        try {
+            if (!ownUnit) {
+                ownUnit = std::make_unique<EngineUnit>();
+                setUp(*ownUnit);
+            }
+        } catch (...) {
+            ownUnit.reset();
+            slot.Problem = true;
+            slot.Unexplained = true;
+            return;
+        }
+        Process(*ownUnit, m_settings.Encrypt, m_settings.KeyFile, slot);
+    };
 
     bool walkEnded = false;
+    std::vector<std::unique_ptr<Slot>> done;
     std::unique_lock lock(pipeline.Mutex);
     for (;;) {
         // Top up the entries ahead; the walk reads folders, so not under the lock.
@@ -292,32 +443,52 @@ bool BatchRun::Run(FileWalk& walk) {
             walkEnded = true;
             pipeline.DropWaiting();
         }
-        // Report what is done, in order.
+        // Report what is done, in order, without the lock: the workers go on meanwhile, whatever
+        // becomes of the output.
         while (!pipeline.empty() && pipeline.front().Stage != Slot::State::Waiting &&
-               pipeline.front().Stage != Slot::State::Running) {
-            Slot& slot = pipeline.front();
-            if (slot.Stage == Slot::State::Done)
-                m_report.File(slot.Entry.Path, slot.Words, slot.Problem);
-            pipeline.PopFront();
+               pipeline.front().Stage != Slot::State::Running)
+            done.push_back(pipeline.TakeFront());
+        if (!done.empty()) {
+            lock.unlock();
+            for (const auto& slot : done) {
+                if (slot->Stage == Slot::State::Done)
+                    m_report.File(slot->Entry.Path,
+                                  slot->Unexplained ? "failed (no memory was left to say more)" : slot->Words,
+                                  slot->Problem);
+            }
+            done.clear();
+            lock.lock();
         }
         if (pipeline.empty() && walkEnded)
             break;
         // Room again after the report: take more entries first.
         if (!walkEnded && !pipeline.full())
             continue;
+        if (pipeline.LiveWorkers == 0) {
+            // No worker could be made, or none is left: this thread takes the next file itself.
+            if (Slot* slot = pipeline.TakeReady()) {
+                lock.unlock();
+                processHere(*slot);
+                lock.lock();
+                pipeline.Finish(*slot);
+                continue;
+            }
+        }
         // Wait for the first entry, drawing its bar meanwhile, and looking out for a stop.
         pipeline.SlotDone.wait_for(lock, std::chrono::milliseconds(100));
         if (m_progress.enabled() && !pipeline.empty() && pipeline.front().Stage == Slot::State::Running) {
             const int figure = pipeline.front().Progress.FigureToShow();
-            if (figure >= 0)
-                m_progress.Show(EscapedName(pipeline.front().Entry.Path), figure);
+            if (figure >= 0) {
+                const std::string label = EscapedName(pipeline.front().Entry.Path);
+                lock.unlock();
+                m_progress.Show(label, figure);
+                lock.lock();
+            }
         }
     }
-    pipeline.Ended = true;
-    pipeline.WorkReady.notify_all();
     lock.unlock();
-    for (std::thread& worker : workers)
-        worker.join();
+    stopWorkers();
+    ownUnit.reset();
     runKey.reset();
     m_progress.Clear();
     ::explicit_bzero(m_key.data(), m_key.size());

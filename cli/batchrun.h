@@ -3,6 +3,10 @@
 // engine state, and the outcomes reported in the order of the walk whatever order they finish in.
 // Two names of one file (the same name twice, hard links, a link and its target) are processed one
 // after the other, in that order, so that the outcome does not depend on the number of workers.
+//
+// Nothing that goes wrong with one file ends the run while another is part-way: every failure of a
+// file, of whatever kind, is that file's outcome. Fewer workers than asked for can be made where the
+// process may have no more threads; where none can, the run's own thread processes the files.
 
 #include "cli/filewalk.h"
 #include "cli/keyinput.h"
@@ -10,7 +14,10 @@
 #include "cli/terminalprogress.h"
 #include "engine/secretmemory.h"
 
+#include "engine/engineunit.h"
+
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace veltrane {
@@ -22,6 +29,8 @@ public:
         int Jobs = 1;
         bool Sync = true;
         KeyFileIdentity KeyFile;
+        // Runs on each engine unit once it is set up, before its first file (tests give it a fault hook).
+        std::function<void(EngineUnit&)> SetUpUnit;
     };
 
     // `key` is the run's key bytes; they are wiped when the run is over.
@@ -33,11 +42,15 @@ public:
     // (they are reported as failed, saying so), no further file is begun, and Run returns true.
     bool Run(FileWalk& walk);
 
+    // Workers the last run had.
+    int workers() const { return m_workers; }
+
 private:
     Settings m_settings;
     SecretBytes& m_key;
     OutcomeReport& m_report;
     TerminalProgress& m_progress;
+    int m_workers = 0;
 };
 
 } // namespace veltrane

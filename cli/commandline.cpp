@@ -25,7 +25,8 @@ enciphered byte for byte and ends in a 20-byte trailer that lets decryption chec
 Options:
   -k, --key-file=PATH  take the key from the first line of PATH
   -r, --recursive      also process the files in each FILE that is a folder, and in the folders
-                       inside it, in name order; symbolic links inside folders are not followed
+                       inside it, in name order; symbolic links inside folders are not followed,
+                       not even one swapped in for a file or folder after it was listed
   -j, --jobs=N         process up to N files at once (default: four per processor, as a file
                        spends most of its time waiting for the disk; with --no-sync, one per
                        processor); -j 1 processes them strictly one after another
@@ -72,6 +73,8 @@ Exit status:
   0  every file was encrypted or decrypted
   1  any file was skipped, missing or failed
   2  usage error, or the key was refused
+  3  the output could not be written in full (a closed pipe, a full disk); the files were processed
+     all the same, and this status takes the place of 0 or 1
 Interrupted (Ctrl-C, Ctrl-\, a hang-up or a termination request), it puts the files in hand back as
 they were, reports each as "FILE: interrupted; the file was left unchanged", begins no other, and
 ends as interrupted.

@@ -42,10 +42,7 @@ void Identify(BatchEntry& entry, const struct stat& status) {
 FileWalk::FileWalk(std::vector<std::string> arguments, bool recursive)
     : m_arguments(std::move(arguments)), m_recursive(recursive) {}
 
-FileWalk::~FileWalk() {
-    for (const Folder& folder : m_folders)
-        ::close(folder.Fd);
-}
+FileWalk::~FileWalk() = default;
 
 bool FileWalk::Next(BatchEntry& entry) {
     for (;;) {
@@ -82,18 +79,22 @@ bool FileWalk::Next(BatchEntry& entry) {
 bool FileWalk::NextInFolder(BatchEntry& entry) {
     Folder& folder = m_folders.back();
     if (folder.NextName == folder.Names.size()) {
-        ::close(folder.Fd);
         m_folders.pop_back();
         return false;
     }
     const std::string& name = folder.Names[folder.NextName++];
     entry.Path = Joined(folder.Path, name);
+    entry.Folder = folder.Descriptor;
+    entry.Name = name;
     struct stat status {};
-    if (::fstatat(folder.Fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    const int folderFd = folder.Descriptor->fd();
+    if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         entry.Verdict = errno == ENOENT ? "missing" : "skipped: cannot be opened (" + Reason(errno) + ")";
         return true;
     }
     Identify(entry, status);
+    if (m_looked)
+        m_looked(entry);
     if (S_ISLNK(status.st_mode)) {
         entry.Verdict = "skipped: is a symbolic link";
         return true;
@@ -104,10 +105,14 @@ bool FileWalk::NextInFolder(BatchEntry& entry) {
         entry.Verdict = "skipped: not a regular file";
         return true;
     }
-    // O_NOFOLLOW: a folder swapped for a link since it was looked at is not followed either.
-    const int fd = ::openat(folder.Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // O_NOFOLLOW: a folder swapped for a link since it was looked at is not followed either (the
+    // open fails with ELOOP, or with ENOTDIR where O_DIRECTORY is looked at first).
+    const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        entry.Verdict = errno == ELOOP ? "skipped: is a symbolic link" : CannotReadFolder(errno);
+        const int error = errno;
+        const bool link =
+            ::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+        entry.Verdict = error == ELOOP || link ? "skipped: is a symbolic link" : CannotReadFolder(error);
         return true;
     }
     // A folder yields no line of its own, only its files do.
@@ -136,7 +141,6 @@ bool FileWalk::Enter(int fd, const std::string& path, BatchEntry& entry) {
         return refuse(std::move(verdict));
     }
     Folder walked;
-    walked.Fd = fd;
     walked.Path = path;
     walked.Device = status.st_dev;
     walked.Inode = status.st_ino;
@@ -152,6 +156,7 @@ bool FileWalk::Enter(int fd, const std::string& path, BatchEntry& entry) {
     if (error != 0)
         return refuse(CannotReadFolder(error));
     std::sort(walked.Names.begin(), walked.Names.end());
+    walked.Descriptor = std::make_shared<const FolderDescriptor>(fd);
     m_folders.push_back(std::move(walked));
     return true;
 }

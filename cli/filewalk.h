@@ -3,6 +3,10 @@
 // contents of each folder argument, depth first and in byte order of the names. Symbolic links
 // named as arguments are followed; symbolic links met inside folders are not.
 
+#include "engine/folderdescriptor.h"
+
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,10 @@ struct BatchEntry {
     bool Known = false;
     dev_t Device = 0;
     ino_t Inode = 0;
+    // For an entry found inside a folder: that folder, held open, and the entry's name in it. The file
+    // is to be reached through them, never through Path, which may lead elsewhere by then.
+    std::shared_ptr<const FolderDescriptor> Folder;
+    std::string Name;
 };
 
 class FileWalk {
@@ -32,9 +40,14 @@ public:
     // The next entry, or false when there are no more.
     bool Next(BatchEntry& entry);
 
+    // Called with each entry found inside a folder once the walk has looked at it, before Next hands it
+    // on (tests change the tree there).
+    using LookedHook = std::function<void(const BatchEntry& entry)>;
+    void SetLookedHook(LookedHook hook) { m_looked = std::move(hook); }
+
 private:
     struct Folder {
-        int Fd = -1;
+        std::shared_ptr<const FolderDescriptor> Descriptor;
         std::string Path;
         std::vector<std::string> Names;
         std::size_t NextName = 0;
@@ -51,6 +64,7 @@ private:
     std::size_t m_nextArgument = 0;
     bool m_recursive = false;
     std::vector<Folder> m_folders;
+    LookedHook m_looked;
 };
 
 } // namespace veltrane

@@ -4,8 +4,6 @@
 #include "engine/interruptionhints.h"
 #include "engine/recovery.h"
 
-#include <cstdio>
-
 #include <sys/stat.h>
 
 namespace veltrane {
@@ -24,33 +22,32 @@ std::string Words(const InterruptedFile& file) {
     return std::string("interrupted while ") + doing + " (at " + std::to_string(file.Percent) + "%)";
 }
 
-void Line(const std::string& name, const std::string& words) {
-    std::fputs((EscapedName(name) + ": " + words + "\n").c_str(), stdout);
+void Line(ToolOutput& output, const std::string& name, const std::string& words) {
+    output.Write(ToolOutput::Stream::Output, EscapedName(name) + ": " + words + "\n");
 }
 
 } // namespace
 
-int ShowInterruptionStatus(const std::vector<std::string>& files, const InterruptionHints& hints) {
+int ShowInterruptionStatus(const std::vector<std::string>& files, const InterruptionHints& hints, ToolOutput& output) {
     bool any = false;
     if (files.empty()) {
         const std::vector<InterruptedFile> left = InterruptedFiles(hints);
         for (const InterruptedFile& file : left)
-            Line(file.Path, Words(file));
+            Line(output, file.Path, Words(file));
         any = !left.empty();
     }
     for (const std::string& name : files) {
         struct stat status {};
         if (::stat(name.c_str(), &status) != 0) {
-            Line(name, "missing");
+            Line(output, name, "missing");
             any = true;
             continue;
         }
         InterruptedFile file;
         const bool found = S_ISREG(status.st_mode) && InterruptedFileAt(name, file);
-        Line(name, found ? Words(file) : "not interrupted");
+        Line(output, name, found ? Words(file) : "not interrupted");
         any = any || found;
     }
-    std::fflush(stdout);
     return any ? 1 : 0;
 }
 

@@ -9,11 +9,13 @@
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
 #include "cli/terminaltext.h"
+#include "cli/tooloutput.h"
 #include "engine/interruption.h"
 #include "engine/interruptionhints.h"
+#include "engine/standarddescriptors.h"
 
 #include <csignal>
-#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -28,25 +30,28 @@ namespace {
 constexpr int ExitDone = 0;
 constexpr int ExitSkipped = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitOutputLost = 3;
 
-int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "veltrane-cli: %s\nTry 'veltrane-cli --help' for more information.\n", problem.c_str());
+using Stream = ToolOutput::Stream;
+
+int UsageError(ToolOutput& output, const std::string& problem) {
+    output.Write(Stream::Errors, "veltrane-cli: " + problem + "\nTry 'veltrane-cli --help' for more information.\n");
     return ExitUsage;
 }
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv, ToolOutput& output) {
     CommandLine line = CommandLine::Parse(argc, argv);
     switch (line.Requested) {
     case CommandLine::Action::ShowHelp:
-        std::fputs(CommandLine::HelpText(), stdout);
+        output.Write(Stream::Output, CommandLine::HelpText());
         return ExitDone;
     case CommandLine::Action::ShowVersion:
-        std::fputs(CommandLine::VersionText().c_str(), stdout);
+        output.Write(Stream::Output, CommandLine::VersionText());
         return ExitDone;
     case CommandLine::Action::ShowStatus:
-        return ShowInterruptionStatus(line.Files, InterruptionHints());
+        return ShowInterruptionStatus(line.Files, InterruptionHints(), output);
     case CommandLine::Action::Refuse:
-        return UsageError(line.Problem);
+        return UsageError(output, line.Problem);
     case CommandLine::Action::Run:
         break;
     }
@@ -63,24 +68,40 @@ int Run(int argc, char** argv) {
     else
         key = KeyFromStandardInput(problem, keyFile);
     if (!key) {
-        std::fprintf(stderr, "veltrane-cli: %s\n", problem.c_str());
+        output.Write(Stream::Errors, "veltrane-cli: " + problem + "\n");
         return ExitUsage;
     }
 
-    TerminalProgress progress(!line.Quiet && ::isatty(STDERR_FILENO) != 0);
-    OutcomeReport report(line.Quiet, progress);
+    TerminalProgress progress(!line.Quiet && ::isatty(STDERR_FILENO) != 0, output);
+    OutcomeReport report(line.Quiet, progress, output);
     FileWalk walk(std::move(line.Files), line.Recursive);
-    BatchRun batch({line.Encrypt, line.Jobs, line.Sync, keyFile}, *key, report, progress);
+    BatchRun batch({line.Encrypt, line.Jobs, line.Sync, keyFile, {}}, *key, report, progress);
     {
         // Ctrl-C, a closed terminal or a termination request: the files in hand are put back as
-        // they were, and when the guard goes the tool ends as that signal ends a program.
+        // they were, and when the guard goes the tool ends as that signal ends a program. The output
+        // has until then to be written: a moment at most, where nothing reads it.
         const InterruptionGuard guard({SIGINT, SIGTERM, SIGHUP, SIGQUIT});
         if (batch.Run(walk))
-            std::fputs(
-                "veltrane-cli: interrupted: the files in hand were put back as they were, and no other was begun\n",
-                stderr);
+            output.Write(Stream::Errors, "veltrane-cli: interrupted: the files in hand were put back as they "
+                                         "were, and no other was begun\n");
+        output.Flush();
     }
     return report.anyProblem() ? ExitSkipped : ExitDone;
+}
+
+// The exit status once everything is written: a report that could not be written in full says so,
+// in place of the files' own status (they were processed all the same).
+int Finish(ToolOutput& output, int status) {
+    output.Flush();
+    const int error = output.error();
+    if (error == 0 || status == ExitUsage)
+        return status;
+    if (output.failedStream() == Stream::Output) {
+        const std::string message =
+            std::string("veltrane-cli: cannot write to standard output: ") + std::strerror(error) + "\n";
+        (void)!::write(STDERR_FILENO, message.data(), message.size());
+    }
+    return ExitOutputLost;
 }
 
 } // namespace
@@ -88,16 +109,21 @@ int Run(int argc, char** argv) {
 } // namespace veltrane
 
 int main(int argc, char** argv) {
+    // Before anything is opened: no file of the user's may become standard output or error.
+    if (!veltrane::OpenStandardDescriptors())
+        return veltrane::ExitOutputLost;
     // A write that would pass a file-size limit then fails with EFBIG, which the engine undoes,
     // instead of the signal ending the tool half-way through a file; and a reader of the output that
     // goes away (| head) must not end it there either.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     veltrane::UseUtf8CharacterType();
+    veltrane::ToolOutput output(STDOUT_FILENO, STDERR_FILENO);
+    int status = veltrane::ExitSkipped;
     try {
-        return veltrane::Run(argc, argv);
+        status = veltrane::Run(argc, argv, output);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "veltrane-cli: %s\n", error.what());
-        return veltrane::ExitSkipped;
+        output.Write(veltrane::ToolOutput::Stream::Errors, std::string("veltrane-cli: ") + error.what() + "\n");
     }
+    return veltrane::Finish(output, status);
 }

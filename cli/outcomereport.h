@@ -4,6 +4,7 @@
 // so that a redirection never hides them.
 
 #include "cli/terminalprogress.h"
+#include "cli/tooloutput.h"
 
 #include <string>
 
@@ -11,7 +12,7 @@ namespace veltrane {
 
 class OutcomeReport {
 public:
-    OutcomeReport(bool quiet, TerminalProgress& progress);
+    OutcomeReport(bool quiet, TerminalProgress& progress, ToolOutput& output);
 
     // `path` is the name as given; it is escaped here. A problem is every outcome but a file done.
     void File(const std::string& path, const std::string& words, bool problem);
@@ -22,6 +23,7 @@ private:
     bool m_problemsToErrors;
     bool m_anyProblem = false;
     TerminalProgress& m_progress;
+    ToolOutput& m_output;
 };
 
 } // namespace veltrane

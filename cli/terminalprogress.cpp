@@ -6,22 +6,21 @@
 #include <cstdio>
 
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace veltrane {
 
 namespace {
 
-int TerminalWidth() {
+int TerminalWidth(int fd) {
     winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20)
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20)
         return size.ws_col;
     return 80;
 }
 
 } // namespace
 
-TerminalProgress::TerminalProgress(bool enabled) : m_enabled(enabled) {}
+TerminalProgress::TerminalProgress(bool enabled, ToolOutput& output) : m_enabled(enabled), m_output(output) {}
 
 TerminalProgress::~TerminalProgress() {
     Clear();
@@ -44,9 +43,8 @@ std::string TerminalProgress::Line(const std::string& label, int percent, int co
 void TerminalProgress::Show(const std::string& label, int percent) {
     if (!m_enabled || (m_drawn && percent == m_shownPercent && label == m_shownLabel))
         return;
-    const std::string line = "\r" + Line(label, percent, TerminalWidth()) + "\033[K";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    const int columns = TerminalWidth(m_output.fd(ToolOutput::Stream::Errors));
+    m_output.Write(ToolOutput::Stream::Errors, "\r" + Line(label, percent, columns) + "\033[K");
     m_drawn = true;
     m_shownLabel = label;
     m_shownPercent = percent;
@@ -55,8 +53,7 @@ void TerminalProgress::Show(const std::string& label, int percent) {
 void TerminalProgress::Clear() {
     if (!m_drawn)
         return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
+    m_output.Write(ToolOutput::Stream::Errors, "\r\033[K");
     m_drawn = false;
     m_shownPercent = -1;
 }

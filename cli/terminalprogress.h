@@ -2,13 +2,16 @@
 // A one-line progress bar on standard error, drawn only when standard error is a terminal: the name
 // of the file in hand, cut to fit the line, a bar and a percentage.
 
+#include "cli/tooloutput.h"
+
 #include <string>
 
 namespace veltrane {
 
 class TerminalProgress {
 public:
-    explicit TerminalProgress(bool enabled);
+    // Draws on `output`'s standard error, and only when `enabled`.
+    TerminalProgress(bool enabled, ToolOutput& output);
     ~TerminalProgress();
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
@@ -24,6 +27,7 @@ public:
 
 private:
     bool m_enabled;
+    ToolOutput& m_output;
     bool m_drawn = false;
     std::string m_shownLabel;
     int m_shownPercent = -1;

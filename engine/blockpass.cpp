@@ -27,6 +27,10 @@ std::string Restore(EngineUnit& unit) {
     } catch (const EngineError& failure) {
         unit.LeftInBetween = true;
         return "; restoring it failed too (" + failure.reason() + ")" + PartWay();
+    } catch (...) {
+        // Memory that ran out on the way, say: the file keeps its state for the next command.
+        unit.LeftInBetween = true;
+        return "; restoring it failed too" + PartWay();
     }
     unit.LeftInBetween = false;
     if (!changed) {

@@ -8,10 +8,12 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -56,8 +58,10 @@ const char* PseudoFileSystem(const struct statfs& system) {
 }
 
 // Why an open for writing was refused with EPERM: usually an attribute that even root must clear first.
-std::string WhyNotPermitted(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+// `where` is a descriptor of the file that was looked at.
+std::string WhyNotPermitted(int where) {
+    const std::string self = "/proc/self/fd/" + std::to_string(where);
+    const int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return ReasonFor(EPERM);
     int flags = 0;
@@ -70,10 +74,11 @@ std::string WhyNotPermitted(const std::string& path) {
     return ReasonFor(EPERM);
 }
 
-std::string WhyNotOpened(const std::string& path, int error) {
+// `where`, when not -1, is a descriptor of the file that was looked at before the open failed.
+std::string WhyNotOpened(int where, int error) {
     switch (error) {
     case EPERM:
-        return WhyNotPermitted(path);
+        return where >= 0 ? WhyNotPermitted(where) : ReasonFor(EPERM);
     case ETXTBSY:
         return "the file is a running program";
     default:
@@ -93,6 +98,31 @@ bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// An O_PATH descriptor of `name` in the open folder `folder`, following no symbolic link: openat2 keeps
+// the lookup to the name itself; where the kernel lacks it (or a filter refuses it), O_NOFOLLOW does,
+// which with O_PATH opens a link itself, so a link found that way is refused after the fact. ELOOP for
+// a link, EINVAL for anything but a single name.
+int LookUpInFolder(int folder, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return -1;
+    }
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    const long found = ::syscall(SYS_openat2, folder, name.c_str(), &how, sizeof how);
+    if (found >= 0 || (errno != ENOSYS && errno != EPERM))
+        return static_cast<int>(found);
+    const int fd = ::openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISLNK(status.st_mode)) {
+        ::close(fd);
+        errno = ELOOP;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 CurrentFileHandle::~CurrentFileHandle() {
@@ -102,6 +132,26 @@ CurrentFileHandle::~CurrentFileHandle() {
 void CurrentFileHandle::Bind(std::string path) {
     Close();
     m_path = std::move(path);
+    m_entry = {};
+}
+
+void CurrentFileHandle::Bind(FolderEntry entry, std::string path) {
+    Close();
+    m_path = std::move(path);
+    m_entry = std::move(entry);
+}
+
+int CurrentFileHandle::LookUp() {
+    if (!m_entry.Folder) {
+        const int where = ::open(m_path.c_str(), O_PATH | O_CLOEXEC);
+        if (where < 0)
+            m_openError = WhyNotOpened(-1, errno);
+        return where;
+    }
+    const int where = LookUpInFolder(m_entry.Folder->fd(), m_entry.Name);
+    if (where < 0)
+        m_openError = errno == ELOOP ? "it is a symbolic link" : WhyNotOpened(-1, errno);
+    return where;
 }
 
 bool CurrentFileHandle::Open() {
@@ -111,16 +161,17 @@ bool CurrentFileHandle::Open() {
     // The entry is looked at before it is opened: opening a device, a FIFO or a kernel setting for
     // writing can itself do something (wake a driver, block), so only an ordinary file of an ordinary
     // file system is ever opened for writing, and it is the very file that was looked at.
-    const int where = ::open(m_path.c_str(), O_PATH | O_CLOEXEC);
-    if (where < 0) {
-        m_openError = WhyNotOpened(m_path, errno);
+    const int where = LookUp();
+    if (where < 0)
         return false;
-    }
     struct stat status {};
     struct statfs system {};
     std::string refused;
     if (::fstat(where, &status) != 0 || ::fstatfs(where, &system) != 0)
         refused = ReasonFor(errno);
+    else if (m_entry.Folder && m_entry.Inode != 0 &&
+             (status.st_dev != m_entry.Device || status.st_ino != m_entry.Inode))
+        refused = "it was replaced after its folder was read";
     else if (S_ISDIR(status.st_mode))
         refused = ReasonFor(EISDIR);
     else if (!S_ISREG(status.st_mode))
@@ -138,16 +189,16 @@ bool CurrentFileHandle::Open() {
     // Through the descriptor of what was looked at, not the name, which may lead elsewhere by now;
     // without /proc, by the name, and then only if it still leads to the same file.
     const std::string self = "/proc/self/fd/" + std::to_string(where);
-    int fd = ::open(self.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    const int openErrno = errno;
-    if (fd < 0 && (openErrno == ENOENT || openErrno == ENOTDIR))
-        fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    const int error = errno;
+    constexpr int ForWriting = O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(self.c_str(), ForWriting);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        fd = m_entry.Folder ? ::openat(m_entry.Folder->fd(), m_entry.Name.c_str(), ForWriting | O_NOFOLLOW)
+                            : ::open(m_path.c_str(), ForWriting);
+    if (fd < 0)
+        m_openError = WhyNotOpened(where, errno);
     ::close(where);
-    if (fd < 0) {
-        m_openError = WhyNotOpened(m_path, error);
+    if (fd < 0)
         return false;
-    }
     auto refuse = [&](std::string why) {
         m_openError = std::move(why);
         ::close(fd);
@@ -419,8 +470,13 @@ timespec CurrentFileHandle::CheckUnchanged(bool thorough) {
         ReportChange(FileChange::Rewritten, "another program wrote to the file");
     if (!thorough)
         return status.st_mtim;
+    // By the name in the folder that was read where there is one: the path may lead elsewhere by now,
+    // through a link swapped in on the way, or be too long to look up at all.
     struct stat named {};
-    if (::stat(m_path.c_str(), &named) != 0)
+    const int found = m_entry.Folder
+                          ? ::fstatat(m_entry.Folder->fd(), m_entry.Name.c_str(), &named, AT_SYMLINK_NOFOLLOW)
+                          : ::stat(m_path.c_str(), &named);
+    if (found != 0)
         ReportChange(FileChange::Renamed, "another program renamed or moved the file");
     if (named.st_dev != m_device || named.st_ino != m_inode)
         ReportChange(FileChange::Replaced, "another program replaced the file with another one");

@@ -10,11 +10,13 @@
 // that no other program has cut, grown, rewritten, renamed or replaced the file in the meantime.
 
 #include "engine/engineerror.h"
+#include "engine/folderdescriptor.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -58,6 +60,16 @@ struct FileRange {
     std::int64_t Length = 0;
 };
 
+// A file as a walk through folders found it: its name inside a folder held open, and the file that
+// name led to when the folder was read. Acting on it through the folder's descriptor rather than a path
+// means acting on the very file the walk listed, whatever the path leads to by then.
+struct FolderEntry {
+    std::shared_ptr<const FolderDescriptor> Folder;
+    std::string Name; // one name: no '/'
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+};
+
 class CurrentFileHandle {
 public:
     // Called before every read, write and truncation with the operation, the file position and the
@@ -76,6 +88,10 @@ public:
 
     // Names the file without opening it; closes the handle if it is open.
     void Bind(std::string path);
+    // Names the file by its entry in a folder held open, and `path` for messages. The open then follows
+    // no symbolic link, not even the name itself, and refuses any file but the one the entry names;
+    // CheckUnchanged looks the name up in that folder. Closes the handle if it is open.
+    void Bind(FolderEntry entry, std::string path);
     const std::string& path() const { return m_path; }
 
     // Opens the bound file (closing it first if open). False when it cannot be opened for reading
@@ -161,7 +177,11 @@ private:
     template <typename Step>
     std::size_t Transfer(FileOperation operation, std::size_t size, Step step, std::size_t* done = nullptr);
 
+    // Looks at the bound file without opening it: an O_PATH descriptor, or -1 with m_openError set.
+    int LookUp();
+
     std::string m_path;
+    FolderEntry m_entry; // its Folder is empty when the file is bound by its path
     std::string m_openError;
     FaultHook m_hook;
     EventLog m_log;

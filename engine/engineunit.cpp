@@ -16,6 +16,13 @@ void EngineUnit::WipeKey() noexcept {
     EndRunKeystream();
 }
 
+void EngineUnit::BindCurrentFile() {
+    if (CurrentFileEntry.Folder)
+        CurrentFile.Bind(CurrentFileEntry, CurrentFileName);
+    else
+        CurrentFile.Bind(CurrentFileName);
+}
+
 RunKeystream& EngineUnit::KeystreamOfRun() {
     // A shared keystream of another key is left to the units that share it.
     if (!RunKey || !RunKey->Serves(KeyText))

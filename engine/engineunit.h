@@ -36,6 +36,9 @@ struct EngineUnit {
     EngineUnit(const EngineUnit&) = delete;
     EngineUnit& operator=(const EngineUnit&) = delete;
 
+    // Binds CurrentFile to the file in hand: by CurrentFileEntry where it has a folder, else by path.
+    void BindCurrentFile();
+
     // Overwrites the key and everything derived from it (tables, check block, the run's keystream)
     // once a run is over, so that neither lingers in memory.
     void WipeKey() noexcept;
@@ -49,6 +52,9 @@ struct EngineUnit {
 
     SecretBytes KeyText;               // key bytes of the run, verbatim
     std::string CurrentFileName;       // full path of the file in hand
+    // Where a walk through folders found the file in hand, when it did (its Folder is empty
+    // otherwise): the file is then reached through that folder, and CurrentFileName only names it.
+    FolderEntry CurrentFileEntry;
     CurrentFileHandle CurrentFile;     // bound to CurrentFileName, open for the whole command
     KeystreamGenerator Generator;      // StateTable, KeyTable and j
     // The scheduled key and first bytes of the stream, made once per run; several units may share

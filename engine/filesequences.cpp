@@ -23,7 +23,7 @@ public:
         m_unit.LastRecovery = Recovery::None;
         m_unit.ForeignKept = false;
         m_unit.Holes.clear();
-        m_unit.CurrentFile.Bind(m_unit.CurrentFileName);
+        m_unit.BindCurrentFile();
         m_opened = m_unit.CurrentFile.Open();
     }
     ~CommandHold() {

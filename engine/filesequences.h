@@ -17,11 +17,11 @@ using PassStep = std::function<bool()>;
 // The caller's step right after a completed pass: completion phrase, hide and reset the display.
 using AfterPassStep = std::function<void()>;
 
-// Both bind unit.CurrentFile to unit.CurrentFileName and open it once, use unit.KeyText, and close
-// it when the command on the file ends. A file that cannot be opened gives CannotOpen and stays as
-// it was (unit.CurrentFile.openError() says why). Room for the trailer, and for the holes of a
-// sparse file, is reserved before the pass; where there is none, EngineError is thrown with the file
-// unchanged. A failing step after the pass undoes the pass before EngineError is thrown. A file that
+// Both bind unit.CurrentFile to the file in hand (EngineUnit::BindCurrentFile) and open it once, use
+// unit.KeyText, and close it when the command on the file ends. A file that cannot be opened gives
+// CannotOpen and stays as it was (unit.CurrentFile.openError() says why). Room for the trailer, and for
+// the holes of a sparse file, is reserved before the pass; where there is none, EngineError is thrown
+// with the file unchanged. A failing step after the pass undoes the pass before EngineError is thrown. A file that
 // another program changes meanwhile is not written further (FileChangedError). `afterPass` runs only
 // after a completed pass.
 FileOutcome EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass);

@@ -441,8 +441,10 @@ bool InterruptedFileAt(const std::string& path, InterruptedFile& file) {
         const PartwayState& state = reading.State;
         file.Command = state.Command;
         file.Undoing = state.Undoing;
-        // How far the pass had got: the zone it was writing (or, undoing, how much is still to undo).
-        const std::int64_t done = state.Undoing ? state.End - state.Low : state.High;
+        // How far the pass had got: up to the zone it was writing, whose pages may be in either form
+        // (the one zone of a small file is the whole of it). Undoing, how much may still be to undo.
+        const std::int64_t writing = state.ZoneCount > 0 ? state.Zones[state.ZoneCount - 1].Start : state.Low;
+        const std::int64_t done = state.Undoing ? state.End - state.Low : writing;
         file.Percent = state.Body > 0 ? static_cast<int>(std::min<std::int64_t>(100, done * 100 / state.Body)) : 100;
     }
     return true;

@@ -1,9 +1,19 @@
 // veltrane-cli end to end: the built tool run as a process on real files, with its outcomes,
-// exit statuses and every way of giving it a key, the terminal prompts included; and its progress
-// line, which only a terminal would show.
+// exit statuses and every way of giving it a key, the terminal prompts included; its surroundings
+// (closed or failing standard descriptors, no threads, signals while its output is blocked); a run
+// of its parts in this process where a test must reach inside (refused threads, failures inside a
+// file, a tree changed during the walk); and its progress line, which only a terminal would show.
 
+#include "cli/batchrun.h"
+#include "cli/filewalk.h"
+#include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
 #include "cli/terminaltext.h"
+#include "cli/tooloutput.h"
+#include "cli/toolthreads.h"
+#include "engine/engineunit.h"
+#include "engine/streamahead.h"
+#include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
 
@@ -13,9 +23,21 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cwchar>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+#include <system_error>
 
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
@@ -24,6 +46,8 @@
 #include <unistd.h>
 
 using namespace veltrane::testsupport;
+using veltrane::EngineUnit;
+using veltrane::FileOperation;
 using veltrane::TerminalProgress;
 using veltrane::UseUtf8CharacterType;
 
@@ -37,7 +61,49 @@ struct Result {
     QString Errors;
 };
 
+// What the tool finds around it when it starts.
+enum class Surroundings {
+    OutputClosed,
+    ErrorsClosed,
+    InputClosed,
+    AllClosed,
+    OutputReaderGone,
+    OutputReadOnly,
+    ErrorsReaderGone,
+    UserProcessLimit,
+};
+
+// A run of the tool's parts in this process: its report, and the workers it had.
+struct BatchResult {
+    QByteArray Report;
+    int Workers = -1;
+};
+
+// Removes a tree however deep, name by name from each folder's descriptor (a path longer than the
+// system looks up cannot be removed by its path).
+void RemoveTree(int parent, const char* name) {
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (DIR* folder = ::fdopendir(::dup(fd))) {
+            std::vector<std::string> names;
+            while (const dirent* entry = ::readdir(folder)) {
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                    names.emplace_back(entry->d_name);
+            }
+            ::closedir(folder);
+            for (const std::string& inner : names) {
+                if (::unlinkat(fd, inner.c_str(), 0) != 0)
+                    RemoveTree(fd, inner.c_str());
+            }
+        }
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Surroundings)
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -52,9 +118,20 @@ private slots:
     void keyTextBecomesKeyBytes();
     void helpAndVersion();
     void failingFileIsReported();
+    void settingsWhileWaitingForTheKey_data();
     void settingsWhileWaitingForTheKey();
     void interruptPutsTheFileInHandBack_data();
     void interruptPutsTheFileInHandBack();
+    void surroundings_data();
+    void surroundings();
+    void signalWhileOutputIsBlocked_data();
+    void signalWhileOutputIsBlocked();
+    void runGoesOnWhateverFails_data();
+    void runGoesOnWhateverFails();
+    void treeChangedDuringTheWalk_data();
+    void treeChangedDuringTheWalk();
+    void statusOfPartwayFiles_data();
+    void statusOfPartwayFiles();
     void promptsOnTerminal_data();
     void promptsOnTerminal();
     void namesInOutput_data();
@@ -84,6 +161,36 @@ private:
             return {};
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    // The tool's parts over `files` in this process, reporting to a file; `setUp` runs on each engine
+    // unit, `looked` on each entry the walk looks at in a folder.
+    BatchResult RunBatch(const QStringList& files, bool recursive, int jobs,
+                         const std::function<void(EngineUnit&)>& setUp = {},
+                         const veltrane::FileWalk::LookedHook& looked = {}) const {
+        BatchResult result;
+        const QByteArray reportFile = QFile::encodeName(Path("report"));
+        const int fd = ::open(reportFile.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return result;
+        {
+            veltrane::ToolOutput output(fd, fd);
+            TerminalProgress progress(false, output);
+            veltrane::OutcomeReport report(false, progress, output);
+            std::vector<std::string> names;
+            for (const QString& file : files)
+                names.push_back(QFile::encodeName(file).toStdString());
+            veltrane::FileWalk walk(names, recursive);
+            walk.SetLookedHook(looked);
+            veltrane::SecretBytes key = Key("secret");
+            veltrane::BatchRun batch({true, jobs, false, {}, setUp}, key, report, progress);
+            batch.Run(walk);
+            output.Flush();
+            result.Workers = batch.workers();
+        }
+        ::close(fd);
+        result.Report = ReadFile(reportFile);
+        return result;
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -117,7 +224,15 @@ void TestCli::init() {
 }
 
 void TestCli::cleanup() {
+    veltrane::ToolThreads::Allow(-1);
+    veltrane::StreamAhead::RefuseThreads(false);
     ::chmod(QFile::encodeName(Path("ro.txt")).constData(), 0644);
+    // What QTemporaryDir could not remove: a tree deeper than a path can name.
+    const int dir = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        RemoveTree(dir, "tree");
+        ::close(dir);
+    }
     m_dir.reset();
 }
 
@@ -306,14 +421,26 @@ void TestCli::failingFileIsReported() {
     QVERIFY(ReadFile(big) == m_fixture["b.bin"]);
 }
 
+void TestCli::settingsWhileWaitingForTheKey_data() {
+    QTest::addColumn<bool>("closed"); // started with standard output and error closed
+    QTest::newRow("as started") << false;
+    QTest::newRow("standard output and error closed") << true;
+}
+
 // While it waits for the key on standard input, the tool has already set itself up for the run: no
 // core dump can hold the key, and neither a file-size limit nor a reader that goes away (| head) ends
-// it half-way through a file, even started with those signals at their defaults.
+// it half-way through a file, even started with those signals at their defaults. Standard output and
+// error closed at the start are open by then, on /dev/null, so that no file can take their numbers.
 void TestCli::settingsWhileWaitingForTheKey() {
+    QFETCH(bool, closed);
     QProcess process;
-    process.setChildProcessModifier([] {
+    process.setChildProcessModifier([closed] {
         std::signal(SIGXFSZ, SIG_DFL);
         std::signal(SIGPIPE, SIG_DFL);
+        if (closed) {
+            ::close(STDOUT_FILENO);
+            ::close(STDERR_FILENO);
+        }
     });
     process.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", Path("a.txt")});
     QVERIFY(process.waitForStarted());
@@ -329,6 +456,10 @@ void TestCli::settingsWhileWaitingForTheKey() {
     const quint64 wanted = (quint64{1} << (SIGXFSZ - 1)) | (quint64{1} << (SIGPIPE - 1));
     QTRY_VERIFY_WITH_TIMEOUT((procLine("status", "SigIgn:").toULongLong(nullptr, 16) & wanted) == wanted, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(procLine("limits", "Max core file size").startsWith("0 "), 5000);
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        const QString target = QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(process.processId()).arg(fd));
+        QVERIFY2(closed ? target == "/dev/null" : target != "/dev/null", qPrintable(target));
+    }
     process.closeWriteChannel();
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 2); // no key given
@@ -400,6 +531,442 @@ void TestCli::interruptPutsTheFileInHandBack() {
     const Result after = Run({"status", big}, {});
     QCOMPARE(after.ExitCode, 0);
     QCOMPARE(after.Output, big + ": not interrupted\n");
+}
+
+void TestCli::surroundings_data() {
+    QTest::addColumn<Surroundings>("around");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("missing"); // two names among the files that are not there
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("outputRead"); // standard output reaches the test
+    // Started with descriptors closed: a file the tool opens must never become one of them, or the
+    // lines of the report land inside the files.
+    QTest::newRow("standard output closed") << Surroundings::OutputClosed << QStringList{} << true << 1 << false;
+    QTest::newRow("standard error closed") << Surroundings::ErrorsClosed << QStringList{} << true << 1 << true;
+    QTest::newRow("standard input closed") << Surroundings::InputClosed << QStringList{} << false << 0 << true;
+    QTest::newRow("all three closed") << Surroundings::AllClosed << QStringList{} << true << 1 << false;
+    // The report cannot be written: the files are processed all the same, and the status says so.
+    QTest::newRow("standard output a pipe nobody reads any more")
+        << Surroundings::OutputReaderGone << QStringList{} << true << 3 << false;
+    QTest::newRow("standard output not open for writing")
+        << Surroundings::OutputReadOnly << QStringList{} << false << 3 << false;
+    QTest::newRow("problems to a pipe nobody reads any more")
+        << Surroundings::ErrorsReaderGone << QStringList{} << true << 3 << true;
+    QTest::newRow("nothing to write to a pipe nobody reads any more")
+        << Surroundings::OutputReaderGone << QStringList{"--quiet"} << false << 0 << false;
+    // No thread can be made at all (root ignores the limit, so the tool runs as nobody then).
+    QTest::newRow("a limit of one process for the user")
+        << Surroundings::UserProcessLimit << QStringList{} << false << 0 << true;
+}
+
+// Forty files and one large enough for a pass's second thread, two at a time, encrypted and then
+// decrypted in the same surroundings: every file exact after each, whatever becomes of the output.
+void TestCli::surroundings() {
+    QFETCH(Surroundings, around);
+    QFETCH(QStringList, options);
+    QFETCH(bool, missing);
+    QFETCH(int, exitCode);
+    QFETCH(bool, outputRead);
+
+    QStringList names;
+    QMap<QString, QByteArray> plain;
+    for (int n = 0; n < 40; ++n) {
+        const QString name = Path(QStringLiteral("f%1").arg(n, 2, 10, QChar('0')));
+        plain[name] = Pattern(100 + n * 997, std::uint32_t(n + 3));
+        names << name;
+    }
+    names << Path("big.bin");
+    plain[Path("big.bin")] = Pattern((1 << 20) + 5, 99);
+    for (auto it = plain.cbegin(); it != plain.cend(); ++it)
+        QVERIFY(WriteFile(it.key(), it.value()));
+    if (missing) {
+        names.insert(10, Path("nothere1"));
+        names << Path("nothere2");
+    }
+    const QByteArray readOnly = QFile::encodeName(Path("read-only output"));
+    QVERIFY(WriteFile(readOnly, {}));
+
+    const uid_t nobody = 65534;
+    const bool asNobody = around == Surroundings::UserProcessLimit && ::geteuid() == 0;
+    if (asNobody) {
+        // The row's own files, given to nobody, in its own folder opened to others.
+        QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);
+        for (const QString& name : plain.keys() + QStringList{Path("key.txt")})
+            QVERIFY(::chown(QFile::encodeName(name).constData(), nobody, nobody) == 0);
+    }
+    const auto childSetUp = [around, asNobody, readOnly] {
+        const auto readerGone = [](int fd) {
+            int ends[2];
+            if (::pipe(ends) == 0) {
+                ::close(ends[0]);
+                ::dup2(ends[1], fd);
+                ::close(ends[1]);
+            }
+        };
+        switch (around) {
+        case Surroundings::OutputClosed:
+            ::close(STDOUT_FILENO);
+            break;
+        case Surroundings::ErrorsClosed:
+            ::close(STDERR_FILENO);
+            break;
+        case Surroundings::InputClosed:
+            ::close(STDIN_FILENO);
+            break;
+        case Surroundings::AllClosed:
+            ::close(STDIN_FILENO);
+            ::close(STDOUT_FILENO);
+            ::close(STDERR_FILENO);
+            break;
+        case Surroundings::OutputReaderGone:
+            readerGone(STDOUT_FILENO);
+            break;
+        case Surroundings::ErrorsReaderGone:
+            readerGone(STDERR_FILENO);
+            break;
+        case Surroundings::OutputReadOnly: {
+            const int fd = ::open(readOnly.constData(), O_RDONLY);
+            ::dup2(fd, STDOUT_FILENO);
+            ::close(fd);
+            break;
+        }
+        case Surroundings::UserProcessLimit: {
+            if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0))
+                ::_exit(126);
+            const rlimit one{1, 1};
+            ::setrlimit(RLIMIT_NPROC, &one);
+            break;
+        }
+        }
+    };
+
+    for (const QString command : {"encrypt", "decrypt"}) {
+        const Result result =
+            Run(QStringList{command, "-j", "2", "--key-file", Path("key.txt")} + options + names, {}, childSetUp);
+        if (result.ExitCode == 126 && asNobody)
+            QSKIP("cannot run the tool as another user here");
+        QVERIFY2(result.ExitCode == exitCode,
+                 qPrintable(command + ": " + QString::number(result.ExitCode) + ": " + result.Errors));
+        if (outputRead) {
+            QString expected;
+            for (const QString& name : names)
+                expected += name + (plain.contains(name) ? ": " + command + "ed\n" : QStringLiteral(": missing\n"));
+            QCOMPARE(result.Output, expected);
+        }
+        if (exitCode == 3 && around == Surroundings::OutputReaderGone)
+            QVERIFY2(result.Errors.endsWith("veltrane-cli: cannot write to standard output: Broken pipe\n"),
+                     qPrintable(result.Errors));
+        for (auto it = plain.cbegin(); it != plain.cend(); ++it) {
+            const QByteArray expected = command == "encrypt" ? Encrypted(it.value(), "secret") : it.value();
+            QVERIFY2(ReadFile(it.key()) == expected, qPrintable(command + ": " + it.key()));
+        }
+    }
+    QCOMPARE(ReadFile(readOnly), QByteArray());
+}
+
+void TestCli::signalWhileOutputIsBlocked_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("termination request") << int(SIGTERM);
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+}
+
+// Standard output a pipe that is full and that nobody reads: the line of the first file cannot be
+// written while the second, large one is in hand. A signal still ends the tool, soon, with the
+// large file put back and the first one done.
+void TestCli::signalWhileOutputIsBlocked() {
+    QFETCH(int, signal);
+    const QString big = Path("big.bin");
+    const qint64 size = qint64(256) << 20;
+    {
+        QFile out(big);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(out.resize(size));
+    }
+    int ends[2];
+    QVERIFY(::pipe2(ends, O_CLOEXEC) == 0);
+    ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    QVERIFY(::fcntl(ends[1], F_SETFL, O_NONBLOCK) == 0);
+    const QByteArray filler(4096, 'x');
+    while (::write(ends[1], filler.constData(), std::size_t(filler.size())) > 0) {
+    }
+    QVERIFY(::fcntl(ends[1], F_SETFL, 0) == 0);
+
+    QProcess tool;
+    tool.setChildProcessModifier([output = ends[1]] { ::dup2(output, STDOUT_FILENO); });
+    tool.start(QStringLiteral(VELTRANE_CLI_PATH), {"encrypt", "-j", "2", Path("a.txt"), big});
+    tool.write("secret\n");
+    tool.closeWriteChannel();
+    const bool started = tool.waitForStarted();
+    ::close(ends[1]);
+    QVERIFY(started);
+    // The first file is done (its line waits), and the second has its first block written.
+    QTRY_VERIFY_WITH_TIMEOUT(ReadFile(Path("a.txt")) == Encrypted(Hello, "secret"), 20000);
+    QFile watched(big);
+    QVERIFY(watched.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QTRY_VERIFY_WITH_TIMEOUT(watched.seek(0) && watched.read(8) != QByteArray(8, '\0'), 20000);
+    ::kill(static_cast<pid_t>(tool.processId()), signal);
+    const bool ended = tool.waitForFinished(30000);
+    ::close(ends[0]);
+    QVERIFY2(ended, "the tool did not answer the signal");
+    QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    QVERIFY(ReadFile(big) == QByteArray(size, '\0'));
+    QVERIFY(ReadFile(Path("a.txt")) == Encrypted(Hello, "secret"));
+}
+
+void TestCli::runGoesOnWhateverFails_data() {
+    QTest::addColumn<int>("threads"); // that the tool may make; -1: as many as the system allows
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<QString>("failure"); // thrown at a write in the middle of big.bin, each time or once
+    QTest::addColumn<int>("workers");
+    QTest::newRow("no thread at all: the run's own thread does the files") << 0 << 3 << "" << 0;
+    QTest::newRow("one thread, which the output takes") << 1 << 3 << "" << 0;
+    QTest::newRow("two of three workers") << 3 << 3 << "" << 2;
+    QTest::newRow("memory runs out in a file") << -1 << 2 << "bad_alloc" << 2;
+    QTest::newRow("memory runs out once in a file: it is done with less") << -1 << 2 << "bad_alloc once" << 2;
+    QTest::newRow("the system refuses something in a file") << -1 << 2 << "system_error" << 2;
+    QTest::newRow("memory runs out in a file, no worker") << 0 << 2 << "bad_alloc" << 0;
+}
+
+// Threads that cannot be made, and exceptions of any kind in the middle of a file: the run goes
+// on, the file in trouble is put back and reported, every other file is done.
+void TestCli::runGoesOnWhateverFails() {
+    QFETCH(int, threads);
+    QFETCH(int, jobs);
+    QFETCH(QString, failure);
+    QFETCH(int, workers);
+    const QByteArray bigPlain = Pattern((1 << 20) + 5, 7);
+    QVERIFY(WriteFile(Path("big.bin"), bigPlain));
+    const std::string bigName = QFile::encodeName(Path("big.bin")).toStdString();
+    veltrane::ToolThreads::Allow(threads);
+    veltrane::StreamAhead::RefuseThreads(threads == 0);
+    std::atomic<bool> thrown{false};
+    const auto setUp = [&](EngineUnit& unit) {
+        if (failure.isEmpty())
+            return;
+        // The second block of the first zone: the first one is enciphered on the disk by then.
+        unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
+            if (operation == FileOperation::Write && position == 65536 && unit.CurrentFileName == bigName &&
+                !(thrown.exchange(true) && failure.endsWith(" once"))) {
+                if (failure.startsWith("bad_alloc"))
+                    throw std::bad_alloc();
+                throw std::system_error(EAGAIN, std::generic_category());
+            }
+            return 0;
+        });
+    };
+    const QStringList names{Path("a.txt"), Path("b.bin"), Path("big.bin"), Path("sub/x.txt")};
+    const BatchResult result = RunBatch(names, false, jobs, setUp);
+    QCOMPARE(result.Workers, workers);
+    const QString reason = failure == "bad_alloc" ? "out of memory" : "resource temporarily unavailable";
+    const bool done = failure.isEmpty() || failure.endsWith(" once");
+    const QString bigLine = done
+                                ? Path("big.bin") + ": encrypted\n"
+                                : QStringLiteral("%1: failed: Cannot encrypt \"%1\": %2; the file was left as it was\n")
+                                      .arg(Path("big.bin"), reason);
+    QCOMPARE(QString::fromUtf8(result.Report), Path("a.txt") + ": encrypted\n" + Path("b.bin") + ": encrypted\n" +
+                                                   bigLine + Path("sub/x.txt") + ": encrypted\n");
+    QVERIFY(ReadFile(Path("a.txt")) == Encrypted(Hello, "secret"));
+    QVERIFY(ReadFile(Path("b.bin")) == Encrypted(m_fixture["b.bin"], "secret"));
+    QVERIFY(ReadFile(Path("sub/x.txt")) == Encrypted(Hello, "secret"));
+    QVERIFY(ReadFile(Path("big.bin")) == (done ? Encrypted(bigPlain, "secret") : bigPlain));
+}
+
+void TestCli::treeChangedDuringTheWalk_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("lines");     // {tree} for the tree's path
+    QTest::addColumn<QStringList>("encrypted"); // the files, by where they are in the end, that are
+    QTest::addColumn<QStringList>("plain");     // and the files left as they were
+    const QStringList outside{"outside/precious", "outside/dir/x", "outside/dir/y"};
+    QTest::newRow("a file swapped for a link to an outside file once looked at")
+        << "link file"
+        << QStringList{"{tree}/1small: skipped: is a symbolic link", "{tree}/2other: encrypted",
+                       "{tree}/sub/x: encrypted", "{tree}/sub/y: encrypted"}
+        << QStringList{"tree/2other", "tree/sub/x", "tree/sub/y"} << QStringList{"tree/kept"} + outside;
+    QTest::newRow("a listed folder swapped for a link to an outside folder once entered")
+        << "link folder inside"
+        << QStringList{"{tree}/1small: encrypted", "{tree}/2other: encrypted", "{tree}/sub/x: encrypted",
+                       "{tree}/sub/y: encrypted"}
+        << QStringList{"tree/1small", "tree/2other", "tree/kept/x", "tree/kept/y"} << outside;
+    QTest::newRow("a folder swapped for a link to an outside folder before it is entered")
+        << "link folder"
+        << QStringList{"{tree}/1small: encrypted", "{tree}/2other: encrypted",
+                       "{tree}/sub: skipped: is a symbolic link"}
+        << QStringList{"tree/1small", "tree/2other"} << QStringList{"tree/kept/x", "tree/kept/y"} + outside;
+    QTest::newRow("a file replaced by another once looked at")
+        << "replace file"
+        << QStringList{"{tree}/1small: encrypted",
+                       "{tree}/2other: skipped: cannot be opened (it was replaced after its folder was read)",
+                       "{tree}/sub/x: encrypted", "{tree}/sub/y: encrypted"}
+        << QStringList{"tree/1small", "tree/sub/x", "tree/sub/y"} << QStringList{"tree/2other", "tree/kept"} + outside;
+    QTest::newRow("a file swapped for a link to an outside file while it is encrypted")
+        << "link file mid-command"
+        << QStringList{"{tree}/1small: failed: Cannot go on with \"{tree}/1small\": another program replaced the "
+                       "file with another one; the file was restored",
+                       "{tree}/2other: encrypted", "{tree}/sub/x: encrypted", "{tree}/sub/y: encrypted"}
+        << QStringList{"tree/2other", "tree/sub/x", "tree/sub/y"} << QStringList{"tree/kept"} + outside;
+    QTest::newRow("a file deeper than the longest path the system looks up")
+        << "deep"
+        << QStringList{"{tree}/1small: encrypted", "{tree}/2other: encrypted", "{tree}/sub/{deep}: encrypted",
+                       "{tree}/sub/x: encrypted", "{tree}/sub/y: encrypted"}
+        << QStringList{"tree/1small", "tree/2other", "tree/sub/x", "tree/sub/y"} << outside;
+}
+
+// -r over a tree that another program changes after the walk has looked at it: nothing outside the
+// tree is ever touched, and what is acted on is the very file the walk listed, or it is skipped.
+void TestCli::treeChangedDuringTheWalk() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, encrypted);
+    QFETCH(QStringList, plain);
+    const QMap<QString, QByteArray> files{
+        {"tree/1small", Hello},
+        {"tree/2other", Pattern(3000, 41)},
+        {"tree/sub/x", Pattern(70000, 42)},
+        {"tree/sub/y", Pattern(100, 43)},
+        {"outside/precious", Pattern(500, 44)},
+        {"outside/dir/x", Pattern(600, 45)},
+        {"outside/dir/y", Pattern(700, 46)},
+    };
+    QVERIFY(QDir(m_dir->path()).mkpath("tree/sub") && QDir(m_dir->path()).mkpath("outside/dir"));
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QVERIFY(WriteFile(Path(it.key()), it.value()));
+    // What each file holds in the end, by where it is then.
+    QMap<QString, QByteArray> contents = files;
+    const QByteArray tree = QFile::encodeName(Path("tree"));
+    const auto swapForLink = [&](const char* name, const char* target) {
+        return ::rename(tree + '/' + name, tree + "/kept") == 0 && ::symlink(target, tree + '/' + name) == 0;
+    };
+    std::atomic<bool> changed{false};
+    QByteArray trigger;
+    std::function<void()> act;
+    std::function<void(EngineUnit&)> setUp;
+    if (change == "link file") {
+        trigger = tree + "/1small";
+        act = [&] { changed = swapForLink("1small", "../outside/precious"); };
+        contents["tree/kept"] = files["tree/1small"];
+    } else if (change == "link folder inside" || change == "link folder") {
+        trigger = tree + (change == "link folder" ? "/sub" : "/sub/x");
+        act = [&] { changed = swapForLink("sub", "../outside/dir"); };
+        contents["tree/kept/x"] = files["tree/sub/x"];
+        contents["tree/kept/y"] = files["tree/sub/y"];
+    } else if (change == "replace file") {
+        trigger = tree + "/2other";
+        act = [&] {
+            changed =
+                ::rename(tree + "/2other", tree + "/kept") == 0 && WriteFile(tree + "/2other", files["tree/2other"]);
+        };
+        contents["tree/kept"] = files["tree/2other"];
+    } else if (change == "link file mid-command") {
+        const std::string name = (tree + "/1small").toStdString();
+        setUp = [&, name](EngineUnit& unit) {
+            unit.CurrentFile.SetFaultHook([&, name](FileOperation operation, std::int64_t position, std::size_t&) {
+                if (operation == FileOperation::Write && position == 0 && unit.CurrentFileName == name &&
+                    !changed.exchange(true))
+                    changed = swapForLink("1small", "../outside/precious");
+                return 0;
+            });
+        };
+        contents["tree/kept"] = files["tree/1small"];
+    }
+    // Deep: names of 200 bytes, enough of them that the path is longer than any the system looks up.
+    std::vector<std::string> deep;
+    QString deepPath;
+    const QByteArray deepContent = Pattern(5000, 47);
+    if (change == "deep") {
+        int fd = ::open((tree + "/sub").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level * 201 <= PATH_MAX && fd >= 0; ++level) {
+            deep.push_back(std::string(1, char('d')) + std::string(199, char('a' + level % 26)));
+            const bool made = ::mkdirat(fd, deep.back().c_str(), 0700) == 0;
+            const int inner = ::openat(fd, deep.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(fd);
+            fd = made ? inner : -1;
+            deepPath += QString::fromStdString(deep.back()) + '/';
+        }
+        QVERIFY(fd >= 0);
+        const int file = ::openat(fd, "deep.txt", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        QVERIFY(file >= 0 &&
+                ::write(file, deepContent.constData(), std::size_t(deepContent.size())) == deepContent.size());
+        ::close(file);
+        ::close(fd);
+        deepPath += "deep.txt";
+        changed = true;
+    }
+    const auto looked = [&](const veltrane::BatchEntry& entry) {
+        if (act && QByteArray::fromStdString(entry.Path) == trigger)
+            act();
+    };
+
+    const BatchResult result = RunBatch({Path("tree")}, true, 2, setUp, looked);
+    QVERIFY(changed);
+    QString expected;
+    for (QString line : lines)
+        expected += line.replace("{tree}", Path("tree")).replace("{deep}", deepPath) + '\n';
+    QCOMPARE(QString::fromUtf8(result.Report), expected);
+    for (const QString& name : encrypted)
+        QVERIFY2(ReadFile(Path(name)) == Encrypted(contents[name], "secret"), qPrintable(name));
+    for (const QString& name : plain)
+        QVERIFY2(ReadFile(Path(name)) == contents[name], qPrintable(name));
+    if (change == "deep") {
+        // Read back the way it was made: its path is too long to open by.
+        int fd = ::open((tree + "/sub").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (const std::string& name : deep) {
+            const int inner = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(fd);
+            fd = inner;
+        }
+        const int file = ::openat(fd, "deep.txt", O_RDONLY | O_CLOEXEC);
+        ::close(fd);
+        QVERIFY(file >= 0);
+        QByteArray bytes(deepContent.size() + 100, '\0');
+        const ssize_t got = ::read(file, bytes.data(), std::size_t(bytes.size()));
+        ::close(file);
+        QVERIFY(got >= 0);
+        bytes.truncate(got);
+        QVERIFY(bytes == Encrypted(deepContent, "secret"));
+    }
+}
+
+void TestCli::statusOfPartwayFiles_data() {
+    QTest::addColumn<QString>("left"); // how the command on the file stopped
+    QTest::addColumn<QString>("says");
+    // A small file is one zone, whose pages may be in either form: none of it is done for certain.
+    QTest::newRow("its pass and then its undo failed in its only zone") << "undo failed"
+                                                                        << "interrupted while encrypting (at 0%)";
+    // Zones of 131,072 bytes, killed in the third: the two before it were written.
+    QTest::newRow("killed in the third of five zones") << "killed"
+                                                       << "interrupted while encrypting (at 43%)";
+}
+
+// What `status` says of a file a command left part-way: up to the zone it was writing.
+void TestCli::statusOfPartwayFiles() {
+    QFETCH(QString, left);
+    QFETCH(QString, says);
+    const QString file = Path("part-way");
+    const QByteArray plain = Pattern(600000, 31);
+    QVERIFY(WriteFile(file, plain));
+    if (left == "undo failed") {
+        EngineUnit unit;
+        unit.KeyText = Key("secret");
+        // The first block reaches the file; every later write into the body fails, the undo's too.
+        int bodyWrites = 0;
+        const auto hook = [&](FileOperation operation, std::int64_t position, std::size_t&) {
+            return operation == FileOperation::Write && position < plain.size() && ++bodyWrites > 1 ? EIO : 0;
+        };
+        const FileResult result = RunOne(unit, Command::Encrypt, file, Interference{{}, {}, hook});
+        QCOMPARE(result.Outcome, QStringLiteral("failed"));
+        QVERIFY2(result.Message.contains("restoring it failed too"), qPrintable(result.Message));
+    } else {
+        QCOMPARE(RunInChild([&] {
+                     EngineUnit unit;
+                     unit.KeyText = Key("secret");
+                     unit.ZoneLimit = 2 * 65536;
+                     RunOne(unit, Command::Encrypt, file, Interference{{}, {}, KillAtBodyWrite(6, plain.size())});
+                 }),
+                 SIGKILL);
+    }
+    const Result status = Run({"status", file}, {});
+    QCOMPARE(status.Output, file + ": " + says + "\n");
+    QCOMPARE(status.ExitCode, 1);
 }
 
 void TestCli::promptsOnTerminal_data() {

@@ -74,27 +74,38 @@ void TestCurrentFile::openRules_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("opens");
     QTest::addColumn<QString>("why");
-    QTest::newRow("regular file") << "regular" << true << "";
-    QTest::newRow("missing") << "missing" << false << "no such file or directory";
-    QTest::newRow("folder") << "folder" << false << "is a directory";
-    QTest::newRow("pipe without a writer") << "fifo" << false << "not a regular file";
-    QTest::newRow("device") << "device" << false << "not a regular file";
-    QTest::newRow("read-only") << "0444" << false << "the file is read-only";
-    QTest::newRow("writable by group only") << "0464" << false << "the file is read-only";
-    QTest::newRow("link to a file") << "link" << true << "";
-    QTest::newRow("locked by another holder") << "locked" << false << "in use by another program";
+    QTest::addColumn<bool>("inFolder"); // bound by its name in the open folder, as a folder walk finds it
+    QTest::newRow("regular file") << "regular" << true << "" << false;
+    QTest::newRow("missing") << "missing" << false << "no such file or directory" << false;
+    QTest::newRow("folder") << "folder" << false << "is a directory" << false;
+    QTest::newRow("pipe without a writer") << "fifo" << false << "not a regular file" << false;
+    QTest::newRow("device") << "device" << false << "not a regular file" << false;
+    QTest::newRow("read-only") << "0444" << false << "the file is read-only" << false;
+    QTest::newRow("writable by group only") << "0464" << false << "the file is read-only" << false;
+    QTest::newRow("link to a file") << "link" << true << "" << false;
+    QTest::newRow("locked by another holder") << "locked" << false << "in use by another program" << false;
     // Kernel settings look like small regular files; writing one would change the system.
-    QTest::newRow("procfs setting") << "/proc/sys/kernel/hostname" << false << "on a pseudo file system (procfs)";
-    QTest::newRow("sysfs setting") << "/sys/class/net/lo/ifalias" << false << "on a pseudo file system (sysfs)";
+    QTest::newRow("procfs setting") << "/proc/sys/kernel/hostname" << false << "on a pseudo file system (procfs)"
+                                    << false;
+    QTest::newRow("sysfs setting") << "/sys/class/net/lo/ifalias" << false << "on a pseudo file system (sysfs)"
+                                   << false;
     // Attributes that only root can set; the open fails with a bare "operation not permitted".
-    QTest::newRow("immutable") << "immutable" << false << "the file is immutable";
-    QTest::newRow("append-only") << "append-only" << false << "the file is append-only";
+    QTest::newRow("immutable") << "immutable" << false << "the file is immutable" << false;
+    QTest::newRow("append-only") << "append-only" << false << "the file is append-only" << false;
+    // Found in a folder: the name is looked up in that folder alone, follows no link, and must still be
+    // the file the folder's listing named.
+    QTest::newRow("in a folder: regular file") << "regular" << true << "" << true;
+    QTest::newRow("in a folder: link to a file") << "link" << false << "it is a symbolic link" << true;
+    QTest::newRow("in a folder: replaced after the listing")
+        << "replaced" << false << "it was replaced after its folder was read" << true;
+    QTest::newRow("in a folder: immutable") << "immutable" << false << "the file is immutable" << true;
 }
 
 void TestCurrentFile::openRules() {
     QFETCH(QString, kind);
     QFETCH(bool, opens);
     QFETCH(QString, why);
+    QFETCH(bool, inFolder);
 
     const QString file = Path("subject");
     const QByteArray name = QFile::encodeName(file);
@@ -127,7 +138,21 @@ void TestCurrentFile::openRules() {
     }
 
     CurrentFileHandle handle;
-    handle.Bind(opened.toStdString());
+    if (inFolder) {
+        const int folder = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(folder >= 0);
+        const auto held = std::make_shared<const veltrane::FolderDescriptor>(folder);
+        struct stat listed {};
+        QVERIFY(::fstatat(folder, "subject", &listed, AT_SYMLINK_NOFOLLOW) == 0);
+        if (kind == "replaced") {
+            // Made before the old one goes, so that it cannot get the old one's inode number.
+            QVERIFY(WriteFile(Path("subject.new"), "content"));
+            QVERIFY(::rename(QFile::encodeName(Path("subject.new")).constData(), name.constData()) == 0);
+        }
+        handle.Bind({held, "subject", listed.st_dev, listed.st_ino}, file.toStdString());
+    } else {
+        handle.Bind(opened.toStdString());
+    }
     QCOMPARE(handle.Open(), opens);
     QCOMPARE(handle.isOpen(), opens);
     QCOMPARE(QString::fromStdString(handle.openError()), why);

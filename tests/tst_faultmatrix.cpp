@@ -706,11 +706,15 @@ void TestFaultMatrix::killedAtRandomMoment() {
     }
     int recovered = 0;
     // The first rounds repeat the same sizes and commands in every run; the last eighth take them
-    // from a fresh seed, printed so that a failing run can be repeated.
+    // from a fresh seed, printed so that a failing run can be repeated. The kills must land inside
+    // commands often enough for the rounds to mean something: where timing differs from the measure
+    // above (a forked child of a sanitized build is slower than its parent), more rounds follow.
     const int rounds = Rounds(160);
     const int fixedRounds = rounds - std::max(1, rounds / 8);
+    const int wanted = std::max(2, rounds / 8);
     const quint32 seed = FreshSeed();
-    for (int round = 0; round < rounds; ++round) {
+    int round = 0;
+    for (; round < rounds || (recovered < wanted && round < 4 * rounds); ++round) {
         if (round == fixedRounds) {
             random.seed(seed);
             qInfo("rounds %d to %d from seed %u (VELTRANE_SEED=%u repeats them)", round, rounds - 1, seed, seed);
@@ -760,9 +764,8 @@ void TestFaultMatrix::killedAtRandomMoment() {
         QVERIFY2(ReadFile(file) == (next == Command::Encrypt ? encrypted : plain),
                  qPrintable(QStringLiteral("round %1, %2 bytes").arg(round).arg(size)));
     }
-    qInfo("%d of %d rounds recovered an interrupted command", recovered, rounds);
-    // The kills must have landed inside commands often enough for the rounds to mean something.
-    QVERIFY2(recovered >= rounds / 8, qPrintable(QString::number(recovered)));
+    qInfo("%d of %d rounds recovered an interrupted command", recovered, round);
+    QVERIFY2(recovered >= wanted, qPrintable(QString::number(recovered)));
 }
 
 void TestFaultMatrix::otherWriterDuringThePass_data() {
