@@ -600,6 +600,11 @@ void TestBadInput::killedThenWhateverSurroundsIt() {
         QVERIFY(fd >= 0 && ::pwrite(fd, plain.constData(), std::size_t(plain.size()), 0) == plain.size());
         ::close(fd);
     } else if (around == "four descriptors") {
+#ifdef VELTRANE_SANITIZED_BUILD
+        // The sanitizers' runtime checks memory through a pipe of its own: with no descriptor to spare
+        // it reports faults that are not there.
+        QSKIP("the sanitizers need descriptors of their own");
+#endif
         inChild = [] {
             // Whatever the test process itself holds open is not the tool's.
             ::close_range(3, ~0u, 0);
