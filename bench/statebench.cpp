@@ -131,7 +131,8 @@ void ToolRun(const std::vector<std::string>& files, bool encrypt, bool sync) {
     veltrane::FileWalk walk(files, false);
     veltrane::SecretBytes key = Key;
     const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    veltrane::BatchRun batch({encrypt, jobs, sync, {}, {}}, key, report, progress);
+    const auto command = encrypt ? veltrane::ToolCommand::Encrypt : veltrane::ToolCommand::Decrypt;
+    veltrane::BatchRun batch({command, jobs, sync, {}, {}}, key, report, progress);
     batch.Run(walk);
     if (report.anyProblem())
         Fail("the tool's run had a problem");

@@ -5,6 +5,7 @@
 // file, a tree changed during the walk); and its progress line, which only a terminal would show.
 
 #include "cli/batchrun.h"
+#include "cli/commandline.h"
 #include "cli/filewalk.h"
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
@@ -18,6 +19,7 @@
 #include "tests/support/testfiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -101,6 +103,51 @@ void RemoveTree(int parent, const char* name) {
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
+// The entries of a part of the help: the lines from the one that starts with `heading` to the next
+// blank line, each matched by `entry`, whose first group is the entry.
+QStringList HelpEntries(const QString& heading, const QString& entry) {
+    const QString help = QString::fromUtf8(veltrane::CommandLine::HelpText());
+    const qsizetype start = help.indexOf(QLatin1Char('\n') + heading);
+    const QRegularExpression pattern(entry);
+    QStringList entries;
+    for (const QString& line : help.mid(start + 1, help.indexOf(QStringLiteral("\n\n"), start) - start).split('\n')) {
+        if (const QRegularExpressionMatch match = pattern.match(line); match.hasMatch())
+            entries << match.captured(1);
+    }
+    entries.sort();
+    return entries;
+}
+
+// A line of the manual page as it reads: the macro's arguments joined (in turn bold and roman,
+// without spaces, for .BR and the like), the escapes and font changes taken out.
+QString ManualText(const QString& line) {
+    const QRegularExpression argument(QStringLiteral("\"([^\"]*)\"|(\\S+)"));
+    const qsizetype space = line.indexOf(QLatin1Char(' '));
+    const bool alternating = space == 3; // .BR, .IR, .BI, ...; not .B or .I
+    QStringList arguments;
+    for (const QRegularExpressionMatch& match : argument.globalMatch(line.mid(space + 1)))
+        arguments << match.captured(match.lastCapturedIndex());
+    QString text = arguments.join(alternating ? QString() : QStringLiteral(" "));
+    text.replace(QRegularExpression(QStringLiteral(R"(\\f[BIRP]|\\&)")), QString());
+    return text.replace(QStringLiteral("\\-"), QStringLiteral("-")).replace(QStringLiteral("\\e"), QStringLiteral("\\"));
+}
+
+// The tags of the manual page's section `heading`: what each .TP and .TQ item is headed by.
+QStringList ManualEntries(const QString& heading) {
+    QFile file(QFINDTESTDATA("../packaging/veltrane-cli.1.in"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("(no manual page)")};
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    QStringList entries;
+    for (qsizetype n = lines.indexOf(".SH " + heading) + 1; n > 0 && n + 1 < lines.size() && !lines[n].startsWith(".SH ");
+         ++n) {
+        if (lines[n] == QStringLiteral(".TP") || lines[n] == QStringLiteral(".TQ"))
+            entries << ManualText(lines[n + 1]);
+    }
+    entries.sort();
+    return entries;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Surroundings)
@@ -117,6 +164,9 @@ private slots:
     void keyTextBecomesKeyBytes_data();
     void keyTextBecomesKeyBytes();
     void helpAndVersion();
+    void helpAndManualAgree_data();
+    void helpAndManualAgree();
+    void everyOptionIsDocumented();
     void failingFileIsReported();
     void settingsWhileWaitingForTheKey_data();
     void settingsWhileWaitingForTheKey();
@@ -183,7 +233,7 @@ private:
             veltrane::FileWalk walk(names, recursive);
             walk.SetLookedHook(looked);
             veltrane::SecretBytes key = Key("secret");
-            veltrane::BatchRun batch({true, jobs, false, {}, setUp}, key, report, progress);
+            veltrane::BatchRun batch({veltrane::ToolCommand::Encrypt, jobs, false, {}, setUp}, key, report, progress);
             batch.Run(walk);
             output.Flush();
             result.Workers = batch.workers();
@@ -400,6 +450,44 @@ void TestCli::helpAndVersion() {
     QCOMPARE(version.ExitCode, 0);
     QVERIFY2(version.Output.startsWith("veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"),
              qPrintable(version.Output));
+}
+
+void TestCli::helpAndManualAgree_data() {
+    QTest::addColumn<QString>("helpHeading");
+    QTest::addColumn<QString>("helpEntry");
+    QTest::addColumn<QString>("manualSection");
+    QTest::newRow("options") << "Options:" << R"(^ {2,6}(-\S*(?:, --\S+)?)(?:  |$))" << "OPTIONS";
+    QTest::newRow("outcomes") << "Output" << R"(^  FILE: (.*?)(?:  |$))" << "OUTPUT";
+    QTest::newRow("exit statuses") << "Exit status:" << R"(^  (\d)  )" << "EXIT STATUS";
+}
+
+// The help and the manual page tell the same options, outcomes and exit statuses, each spelt alike.
+void TestCli::helpAndManualAgree() {
+    QFETCH(QString, helpHeading);
+    QFETCH(QString, helpEntry);
+    QFETCH(QString, manualSection);
+    const QStringList help = HelpEntries(helpHeading, helpEntry);
+    QVERIFY2(help.size() > 2, qPrintable(help.join(" | ")));
+    QCOMPARE(help, ManualEntries(manualSection));
+}
+
+// Every option the tool takes is in the help as it takes it: with a value or without, and with the
+// short option that stands for it.
+void TestCli::everyOptionIsDocumented() {
+    const QStringList documented = HelpEntries("Options:", R"(^ {2,6}(-\S*(?:, --\S+)?)(?:  |$))");
+    qsizetype longOptions = 0;
+    for (const option* given = veltrane::CommandLine::LongOptions; given->name != nullptr; ++given, ++longOptions) {
+        const QString name = QStringLiteral("--") + given->name;
+        const auto entry = std::ranges::find_if(documented, [&](const QString& text) {
+            return text == name || text.endsWith(", " + name) || text.contains(name + '=');
+        });
+        QVERIFY2(entry != documented.end(), qPrintable(name));
+        QCOMPARE(entry->contains('='), given->has_arg == required_argument);
+        if (entry->startsWith("-") && !entry->startsWith("--"))
+            QCOMPARE(entry->at(1), QLatin1Char(static_cast<char>(given->val)));
+    }
+    // Besides those: "--", which ends the options.
+    QCOMPARE(documented.size(), longOptions + 1);
 }
 
 // A file-size limit in the tool's process leaves no room for the trailer: that file fails, is left
