@@ -280,7 +280,8 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     const QString staged = MakeFile("staged", newcomer);
     bool swapped = false;
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t, std::size_t&) {
-        if (operation == FileOperation::Read && !swapped && m_form->Unit().CurrentFileName == QFile::encodeName(victim).toStdString()) {
+        if (operation == FileOperation::Read && !swapped &&
+            m_form->Unit().CurrentFileName == QFile::encodeName(victim).toStdString()) {
             swapped = true;
             ::rename(QFile::encodeName(staged).constData(), QFile::encodeName(victim).constData());
         }
@@ -328,8 +329,7 @@ void TestReliabilityWindow::writeFailsMidPass() {
     m_form->Unit().CurrentFile.SetFaultHook({});
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors[0].endsWith("input/output error; the file was restored."), qPrintable(m_errors[0]));
-    QCOMPARE(m_sceneAtError, decrypting ? QStringLiteral("Decryption Stopped!, gauge hidden at 0")
-                                        : QStringLiteral("Encryption Stopped!, gauge hidden at 0"));
+    QCOMPARE(m_sceneAtError, (decrypting ? DecryptionStoppedPhrase : EncryptionStoppedPhrase) + ", gauge hidden at 0");
     QVERIFY(ReadFile(first) == done(small));
     QVERIFY(ReadFile(failing) == start(large));
     QVERIFY(ReadFile(last) == start(small));
@@ -344,14 +344,10 @@ void TestReliabilityWindow::interruptedEarlier_data() {
     QTest::addColumn<bool>("decrypting"); // the command that was killed
     QTest::addColumn<bool>("thenEncrypt");
     QTest::addColumn<QString>("phrase");
-    QTest::newRow("encryption killed, Encrypt finishes it")
-        << false << true << QStringLiteral("Interrupted Encryption Completed!") + QString(21, QLatin1Char(' '));
-    QTest::newRow("encryption killed, Decrypt undoes it")
-        << false << false << QStringLiteral("Interrupted Encryption Undone!") + QString(24, QLatin1Char(' '));
-    QTest::newRow("decryption killed, Decrypt finishes it")
-        << true << false << QStringLiteral("Interrupted Decryption Completed!") + QString(21, QLatin1Char(' '));
-    QTest::newRow("decryption killed, Encrypt undoes it")
-        << true << true << QStringLiteral("Interrupted Decryption Undone!") + QString(24, QLatin1Char(' '));
+    QTest::newRow("encryption killed, Encrypt finishes it") << false << true << FinishedEncryptionPhrase;
+    QTest::newRow("encryption killed, Decrypt undoes it") << false << false << UndidEncryptionPhrase;
+    QTest::newRow("decryption killed, Decrypt finishes it") << true << false << FinishedDecryptionPhrase;
+    QTest::newRow("decryption killed, Encrypt undoes it") << true << true << UndidDecryptionPhrase;
 }
 
 // A run killed part-way (SIGKILL, a crash): the next start names the file in the status line, a
