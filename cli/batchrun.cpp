@@ -190,14 +190,11 @@ void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& k
         entry.Folder ? FolderEntry{entry.Folder, entry.Name, entry.Device, entry.Inode} : FolderEntry{};
     const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
     const auto afterPass = [] {};
-    const auto run = [&] {
-        return command == ToolCommand::Encrypt ? EncryptCurrentFile(unit, pass, afterPass)
-                                               : DecryptCurrentFile(unit, pass, afterPass);
-    };
+    const auto run = command == ToolCommand::Encrypt ? &EncryptCurrentFile : &DecryptCurrentFile;
     try {
         FileOutcome outcome = FileOutcome::CannotOpen;
         try {
-            outcome = run();
+            outcome = run(unit, pass, afterPass);
         } catch (const std::bad_alloc&) {
             // No room for this worker's zones (an address space limit, say), and the file is as it
             // was: once more, and from now on, with the least memory a worker works with.
@@ -205,7 +202,7 @@ void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& k
                 throw;
             unit.ZoneLimit = LeastZoneMemory;
             EngineUnit::Buffer().swap(unit.ZoneBuffer);
-            outcome = run();
+            outcome = run(unit, pass, afterPass);
         }
         slot.Words = OutcomeWords(outcome);
         if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())

@@ -29,9 +29,8 @@ Options:
   -j, --jobs=N         process up to N files at once (default: four per processor, or one per
                        processor with --no-sync); -j 1 processes them strictly one after another
   -q, --quiet          print nothing but problems
-      --no-sync        do not wait for the disk at each step: faster, for scratch data only, since
-                       a power cut part-way through a file may then leave it neither plain nor
-                       encrypted
+      --no-sync        do not wait for the disk at each step: faster, for scratch data only (a
+                       power cut part-way may leave a file neither plain nor encrypted)
   -h, --help           show this help and exit
   -V, --version        show the version and exit
   --                   end of the options: every argument after it is a FILE
