@@ -129,18 +129,24 @@ QString ManualText(const QString& line) {
         arguments << match.captured(match.lastCapturedIndex());
     QString text = arguments.join(alternating ? QString() : QStringLiteral(" "));
     text.replace(QRegularExpression(QStringLiteral(R"(\\f[BIRP]|\\&)")), QString());
-    return text.replace(QStringLiteral("\\-"), QStringLiteral("-")).replace(QStringLiteral("\\e"), QStringLiteral("\\"));
+    return text.replace(QStringLiteral("\\-"), QStringLiteral("-"))
+        .replace(QStringLiteral("\\e"), QStringLiteral("\\"));
+}
+
+// The help's lines of options: the first group is the option with its short form and value.
+const QString OptionEntry = QStringLiteral(R"(^ {2,6}(-\S*(?:, --\S+)?)(?:  |$))");
+
+QStringList ManualPage() {
+    QFile file(QFINDTESTDATA("../packaging/veltrane-cli.1.in"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n') : QStringList();
 }
 
 // The tags of the manual page's section `heading`: what each .TP and .TQ item is headed by.
 QStringList ManualEntries(const QString& heading) {
-    QFile file(QFINDTESTDATA("../packaging/veltrane-cli.1.in"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {QStringLiteral("(no manual page)")};
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    const QStringList lines = ManualPage();
     QStringList entries;
-    for (qsizetype n = lines.indexOf(".SH " + heading) + 1; n > 0 && n + 1 < lines.size() && !lines[n].startsWith(".SH ");
-         ++n) {
+    for (qsizetype n = lines.indexOf(".SH " + heading) + 1;
+         n > 0 && n + 1 < lines.size() && !lines[n].startsWith(".SH "); ++n) {
         if (lines[n] == QStringLiteral(".TP") || lines[n] == QStringLiteral(".TQ"))
             entries << ManualText(lines[n + 1]);
     }
@@ -166,7 +172,7 @@ private slots:
     void helpAndVersion();
     void helpAndManualAgree_data();
     void helpAndManualAgree();
-    void everyOptionIsDocumented();
+    void everyCommandAndOptionIsDocumented();
     void failingFileIsReported();
     void settingsWhileWaitingForTheKey_data();
     void settingsWhileWaitingForTheKey();
@@ -456,9 +462,9 @@ void TestCli::helpAndManualAgree_data() {
     QTest::addColumn<QString>("helpHeading");
     QTest::addColumn<QString>("helpEntry");
     QTest::addColumn<QString>("manualSection");
-    QTest::newRow("options") << "Options:" << R"(^ {2,6}(-\S*(?:, --\S+)?)(?:  |$))" << "OPTIONS";
-    QTest::newRow("outcomes") << "Output" << R"(^  FILE: (.*?)(?:  |$))" << "OUTPUT";
-    QTest::newRow("exit statuses") << "Exit status:" << R"(^  (\d)  )" << "EXIT STATUS";
+    QTest::newRow("options") << "Options:" << OptionEntry << "OPTIONS";
+    QTest::newRow("outcomes") << "Output" << QStringLiteral(R"(^  FILE: (.*?)(?:  |$))") << "OUTPUT";
+    QTest::newRow("exit statuses") << "Exit status:" << QStringLiteral(R"(^  (\d)  )") << "EXIT STATUS";
 }
 
 // The help and the manual page tell the same options, outcomes and exit statuses, each spelt alike.
@@ -471,10 +477,16 @@ void TestCli::helpAndManualAgree() {
     QCOMPARE(help, ManualEntries(manualSection));
 }
 
-// Every option the tool takes is in the help as it takes it: with a value or without, and with the
-// short option that stands for it.
-void TestCli::everyOptionIsDocumented() {
-    const QStringList documented = HelpEntries("Options:", R"(^ {2,6}(-\S*(?:, --\S+)?)(?:  |$))");
+// Every command the tool takes is in the usage lines of the help and of the manual page, and every
+// option in the help as the tool takes it: with a value or without, and with its short form.
+void TestCli::everyCommandAndOptionIsDocumented() {
+    const QString help = QString::fromUtf8(veltrane::CommandLine::HelpText());
+    for (const veltrane::CommandLine::CommandEntry& command : veltrane::CommandLine::Commands) {
+        const QString name = QString::fromUtf8(command.Name.data(), command.Name.size());
+        QVERIFY2(help.contains(QStringLiteral("veltrane-cli %1 [").arg(name)), qPrintable(name));
+        QVERIFY2(ManualPage().contains(QStringLiteral(".B veltrane-cli %1").arg(name)), qPrintable(name));
+    }
+    const QStringList documented = HelpEntries("Options:", OptionEntry);
     qsizetype longOptions = 0;
     for (const option* given = veltrane::CommandLine::LongOptions; given->name != nullptr; ++given, ++longOptions) {
         const QString name = QStringLiteral("--") + given->name;
