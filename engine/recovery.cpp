@@ -108,6 +108,30 @@ std::uint64_t EncipheredCheck(CheckKind kind, std::int64_t offset, std::span<con
     return PageCheck(kind, std::span(enciphered.data(), page.size()));
 }
 
+// A decryption's cut of its trailer zeroes the rest of its last page before the new size reaches the
+// disk, so a power cut between the two can leave the trailer's bytes as zeros in a page that is
+// otherwise plain. True when `page` is such a page: plain below the cut, zeros from it, and its check
+// that of the whole plain page with the trailer as it was. The cut the command finishes with takes
+// those bytes off again.
+bool PlainUpToTornCut(const PartwayState& state, std::int64_t offset, std::span<const std::uint8_t> page,
+                      std::span<const std::uint8_t> stream, std::uint64_t check) {
+    const std::int64_t cut = state.Body - static_cast<std::int64_t>(TrailerSize);
+    const auto end = offset + static_cast<std::int64_t>(page.size());
+    if (state.Command != PartwayCommand::Decrypt || state.Undoing || cut < 0 || end <= cut)
+        return false;
+    std::array<std::uint8_t, TrailerSize> trailer{};
+    std::copy(state.CheckBlock.begin(), state.CheckBlock.end(), trailer.begin());
+    std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + state.CheckBlock.size());
+    std::array<std::uint8_t, PartwayPage> enciphered;
+    for (std::size_t n = 0; n < page.size(); ++n) {
+        const std::int64_t at = offset + static_cast<std::int64_t>(n);
+        if (at >= cut && page[n] != 0)
+            return false;
+        enciphered[n] = at < cut ? page[n] ^ stream[n] : trailer[static_cast<std::size_t>(at - cut)];
+    }
+    return PageCheck(state.Kind, std::span(enciphered.data(), page.size())) == check;
+}
+
 // The forms of the hot range's bytes, told by their checks: each page wholly in one form, or, where
 // the disk tore a page (hash checks only), each 512-byte sector of it in one. False when a page is
 // in neither form however it is cut, unless the state says another program wrote to the file: such
@@ -126,7 +150,8 @@ bool ClassifyHot(EngineUnit& unit, const PartwayState& state, HotForms& forms) {
                 forms.Add(offset, offset + size);
                 return;
             }
-            if (PageCheckXor(state.Kind, bytes, stream) == check || !known)
+            if (PageCheckXor(state.Kind, bytes, stream) == check || !known ||
+                PlainUpToTornCut(state, offset, bytes, stream, check))
                 return;
             if (state.Foreign) {
                 forms.AddForeign(offset, offset + size);
