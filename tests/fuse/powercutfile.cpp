@@ -96,7 +96,7 @@ PowerCutFile::Cut PowerCutFile::PowerCut(std::mt19937_64& random) const {
     // The size first: it decides which truncations survived, and an extending write's page with it.
     std::vector<SizeChange> sizes{{0, cut.SyncedSize, -1}};
     sizes.insert(sizes.end(), m_sizes.begin(), m_sizes.end());
-    const SizeChange& size = mode == Mode::AllLost  ? sizes.front()
+    const SizeChange& size = mode == Mode::AllLost   ? sizes.front()
                              : mode == Mode::AllKept ? sizes.back()
                                                      : sizes[Pick(random, sizes.size())];
 
@@ -108,7 +108,7 @@ PowerCutFile::Cut PowerCutFile::PowerCut(std::mt19937_64& random) const {
         for (std::size_t n = 0; n < versions.size(); ++n)
             if (!versions[n].Cut || versions[n].Change <= size.Change)
                 eligible.push_back(n + 1);
-        std::size_t chosen = mode == Mode::AllLost  ? 0
+        std::size_t chosen = mode == Mode::AllLost   ? 0
                              : mode == Mode::AllKept ? eligible.back()
                                                      : eligible[Pick(random, eligible.size())];
         if (page == size.LastPage && (chosen == 0 || versions[chosen - 1].Change < size.Change)) {

@@ -59,8 +59,8 @@ public:
 
 private:
     struct Version {
-        int Change = 0;      // the change that made it, counted from 1 after the last sync
-        bool Cut = false;    // a page wholly past the end of a truncation: there only if the size is
+        int Change = 0;   // the change that made it, counted from 1 after the last sync
+        bool Cut = false; // a page wholly past the end of a truncation: there only if the size is
         std::vector<std::uint8_t> Bytes;
     };
     struct SizeChange {

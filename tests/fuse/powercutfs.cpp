@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <vector>
 
 using veltrane::testsupport::PowerCutLayer;
@@ -20,6 +21,14 @@ namespace {
 
 PowerCutLayer& Layer() {
     return *static_cast<PowerCutLayer*>(fuse_get_context()->private_data);
+}
+
+// Kills the program whose change was the last that `stop N` let through, before it hears back, so that
+// it makes no other.
+int Stopping(int result) {
+    if (Layer().TakeStop())
+        ::kill(fuse_get_context()->pid, SIGKILL);
+    return result;
 }
 
 void* Init(fuse_conn_info*, fuse_config* config) {
@@ -64,19 +73,19 @@ int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_in
 }
 
 int Write(const char* path, const char* data, size_t size, off_t offset, fuse_file_info*) {
-    return Layer().Write(path, offset, {reinterpret_cast<const std::uint8_t*>(data), size});
+    return Stopping(Layer().Write(path, offset, {reinterpret_cast<const std::uint8_t*>(data), size}));
 }
 
 int Truncate(const char* path, off_t length, fuse_file_info*) {
-    return Layer().Truncate(path, length);
+    return Stopping(Layer().Truncate(path, length));
 }
 
 int Fsync(const char* path, int, fuse_file_info*) {
-    return Layer().Sync(path);
+    return Stopping(Layer().Sync(path));
 }
 
 int Fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info*) {
-    return Layer().Allocate(path, mode, offset, length);
+    return Stopping(Layer().Allocate(path, mode, offset, length));
 }
 
 int Unlink(const char* path) {
@@ -114,8 +123,8 @@ int main(int argc, char** argv) {
     operations.flush = Flush;
     operations.fsyncdir = FsyncDir;
 
-    std::vector<char*> arguments{argv[0], const_cast<char*>("-f"), const_cast<char*>("-s"),
-                                 const_cast<char*>("-o"), const_cast<char*>("fsname=powercut,subtype=powercut")};
+    std::vector<char*> arguments{argv[0], const_cast<char*>("-f"), const_cast<char*>("-s"), const_cast<char*>("-o"),
+                                 const_cast<char*>("fsname=powercut,subtype=powercut")};
     arguments.insert(arguments.end(), argv + 1, argv + argc);
     PowerCutLayer layer;
     return fuse_main(static_cast<int>(arguments.size()), arguments.data(), &operations, &layer);

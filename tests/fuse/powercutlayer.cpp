@@ -115,7 +115,7 @@ int PowerCutLayer::Write(std::string_view path, std::int64_t offset, std::span<c
     if (!Valid(offset, static_cast<std::int64_t>(data.size())))
         return -EFBIG;
     node->File.Write(offset, data);
-    Touch(*node);
+    Changed(*node);
     return static_cast<int>(data.size());
 }
 
@@ -128,7 +128,7 @@ int PowerCutLayer::Truncate(std::string_view path, std::int64_t length) {
     if (!Valid(length, 0))
         return -EFBIG;
     node->File.Resize(length);
-    Touch(*node);
+    Changed(*node);
     return 0;
 }
 
@@ -139,6 +139,7 @@ int PowerCutLayer::Sync(std::string_view path) {
     if (const int refused = Changeable(path, node))
         return refused;
     node->File.Sync();
+    Count();
     return 0;
 }
 
@@ -151,9 +152,8 @@ int PowerCutLayer::Allocate(std::string_view path, int mode, std::int64_t offset
     if (!Valid(offset, length) || length == 0)
         return -EINVAL;
     // Reserving room changes no byte, so nothing of it can be lost.
-    if (mode == FALLOC_FL_KEEP_SIZE)
-        return 0;
-    if (mode == (FALLOC_FL_KEEP_SIZE | FALLOC_FL_PUNCH_HOLE)) {
+    if (mode == FALLOC_FL_KEEP_SIZE) {
+    } else if (mode == (FALLOC_FL_KEEP_SIZE | FALLOC_FL_PUNCH_HOLE)) {
         node->File.Zero(offset, length);
     } else if (mode == 0) {
         if (offset + length > node->File.size())
@@ -161,7 +161,7 @@ int PowerCutLayer::Allocate(std::string_view path, int mode, std::int64_t offset
     } else {
         return -EOPNOTSUPP;
     }
-    Touch(*node);
+    Changed(*node);
     return 0;
 }
 
@@ -200,6 +200,19 @@ void PowerCutLayer::Touch(Node& node) {
     node.Changed = node.Modified;
 }
 
+void PowerCutLayer::Changed(Node& node) {
+    Touch(node);
+    Count();
+}
+
+void PowerCutLayer::Count() {
+    ++m_changes;
+    if (m_changes == m_stopAt) {
+        m_frozen = true;
+        m_stopNow = true;
+    }
+}
+
 int PowerCutLayer::Control(std::string_view command) {
     while (!command.empty() && (command.back() == '\n' || command.back() == ' '))
         command.remove_suffix(1);
@@ -207,21 +220,29 @@ int PowerCutLayer::Control(std::string_view command) {
         m_frozen = false;
         return 0;
     }
-    constexpr std::string_view Cut = "cut ";
-    if (!command.starts_with(Cut))
-        return -EINVAL;
-    std::uint64_t seed = 0;
+    const std::size_t space = command.find(' ');
+    const std::string_view verb = command.substr(0, space);
+    std::uint64_t number = 0;
     const char* end = command.data() + command.size();
-    const auto parsed = std::from_chars(command.data() + Cut.size(), end, seed);
-    if (parsed.ec != std::errc() || parsed.ptr != end)
+    const auto parsed = std::from_chars(command.data() + std::min(space + 1, command.size()), end, number);
+    if (space == std::string_view::npos || parsed.ec != std::errc() || parsed.ptr != end)
         return -EINVAL;
-    PowerCut(seed);
+    if (verb == "cut") {
+        PowerCut(number);
+    } else if (verb == "stop") {
+        m_changes = 0;
+        m_stopAt = static_cast<std::int64_t>(number);
+    } else {
+        return -EINVAL;
+    }
     return 0;
 }
 
 void PowerCutLayer::PowerCut(std::uint64_t seed) {
     std::mt19937_64 random(seed);
-    m_report = "power cut, seed " + std::to_string(seed) + "\n";
+    m_report = "power cut, seed " + std::to_string(seed) + ", " + std::to_string(m_changes) + " changes counted\n";
+    m_changes = 0;
+    m_stopAt = 0;
     for (auto& [name, node] : m_files) {
         const bool unsynced = node.File.unsynced();
         PowerCutFile::Cut cut = node.File.PowerCut(random);

@@ -8,6 +8,9 @@
 //              same choice for the same history), and the layer freezes: every change fails with EIO,
 //              as nothing more can reach a disk without power; reading it gives the cut's report
 //   restart    the machine is back: what the cut left is what the disk holds, and changes go on
+//   stop N     counts changes (writes, truncations, reservations and syncs of files) from now, and
+//              makes the N-th the last, unless N is 0: the layer freezes after it, and TakeStop()
+//              tells the caller to kill the program that made it, so that a cut lands exactly there
 // Names in the folder are durable as soon as they are made: only the files' bytes and sizes are cut.
 
 #include "tests/fuse/powercutfile.h"
@@ -17,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -42,6 +46,8 @@ public:
 
     // What the last cut did, one line per file changed since its last sync.
     const std::string& Report() const { return m_report; }
+    // Whether the change just made was the one `stop N` named (once).
+    bool TakeStop() { return std::exchange(m_stopNow, false); }
 
 private:
     struct Node {
@@ -58,6 +64,9 @@ private:
     // The node for a change, or the errno that refuses it (frozen, missing).
     int Changeable(std::string_view path, Node*& node);
     static void Touch(Node& node);
+    // A change made to `node`: its times move, and it counts towards `stop N`.
+    void Changed(Node& node);
+    void Count();
 
     int Control(std::string_view command);
     void PowerCut(std::uint64_t seed);
@@ -65,6 +74,9 @@ private:
     std::map<std::string, Node, std::less<>> m_files;
     ino_t m_nextInode = 2;
     bool m_frozen = false;
+    std::int64_t m_changes = 0; // since the last stop or cut
+    std::int64_t m_stopAt = 0;  // 0: none
+    bool m_stopNow = false;
     std::string m_report;
 };
 

@@ -89,7 +89,11 @@ class Layer:
         if left[:2] != [crc, size]:
             raise Failure(f"read back through the kernel, the file is not what the cut left: {left[:2]} "
                           f"against {line}")
-        return line
+        return report.splitlines()[0] + "; " + line
+
+    def stop(self, change):
+        with open(self.control, "w", encoding="ascii") as control:
+            control.write(f"stop {change}\n")
 
     def restart(self):
         with open(self.control, "w", encoding="ascii") as control:
@@ -115,6 +119,7 @@ class Rounds:
         self.env = dict(os.environ, XDG_STATE_HOME=os.path.join(folder, "state"), HOME=os.path.join(folder, "home"))
         self.cuts = 0
         self.partway = 0
+        self.mixed = 0
         self.outcomes = {}
         self.timings = self.calibrate()
 
@@ -164,9 +169,11 @@ class Rounds:
         with open(path, "rb") as file:
             return file.read()
 
-    def run(self, verb, jobs, kill_after=None, from_first_change=False):
+    def run(self, verb, jobs, kill_after=None, from_first_change=False, stop_at=None):
         """Output and exit status of the command on the layer's file, or None for one killed
-        `kill_after` seconds after its start, or after its first change of the file."""
+        `kill_after` seconds after its start or after its first change of the file, or by the layer at
+        its `stop_at`-th change."""
+        self.layer.stop(stop_at or 0)
         unchanged = os.stat(self.layer.path).st_mtime_ns
         process = subprocess.Popen(self.command(verb, self.layer.path, jobs), env=self.env, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, errors="replace")
@@ -176,6 +183,8 @@ class Rounds:
             time.sleep(0.0005)
         try:
             output, _ = process.communicate(timeout=kill_after if kill_after is not None else 600)
+            if process.returncode == -signal.SIGKILL:
+                return None
         except subprocess.TimeoutExpired:
             if kill_after is None:
                 process.kill()
@@ -198,8 +207,9 @@ class Rounds:
 
     def round(self, seed):
         chance = random.Random(seed)
-        size = chance.choice([lambda: chance.randrange(0, 4096), lambda: chance.randrange(4096, 64 << 10),
-                              lambda: chance.randrange(64 << 10, 1 << 20), lambda: chance.randrange(1 << 20, 5 << 20)])()
+        # Files of several zones of 1 or 2 MiB most often: their states between zones are the most.
+        bounds = chance.choices([(0, 4096), (4096, 64 << 10), (64 << 10, 1 << 20), (1 << 20, 5 << 20)], [3, 4, 5, 8])[0]
+        size = chance.randrange(*bounds)
         if chance.random() < 0.25:
             size = max(0, (size // 4096 + 1) * 4096 - chance.choice([0, 1, 19, 20, 21]))
         plain = chance.randbytes(size)
@@ -216,9 +226,17 @@ class Rounds:
             # A power cut during the first command, and sometimes during the commands that recover.
             for _ in range(1 + (chance.random() < 0.3) + (chance.random() < 0.1)):
                 jobs = chance.choice(JOBS)
-                from_first_change = chance.random() < 0.75
-                delay = chance.uniform(0, 1.25 * self.duration(jobs, size, from_first_change))
-                finished = self.run(verb, jobs, delay, from_first_change)
+                # Killed at a random moment of its run, on the wall's clock or by the layer at a
+                # random change (a write, truncation, reservation or sync).
+                moment = chance.choice(["start", "first change", "change", "change"])
+                stop_at = chance.randint(1, 10 + size // 65536 + 4 * (size // (1 << 20) + 1))
+                delay = chance.uniform(0, 1.25 * self.duration(jobs, size, moment == "first change"))
+                if moment == "change":
+                    finished = self.run(verb, jobs, None, stop_at=stop_at)
+                    when = f"at its change {stop_at}"
+                else:
+                    finished = self.run(verb, jobs, delay, moment == "first change")
+                    when = f"{delay * 1000:.1f} ms after its {moment}"
                 if finished:
                     self.judge(verb, *finished)
                 report = self.layer.cut(chance.getrandbits(63))
@@ -227,9 +245,11 @@ class Rounds:
                 self.cuts += 1
                 partway = states[-1] not in (plain, encrypted)
                 self.partway += partway
+                kept = re.search(r"(\d+) newest, (\d+) as synced, (\d+) between", report)
+                self.mixed += bool(kept) and int(kept[1]) > 0 and int(kept[2]) + int(kept[3]) > 0
                 story.append(f"{verb}{f' -j {jobs}' if jobs else ''} "
-                             f"{'finished' if finished else f'killed {delay * 1000:.1f} ms after its ' + ('first change' if from_first_change else 'start')}, "
-                             f"{'part-way' if partway else 'whole'} after the {report}")
+                             f"{'finished' if finished else 'killed ' + when}, "
+                             f"{'part-way' if partway else 'whole'}; {report}")
                 verb = chance.choice(["encrypt", "decrypt"])
             jobs = chance.choice(JOBS)
             output, status = self.run(verb, jobs)
@@ -282,7 +302,8 @@ def main():
                                          for fixed, per_byte in timings), flush=True)
         failed = [seed for seed in range(first, first + rounds) if not rounds_run.round(seed)]
         print(f"{rounds} rounds, {rounds_run.cuts} power cuts, {rounds_run.partway} of them during a command's "
-              f"changes (the file neither plain nor encrypted); {len(failed)} rounds failed{': ' if failed else ''}"
+              f"changes (the file neither plain nor encrypted), {rounds_run.mixed} keeping some of the pages not synced "
+              f"and losing others; {len(failed)} rounds failed{': ' if failed else ''}"
               f"{' '.join(map(str, failed))}")
         for outcome, count in sorted(rounds_run.outcomes.items()):
             print(f"    {count:5} {outcome}")

@@ -74,12 +74,11 @@ void TestPowerCutFile::statesACutLeaves_data() {
     QTest::newRow("a synced write stays") << QByteArray("AAAA") << QByteArray("w 0 4 B; s") << QStringList{"BBBB"};
     QTest::newRow("each page of a write kept or lost on its own")
         << QByteArray("AAAA") << QByteArray("w 0 4 B") << QStringList{"AAAA", "BBAA", "AABB", "BBBB"};
-    QTest::newRow("a write within one page") << QByteArray("AA") << QByteArray("w 1 1 B")
-                                                   << QStringList{"AA", "AB"};
+    QTest::newRow("a write within one page") << QByteArray("AA") << QByteArray("w 1 1 B") << QStringList{"AA", "AB"};
     QTest::newRow("any version of a page written twice")
         << QByteArray("AA") << QByteArray("w 0 2 B; w 0 2 C") << QStringList{"AA", "BB", "CC"};
-    QTest::newRow("what came before a sync stays") << QByteArray("AA") << QByteArray("w 0 1 B; s; w 1 1 C")
-                                                   << QStringList{"BA", "BC"};
+    QTest::newRow("what came before a sync stays")
+        << QByteArray("AA") << QByteArray("w 0 1 B; s; w 1 1 C") << QStringList{"BA", "BC"};
     QTest::newRow("a new size only with its write's last page")
         << QByteArray("") << QByteArray("w 0 4 A") << QStringList{"", "..AA", "AAAA"};
     QTest::newRow("an append over pages, each of the others kept or lost")
