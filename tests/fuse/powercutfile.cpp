@@ -102,7 +102,10 @@ PowerCutFile::Cut PowerCutFile::PowerCut(std::mt19937_64& random) const {
 
     cut.Bytes.assign(static_cast<std::size_t>(size.Size), 0);
     std::copy_n(m_synced.begin(), std::min(m_synced.size(), cut.Bytes.size()), cut.Bytes.begin());
-    for (const auto& [page, versions] : m_versions) {
+    for (const auto& entry : m_versions) {
+        // Not a structured binding: the lambda below refers to it, which Clang 14 does not allow.
+        const std::int64_t page = entry.first;
+        const std::vector<Version>& versions = entry.second;
         // Index 0 stands for the page as synced, n for versions[n - 1].
         std::vector<std::size_t> eligible{0};
         for (std::size_t n = 0; n < versions.size(); ++n)
