@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <vector>
 
 using veltrane::testsupport::PowerCutLayer;
@@ -126,6 +127,8 @@ int main(int argc, char** argv) {
     std::vector<char*> arguments{argv[0], const_cast<char*>("-f"), const_cast<char*>("-s"), const_cast<char*>("-o"),
                                  const_cast<char*>("fsname=powercut,subtype=powercut")};
     arguments.insert(arguments.end(), argv + 1, argv + argc);
+    // A check killed outright leaves no mount behind: the layer unmounts on SIGTERM.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     PowerCutLayer layer;
     return fuse_main(static_cast<int>(arguments.size()), arguments.data(), &operations, &layer);
 }
