@@ -10,11 +10,11 @@
 #include <fuse.h>
 
 #include <cstdio>
+#include <vector>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <vector>
 
 using veltrane::testsupport::PowerCutLayer;
 
@@ -25,7 +25,7 @@ PowerCutLayer& Layer() {
 }
 
 // Kills the program whose change was the last that `stop N` let through, before it hears back, so that
-// it makes no other.
+// it makes no other. The context names the thread that asked; a SIGKILL to it ends its whole process.
 int Stopping(int result) {
     if (Layer().TakeStop())
         ::kill(fuse_get_context()->pid, SIGKILL);
