@@ -42,6 +42,12 @@ void RunBlock(std::array<std::uint8_t, 256>& stateTable, std::uint8_t& stateJ, s
 
 } // namespace
 
+void KeystreamGenerator::Wipe() noexcept {
+    ::explicit_bzero(StateTable.data(), StateTable.size());
+    ::explicit_bzero(KeyTable.data(), KeyTable.size());
+    J = 0;
+}
+
 void KeystreamGenerator::ScheduleKey(std::span<const std::uint8_t> keyText) {
     // The key is padded with 255, never repeated, and only its first 256 bytes count.
     for (unsigned n = 0; n < 256; ++n) {
