@@ -640,16 +640,19 @@ void TestFaultMatrix::killedMidway() {
 void TestFaultMatrix::killedBeforeARestart_data() {
     QTest::addColumn<bool>("durable");
     QTest::addColumn<bool>("atTheCut"); // a decryption stopped as it cut its trailer off, else an encryption mid-pass
-    QTest::newRow("durable") << true << false;
-    QTest::newRow("without syncs") << false << false;
+    QTest::addColumn<Command>("next");
+    QTest::newRow("durable") << true << false << Command::Decrypt;
+    QTest::newRow("without syncs") << false << false << Command::Decrypt;
     // The cut's new size was lost, but the zeros it wrote over the rest of its last page reached the
     // disk (as file systems order it): the trailer's bytes in the page are zeros.
-    QTest::newRow("durable decryption, its trailer's cut torn") << true << true;
+    QTest::newRow("durable decryption, its trailer's cut torn, then decrypt") << true << true << Command::Decrypt;
+    QTest::newRow("durable decryption, its trailer's cut torn, then encrypt") << true << true << Command::Encrypt;
 }
 
 void TestFaultMatrix::killedBeforeARestart() {
     QFETCH(bool, durable);
     QFETCH(bool, atTheCut);
+    QFETCH(Command, next);
     const QByteArray key("restart");
     const QByteArray plain = Pattern(atTheCut ? 1538 : 8 * 65536, 3);
     const QString file = Path("restarted");
@@ -684,9 +687,10 @@ void TestFaultMatrix::killedBeforeARestart() {
     EngineUnit unit;
     unit.KeyText = Key(key);
     if (atTheCut) {
-        QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome,
-                 QStringLiteral("decrypted (finished an interrupted decryption)"));
-        QVERIFY(ReadFile(file) == plain);
+        QCOMPARE(RunOne(unit, next, file).Outcome, next == Command::Decrypt
+                                                       ? QStringLiteral("decrypted (finished an interrupted decryption)")
+                                                       : QStringLiteral("encrypted (undid an interrupted decryption)"));
+        QVERIFY(ReadFile(file) == (next == Command::Decrypt ? plain : Encrypted(plain, key)));
     } else if (durable) {
         QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome, QStringLiteral("decrypted (undid an interrupted encryption)"));
         QVERIFY(ReadFile(file) == plain);
