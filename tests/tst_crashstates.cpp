@@ -75,9 +75,12 @@ Memory Replay(const Recording& recording) {
     return memory;
 }
 
-// The pages an event wrote.
+// The pages an event wrote. A cut within a page writes zeros over the rest of it, which may reach the
+// disk before the new size does.
 std::vector<qint64> PagesOf(const Event& event) {
     std::vector<qint64> pages;
+    if (event.Operation == FileOperation::Truncate && event.Length % Page != 0)
+        pages.push_back(event.Length / Page);
     if (event.Operation != FileOperation::Write || event.Bytes.isEmpty())
         return pages;
     for (qint64 page = event.Offset / Page; page <= (event.Offset + event.Bytes.size() - 1) / Page; ++page)
