@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "cli/terminaltext.h"
+#include "engine/keystream.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,6 +34,7 @@ Options:
                        power cut part-way may leave a file neither plain nor encrypted)
   -h, --help           show this help and exit
   -V, --version        show the version and exit
+      --verbose        with --version, also name the keystream kernel in use here and why
   --                   end of the options: every argument after it is a FILE
 
 The key is asked for on a terminal without echo ("Key: ", and "Verify: " when encrypting), or else
@@ -106,16 +108,20 @@ const char* CommandLine::HelpText() {
     return Help;
 }
 
-std::string CommandLine::VersionText() {
-    return "veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"
-           "Copyright (c) The Veltrane Encryption authors. MIT licence.\n";
+std::string CommandLine::VersionText(bool verbose) {
+    std::string text = "veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"
+                       "Copyright (c) The Veltrane Encryption authors. MIT licence.\n";
+    if (verbose)
+        text += "Keystream kernel: " + KeystreamKernelInUse() + "\n";
+    return text;
 }
 
 const option CommandLine::LongOptions[] = {
     {"key-file", required_argument, nullptr, 'k'}, {"recursive", no_argument, nullptr, 'r'},
     {"jobs", required_argument, nullptr, 'j'},     {"quiet", no_argument, nullptr, 'q'},
     {"no-sync", no_argument, nullptr, 'S'},        {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0},
+    {"version", no_argument, nullptr, 'V'},        {"verbose", no_argument, nullptr, 'B'},
+    {nullptr, 0, nullptr, 0},
 };
 
 std::string_view CommandLine::NameOf(ToolCommand command) {
@@ -164,6 +170,9 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
             break;
         case 'V':
             version = true;
+            break;
+        case 'B':
+            line.Verbose = true;
             break;
         case ':':
             return Refused(EscapedName(OptionName(given)) + " needs a value");

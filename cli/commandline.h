@@ -37,7 +37,8 @@ public:
 
     static std::string_view NameOf(ToolCommand command);
     static const char* HelpText();
-    static std::string VersionText();
+    // With `verbose`, also the keystream kernel in use here and why.
+    static std::string VersionText(bool verbose);
 
     Action Requested = Action::Refuse;
     std::string Problem;
@@ -45,6 +46,7 @@ public:
     std::optional<std::string> KeyFile;
     bool Recursive = false;
     bool Quiet = false;
+    bool Verbose = false; // with --version
     bool Sync = true; // each step waits for the disk, so that a power cut loses nothing
     int Jobs = 1;
     std::vector<std::string> Files; // for a command that needs none, may be empty

@@ -46,7 +46,7 @@ int Run(int argc, char** argv, ToolOutput& output) {
         output.Write(Stream::Output, CommandLine::HelpText());
         return ExitDone;
     case CommandLine::Action::ShowVersion:
-        output.Write(Stream::Output, CommandLine::VersionText());
+        output.Write(Stream::Output, CommandLine::VersionText(line.Verbose));
         return ExitDone;
     case CommandLine::Action::Refuse:
         return UsageError(output, line.Problem);

@@ -1,6 +1,7 @@
 #include "engine/keystream.h"
 
 #include "engine/kernels/chunkkernel.h"
+#include "engine/keystreamkernels.h"
 
 #include <cstring>
 #include <string.h>
@@ -41,6 +42,11 @@ void RunBlock(std::array<std::uint8_t, 256>& stateTable, std::uint8_t& stateJ, s
 }
 
 } // namespace
+
+std::string KeystreamKernelInUse() {
+    const KeystreamKernelChoice& choice = FirstUseKeystreamKernel();
+    return std::string(KeystreamKernelName(ActiveKeystreamKernel())) + " (" + choice.Reason + ")";
+}
 
 void KeystreamGenerator::Wipe() noexcept {
     ::explicit_bzero(StateTable.data(), StateTable.size());

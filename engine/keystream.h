@@ -7,8 +7,13 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace veltrane {
+
+// The kernel this process runs the generator's steps with, and why it was chosen, in words (for
+// veltrane-cli --version --verbose): "NAME (REASON)".
+std::string KeystreamKernelInUse();
 
 class KeystreamGenerator {
 public:

@@ -457,6 +457,13 @@ void TestCli::helpAndVersion() {
     QCOMPARE(version.ExitCode, 0);
     QVERIFY2(version.Output.startsWith("veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"),
              qPrintable(version.Output));
+    QVERIFY(!version.Output.contains("Keystream kernel"));
+    // The kernel named for a bug report is the one in use, and the report says so.
+    const Result named = Run({"--version", "--verbose"}, {}, [] { ::setenv("VELTRANE_KERNEL", "portable", 1); });
+    QVERIFY2(named.Output.endsWith("\nKeystream kernel: portable (named by VELTRANE_KERNEL)\n"), qPrintable(named.Output));
+    const Result timed = Run({"--verbose", "-V"}, {}, [] { ::unsetenv("VELTRANE_KERNEL"); });
+    QVERIFY2(QRegularExpression("\nKeystream kernel: [a-z]+ \\(.+\\)\n$").match(timed.Output).hasMatch(),
+             qPrintable(timed.Output));
 }
 
 void TestCli::helpAndManualAgree_data() {
