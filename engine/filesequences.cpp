@@ -64,6 +64,7 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
     state.CheckBlock = unit.CheckBlock;
     state.Boot = CurrentBoot();
     unit.OriginalLength = body;
+    unit.Completed = false;
     unit.Holes = file.FindHoles();
 
     std::string reason;

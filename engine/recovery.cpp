@@ -466,6 +466,9 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
     file.CheckUnchanged(thorough);
     const std::int64_t carried = file.expectedSize();
     file.Truncate(length);
+    // From here the file is the result, with no state to undo it by: a failure of the last sync must
+    // not put the file back.
+    unit.Completed = true;
     SyncIfDurable(file, state);
     unit.Keeping = false;
     unit.LeftInBetween = false;

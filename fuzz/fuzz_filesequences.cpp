@@ -141,6 +141,9 @@ std::optional<FileOutcome> Run(bool encrypt, const Bytes& key, const Fault& faul
         outcome = encrypt ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display);
     } catch (const veltrane::EngineError&) {
         outcome.reset();
+        // Only the last sync failed: the file holds the whole result.
+        if (unit.Completed)
+            outcome = encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted;
     }
     Check(!unit.CurrentFile.isOpen(), "the sequence left the file open");
     return outcome;
