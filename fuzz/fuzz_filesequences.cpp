@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,10 +39,10 @@ std::string WorkDir;
 std::string FilePath;
 
 void RemoveWorkDir() {
-    if (!FilePath.empty())
-        ::unlink(FilePath.c_str());
-    if (!WorkDir.empty())
-        ::rmdir(WorkDir.c_str());
+    if (!WorkDir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(WorkDir, ignored);
+    }
 }
 
 void Check(bool condition, const char* what) {
@@ -161,6 +162,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Check(::mkdtemp(pattern.data()) != nullptr, "cannot make the work folder");
     WorkDir = pattern;
     FilePath = WorkDir + "/file";
+    // The commands' notes go into the work folder, not the user's own state folder.
+    ::setenv("XDG_STATE_HOME", (WorkDir + "/state").c_str(), 1);
     std::atexit(RemoveWorkDir);
     return 0;
 }
