@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -140,10 +141,10 @@ std::optional<FileOutcome> Run(bool encrypt, const Bytes& key, const Fault& faul
     std::optional<FileOutcome> outcome;
     try {
         outcome = encrypt ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display);
-    } catch (const veltrane::EngineError&) {
+    } catch (const veltrane::EngineError& error) {
         outcome.reset();
         // Only the last sync failed: the file holds the whole result.
-        if (unit.Completed)
+        if (std::string_view(error.what()).find("holds the whole result") != std::string_view::npos)
             outcome = encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted;
     }
     Check(!unit.CurrentFile.isOpen(), "the sequence left the file open");
