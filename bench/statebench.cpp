@@ -124,14 +124,17 @@ void BareRoundTrip(veltrane::EngineUnit& unit, const std::string& path) {
 }
 
 // The tool's run over `files`, as veltrane-cli encrypt (then decrypt) does it.
-void ToolRun(const std::vector<std::string>& files, bool encrypt, bool sync) {
+void ToolRun(const std::vector<std::string>& files, bool encrypt, bool sync, const fs::path& hints) {
     veltrane::ToolOutput output(STDOUT_FILENO, STDERR_FILENO);
     veltrane::TerminalProgress progress(false, output);
     veltrane::OutcomeReport report(true, progress, output);
     veltrane::FileWalk walk(files, false);
     veltrane::SecretBytes key = Key;
     const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    veltrane::BatchRun batch({encrypt, jobs, sync, {}, {}}, key, report, progress);
+    const auto command = encrypt ? veltrane::ToolCommand::Encrypt : veltrane::ToolCommand::Decrypt;
+    // The run's notes go with its files, not into the user's own state folder.
+    const auto ownHints = [&](veltrane::EngineUnit& unit) { unit.Hints.SetFolder(hints.string()); };
+    veltrane::BatchRun batch({command, jobs, sync, {}, ownHints}, key, report, progress);
     batch.Run(walk);
     if (report.anyProblem())
         Fail("the tool's run had a problem");
@@ -223,7 +226,7 @@ int main(int argc, char** argv) {
             [&] {
                 toolAfter.push_back(Seconds([&] {
                     for (bool encrypt : {true, false}) {
-                        ToolRun(medium, encrypt, false);
+                        ToolRun(medium, encrypt, false, work / "state");
                         for (const std::string& path : medium)
                             SyncFile(path);
                     }
@@ -231,8 +234,8 @@ int main(int argc, char** argv) {
             },
             [&] {
                 tool.push_back(Seconds([&] {
-                    ToolRun(medium, true, true);
-                    ToolRun(medium, false, true);
+                    ToolRun(medium, true, true, work / "state");
+                    ToolRun(medium, false, true, work / "state");
                 }));
             });
         std::fprintf(stderr, "round %d of %d\n", round + 1, rounds);

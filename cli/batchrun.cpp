@@ -141,10 +141,9 @@ std::string UnexpectedReason(const std::exception& failure) {
 
 // The words for a file whose command was ended by such an exception. The engine has put the file
 // back already, or kept its part-way state where it could not.
-std::string UnexpectedFailure(const EngineUnit& unit, bool encrypt, const std::string& path,
+std::string UnexpectedFailure(const EngineUnit& unit, ToolCommand command, const std::string& path,
                               const std::string& reason) {
-    return std::string("failed: Cannot ") + (encrypt ? "encrypt" : "decrypt") + " \"" + EscapedName(path) +
-           "\": " + reason +
+    return "failed: Cannot " + std::string(CommandLine::NameOf(command)) + " \"" + EscapedName(path) + "\": " + reason +
            (unit.LeftInBetween
                 ? "; the file is left part-way, and the next command on it with the same key finishes or undoes it"
                 : "; the file was left as it was");
@@ -163,7 +162,7 @@ bool IsKeyFile(const BatchEntry& entry, const KeyFileIdentity& keyFile) {
 }
 
 // The whole command on one file, with the worker's own engine state.
-void ProcessFile(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) {
+void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& keyFile, Slot& slot) {
     const BatchEntry& entry = slot.Entry;
     const std::string& path = entry.Path;
     slot.Problem = true;
@@ -191,10 +190,11 @@ void ProcessFile(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile,
         entry.Folder ? FolderEntry{entry.Folder, entry.Name, entry.Device, entry.Inode} : FolderEntry{};
     const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
     const auto afterPass = [] {};
+    const auto run = command == ToolCommand::Encrypt ? &EncryptCurrentFile : &DecryptCurrentFile;
     try {
         FileOutcome outcome = FileOutcome::CannotOpen;
         try {
-            outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+            outcome = run(unit, pass, afterPass);
         } catch (const std::bad_alloc&) {
             // No room for this worker's zones (an address space limit, say), and the file is as it
             // was: once more, and from now on, with the least memory a worker works with.
@@ -202,7 +202,7 @@ void ProcessFile(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile,
                 throw;
             unit.ZoneLimit = LeastZoneMemory;
             EngineUnit::Buffer().swap(unit.ZoneBuffer);
-            outcome = encrypt ? EncryptCurrentFile(unit, pass, afterPass) : DecryptCurrentFile(unit, pass, afterPass);
+            outcome = run(unit, pass, afterPass);
         }
         slot.Words = OutcomeWords(outcome);
         if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
@@ -222,17 +222,17 @@ void ProcessFile(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile,
         slot.Words = "failed: " + WithEscapedPath(error.what(), path);
     } catch (const std::exception& error) {
         // Memory that ran out, a thread or a lock the system refused: this file's failure, not the run's.
-        slot.Words = UnexpectedFailure(unit, encrypt, path, UnexpectedReason(error));
+        slot.Words = UnexpectedFailure(unit, command, path, UnexpectedReason(error));
     } catch (...) {
-        slot.Words = UnexpectedFailure(unit, encrypt, path, "an unknown failure");
+        slot.Words = UnexpectedFailure(unit, command, path, "an unknown failure");
     }
 }
 
 // ProcessFile, which leaves nothing for the caller to catch: a worker that let an exception out would
 // end the process with other files part-way.
-void Process(EngineUnit& unit, bool encrypt, const KeyFileIdentity& keyFile, Slot& slot) noexcept {
+void Process(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& keyFile, Slot& slot) noexcept {
     try {
-        ProcessFile(unit, encrypt, keyFile, slot);
+        ProcessFile(unit, command, keyFile, slot);
     } catch (...) {
         slot.Words.clear();
         slot.Problem = true;
@@ -346,7 +346,7 @@ bool BatchRun::Run(FileWalk& walk) {
             for (;;) {
                 if (Slot* slot = pipeline.TakeReady()) {
                     lock.unlock();
-                    Process(unit, m_settings.Encrypt, m_settings.KeyFile, *slot);
+                    Process(unit, m_settings.Command, m_settings.KeyFile, *slot);
                     lock.lock();
                     pipeline.Finish(*slot);
                     pipeline.SlotDone.notify_one();
@@ -416,7 +416,7 @@ bool BatchRun::Run(FileWalk& walk) {
             slot.Unexplained = true;
             return;
         }
-        Process(*ownUnit, m_settings.Encrypt, m_settings.KeyFile, slot);
+        Process(*ownUnit, m_settings.Command, m_settings.KeyFile, slot);
     };
 
     bool walkEnded = false;

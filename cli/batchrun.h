@@ -8,6 +8,7 @@
 // file, of whatever kind, is that file's outcome. Fewer workers than asked for can be made where the
 // process may have no more threads; where none can, the run's own thread processes the files.
 
+#include "cli/commandline.h"
 #include "cli/filewalk.h"
 #include "cli/keyinput.h"
 #include "cli/outcomereport.h"
@@ -25,7 +26,7 @@ namespace veltrane {
 class BatchRun {
 public:
     struct Settings {
-        bool Encrypt = true;
+        ToolCommand Command = ToolCommand::Encrypt; // or Decrypt
         int Jobs = 1;
         bool Sync = true;
         KeyFileIdentity KeyFile;
@@ -34,8 +35,7 @@ public:
     };
 
     // `key` is the run's key bytes; they are wiped when the run is over.
-    BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report,
-             TerminalProgress& progress);
+    BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report, TerminalProgress& progress);
 
     // Processes and reports every entry of the walk. Under a InterruptionGuard, a signal
     // that asks to stop ends the run early: the engine puts the files in hand back as they were

@@ -46,15 +46,15 @@ int Run(int argc, char** argv, ToolOutput& output) {
         output.Write(Stream::Output, CommandLine::HelpText());
         return ExitDone;
     case CommandLine::Action::ShowVersion:
-        output.Write(Stream::Output, CommandLine::VersionText());
+        output.Write(Stream::Output, CommandLine::VersionText(line.Verbose));
         return ExitDone;
-    case CommandLine::Action::ShowStatus:
-        return ShowInterruptionStatus(line.Files, InterruptionHints(), output);
     case CommandLine::Action::Refuse:
         return UsageError(output, line.Problem);
     case CommandLine::Action::Run:
         break;
     }
+    if (line.Command == ToolCommand::Status)
+        return ShowInterruptionStatus(line.Files, InterruptionHints(), output);
 
     KeepKeyOutOfCoreDumps();
     std::string problem;
@@ -64,7 +64,7 @@ int Run(int argc, char** argv, ToolOutput& output) {
         key = KeyFromFile(*line.KeyFile, problem, keyFile);
     else if (::isatty(STDIN_FILENO))
         // A mistyped key cannot lock a file away when decrypting: the check block refuses it.
-        key = KeyFromTerminal(line.Encrypt, problem);
+        key = KeyFromTerminal(line.Command == ToolCommand::Encrypt, problem);
     else
         key = KeyFromStandardInput(problem, keyFile);
     if (!key) {
@@ -75,7 +75,7 @@ int Run(int argc, char** argv, ToolOutput& output) {
     TerminalProgress progress(!line.Quiet && ::isatty(STDERR_FILENO) != 0, output);
     OutcomeReport report(line.Quiet, progress, output);
     FileWalk walk(std::move(line.Files), line.Recursive);
-    BatchRun batch({line.Encrypt, line.Jobs, line.Sync, keyFile, {}}, *key, report, progress);
+    BatchRun batch({line.Command, line.Jobs, line.Sync, keyFile, {}}, *key, report, progress);
     {
         // Ctrl-C, a closed terminal or a termination request: the files in hand are put back as
         // they were, and when the guard goes the tool ends as that signal ends a program. The output

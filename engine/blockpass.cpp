@@ -21,6 +21,8 @@ std::string PartWay() {
 
 // Puts the file back as it was before the command; returns the words that say how it was left.
 std::string Restore(EngineUnit& unit) {
+    if (unit.Completed)
+        return "; the file holds the whole result, but the disk did not confirm that it is stored";
     bool changed = false;
     try {
         changed = UndoFromFileState(unit, false);

@@ -1,7 +1,6 @@
 #include "engine/engineunit.h"
 
 #include <cstring>
-#include <type_traits>
 
 namespace veltrane {
 
@@ -10,8 +9,7 @@ void EngineUnit::WipeKey() noexcept {
     if (!KeyText.empty())
         ::explicit_bzero(KeyText.data(), KeyText.size());
     KeyText.clear();
-    static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
-    ::explicit_bzero(static_cast<void*>(&Generator), sizeof(Generator));
+    Generator.Wipe();
     ::explicit_bzero(CheckBlock.data(), CheckBlock.size());
     EndRunKeystream();
 }

@@ -94,6 +94,8 @@ struct EngineUnit {
     // The last command left its file part-way (its undo failed too, or another program got in the
     // way): the file still carries its state for a later command.
     bool LeftInBetween = false;
+    // The file holds the whole result and no state any more: nothing is left to undo.
+    bool Completed = false;
 };
 
 } // namespace veltrane

@@ -1,6 +1,7 @@
 #include "engine/keystream.h"
 
 #include "engine/kernels/chunkkernel.h"
+#include "engine/keystreamkernels.h"
 
 #include <cstring>
 #include <string.h>
@@ -41,6 +42,17 @@ void RunBlock(std::array<std::uint8_t, 256>& stateTable, std::uint8_t& stateJ, s
 }
 
 } // namespace
+
+std::string KeystreamKernelInUse() {
+    const KeystreamKernelChoice& choice = FirstUseKeystreamKernel();
+    return std::string(KeystreamKernelName(ActiveKeystreamKernel())) + " (" + choice.Reason + ")";
+}
+
+void KeystreamGenerator::Wipe() noexcept {
+    ::explicit_bzero(StateTable.data(), StateTable.size());
+    ::explicit_bzero(KeyTable.data(), KeyTable.size());
+    J = 0;
+}
 
 void KeystreamGenerator::ScheduleKey(std::span<const std::uint8_t> keyText) {
     // The key is padded with 255, never repeated, and only its first 256 bytes count.

@@ -7,11 +7,24 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace veltrane {
 
+// The kernel this process runs the generator's steps with, and why it was chosen, in words (for
+// veltrane-cli --version --verbose): "NAME (REASON)".
+std::string KeystreamKernelInUse();
+
 class KeystreamGenerator {
 public:
+    KeystreamGenerator() = default;
+    KeystreamGenerator(const KeystreamGenerator&) = default;
+    KeystreamGenerator& operator=(const KeystreamGenerator&) = default;
+    // Wipes both tables: either is as good as the key, and a copy that ends on a stack would
+    // otherwise stay there, in a core dump too.
+    ~KeystreamGenerator() { Wipe(); }
+    void Wipe() noexcept;
+
     // Re-initialises StateTable, KeyTable and j from the key (at most its first 256 bytes count).
     void ScheduleKey(std::span<const std::uint8_t> keyText);
 

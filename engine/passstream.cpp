@@ -67,7 +67,7 @@ void PassStream::StartThread() {
     const std::int64_t blocks = BlocksLeft();
     const auto last =
         static_cast<std::size_t>(m_end - m_position - (blocks - 1) * static_cast<std::int64_t>(BlockSize));
-    m_ahead.emplace(m_unit.Generator, blocks, last, m_unit.StreamAheadHook);
+    m_ahead = std::make_unique<StreamAhead>(m_unit.Generator, blocks, last, m_unit.StreamAheadHook);
     m_aheadLive = true;
     m_unit.LastStreamAhead.Started = true;
 }

@@ -8,7 +8,7 @@
 #include "engine/engineunit.h"
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -44,7 +44,7 @@ private:
     bool m_triedInPrefix = false;
     SecretBytes m_scratch;
     StreamAhead::PassThread m_counted;
-    std::optional<StreamAhead> m_ahead;
+    std::unique_ptr<StreamAhead> m_ahead; // made with new, for its secret memory
     bool m_aheadLive = false;
 };
 

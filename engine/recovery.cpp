@@ -68,6 +68,9 @@ public:
         else
             m_enciphered.push_back({from, to - from});
     }
+    // The trailer's bytes of a decryption's torn cut read as zeros (see PlainUpToTornCut).
+    void SetTornCut() { m_tornCut = true; }
+    bool TornCut() const { return m_tornCut; }
     // Bytes that are in neither form: another program's, to be left as they are.
     void AddForeign(std::int64_t from, std::int64_t to) { m_foreign.push_back({from, to - from}); }
     bool Foreign(std::int64_t offset) const {
@@ -95,6 +98,7 @@ public:
 private:
     std::vector<FileRange> m_enciphered;
     std::vector<FileRange> m_foreign;
+    bool m_tornCut = false;
 };
 
 // The check of a page in its enciphered form, its bytes being in the forms `forms` says.
@@ -106,6 +110,30 @@ std::uint64_t EncipheredCheck(CheckKind kind, std::int64_t offset, std::span<con
             enciphered[n] = is ? page[n] : page[n] ^ stream[n];
     });
     return PageCheck(kind, std::span(enciphered.data(), page.size()));
+}
+
+// A decryption's cut of its trailer zeroes the rest of its last page before the new size reaches the
+// disk, so a power cut between the two can leave the trailer's bytes as zeros in a page that is
+// otherwise plain. True when `page` is such a page: plain below the cut, zeros from it, and its check
+// that of the whole plain page with the trailer as it was. The cut the command finishes with takes
+// those bytes off again.
+bool PlainUpToTornCut(const PartwayState& state, std::int64_t offset, std::span<const std::uint8_t> page,
+                      std::span<const std::uint8_t> stream, std::uint64_t check) {
+    const std::int64_t cut = state.Body - static_cast<std::int64_t>(TrailerSize);
+    const auto end = offset + static_cast<std::int64_t>(page.size());
+    if (state.Command != PartwayCommand::Decrypt || state.Undoing || cut < 0 || end <= cut)
+        return false;
+    std::array<std::uint8_t, TrailerSize> trailer{};
+    std::copy(state.CheckBlock.begin(), state.CheckBlock.end(), trailer.begin());
+    std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + state.CheckBlock.size());
+    std::array<std::uint8_t, PartwayPage> enciphered;
+    for (std::size_t n = 0; n < page.size(); ++n) {
+        const std::int64_t at = offset + static_cast<std::int64_t>(n);
+        if (at >= cut && page[n] != 0)
+            return false;
+        enciphered[n] = at < cut ? page[n] ^ stream[n] : trailer[static_cast<std::size_t>(at - cut)];
+    }
+    return PageCheck(state.Kind, std::span(enciphered.data(), page.size())) == check;
 }
 
 // The forms of the hot range's bytes, told by their checks: each page wholly in one form, or, where
@@ -128,6 +156,10 @@ bool ClassifyHot(EngineUnit& unit, const PartwayState& state, HotForms& forms) {
             }
             if (PageCheckXor(state.Kind, bytes, stream) == check || !known)
                 return;
+            if (PlainUpToTornCut(state, offset, bytes, stream, check)) {
+                forms.SetTornCut();
+                return;
+            }
             if (state.Foreign) {
                 forms.AddForeign(offset, offset + size);
                 return;
@@ -255,6 +287,26 @@ void StartUndo(PartwayState& state) {
 
 // Checks the file against its state: the form of every hot page, and, with `verify`, the bytes the
 // state vouches for. Refuses, changing nothing, where they do not match.
+// Puts back the plain form of the trailer that a torn cut left as zeros, so that its page is whole in
+// one form again whichever way the command goes on. A cut during this write leaves zeros or the plain
+// bytes, each of which the next command knows.
+void MendTornCut(EngineUnit& unit, const PartwayState& state) {
+    const std::int64_t cut = state.Body - static_cast<std::int64_t>(TrailerSize);
+    std::array<std::uint8_t, TrailerSize> trailer{};
+    std::copy(state.CheckBlock.begin(), state.CheckBlock.end(), trailer.begin());
+    std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + state.CheckBlock.size());
+    PassStream stream(unit, cut / Block * Block, state.Body);
+    for (std::int64_t at = cut / Block * Block; at < state.Body; at += Block) {
+        const auto length = static_cast<std::size_t>(std::min(Block, state.Body - at));
+        const std::span<const std::uint8_t> keystream = stream.StreamNext(length);
+        for (std::int64_t n = std::max(at, cut); n < at + static_cast<std::int64_t>(length); ++n)
+            trailer[static_cast<std::size_t>(n - cut)] ^= keystream[static_cast<std::size_t>(n - at)];
+    }
+    unit.CurrentFile.WriteAt(cut, trailer);
+    SyncIfDurable(unit.CurrentFile, state);
+    unit.CurrentFile.Remember();
+}
+
 HotForms Verify(EngineUnit& unit, PartwayCommand command, bool verify) {
     HotForms hot;
     const PartwayState& state = unit.Partway;
@@ -263,6 +315,8 @@ HotForms Verify(EngineUnit& unit, PartwayCommand command, bool verify) {
     // Where another program wrote, the chain is known not to hold.
     if (verify && !state.Foreign && !ChainHolds(unit, state, hot))
         Refuse(unit, state, command, "bytes it had already transformed have been changed since");
+    if (hot.TornCut())
+        MendTornCut(unit, state);
     return hot;
 }
 
@@ -412,6 +466,9 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
     file.CheckUnchanged(thorough);
     const std::int64_t carried = file.expectedSize();
     file.Truncate(length);
+    // From here the file is the result, with no state to undo it by: a failure of the last sync must
+    // not put the file back.
+    unit.Completed = true;
     SyncIfDurable(file, state);
     unit.Keeping = false;
     unit.LeftInBetween = false;

@@ -32,9 +32,8 @@ RunKeystream::~RunKeystream() {
         ::explicit_bzero(m_bytes, m_made.load());
         ::munmap(m_bytes, m_limit);
     }
-    static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
-    ::explicit_bzero(static_cast<void*>(&m_scheduled), sizeof m_scheduled);
-    ::explicit_bzero(static_cast<void*>(&m_frontier), sizeof m_frontier);
+    m_scheduled.Wipe();
+    m_frontier.Wipe();
 }
 
 bool RunKeystream::Serves(std::span<const std::uint8_t> keyText) const {

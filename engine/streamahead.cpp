@@ -151,11 +151,10 @@ void StreamAhead::WipeSlots() {
     for (int n = 0; m_slots && n < SlotCount; ++n) {
         Slot& slot = m_slots[n];
         ::explicit_bzero(slot.Bytes, sizeof slot.Bytes);
-        ::explicit_bzero(static_cast<void*>(&slot.After), sizeof slot.After);
+        slot.After.Wipe();
     }
-    static_assert(std::is_trivially_copyable_v<KeystreamGenerator>, "the generator is wiped byte by byte");
-    ::explicit_bzero(static_cast<void*>(&m_start), sizeof m_start);
-    ::explicit_bzero(static_cast<void*>(&m_handed), sizeof m_handed);
+    m_start.Wipe();
+    m_handed.Wipe();
 }
 
 int StreamAhead::ThreadsInPasses() {

@@ -11,6 +11,7 @@
 // short wait now and then; where the thread keeps missing its blocks it is stopped.
 
 #include "engine/keystream.h"
+#include "engine/secretmemory.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,6 +32,9 @@ struct StreamAheadFigures {
 
 class StreamAhead {
 public:
+    // Its generators are as good as the key: made with new, it lives where core dumps do not look.
+    VELTRANE_SECRET_OBJECTS
+
     // Passes with fewer blocks left to generate than this are not worth a thread.
     static constexpr std::int64_t MinimumBlocks = 8;
 

@@ -2,6 +2,7 @@
 
 #include "main/nativepath.h"
 #include "main/topendialog.h"
+#include "main/windowphrases.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -211,8 +212,7 @@ void FileChooser::SelectFile(const QByteArray& nativePath) {
 void FileChooser::OpenFolder(const QByteArray& folder) {
     struct stat status {};
     if (::stat(folder.constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        Refuse(QStringLiteral("%1\nPath does not exist.\nPlease verify the correct path was given.")
-                   .arg(QFile::decodeName(folder)));
+        Refuse(RefusalText(QFile::decodeName(folder), NoSuchFolderReason));
         return;
     }
     m_folder = folder;
@@ -330,11 +330,11 @@ QString FileChooser::Refusal(const QByteArray& native) {
     const QString shown = QFile::decodeName(native);
     struct stat status {};
     if (::stat(native.constData(), &status) != 0)
-        return QStringLiteral("%1\nFile not found.\nPlease verify the correct file name was given.").arg(shown);
+        return RefusalText(shown, NoSuchFileReason);
     if (!S_ISREG(status.st_mode))
-        return QStringLiteral("%1\nThis is not an ordinary file.\nChoose another file.").arg(shown);
+        return RefusalText(shown, NotOrdinaryFileReason);
     if (TOpenDialog::IsReadOnly(native))
-        return TOpenDialog::ReadOnlyRefusal(shown);
+        return RefusalText(shown, ReadOnlyReason);
     return {};
 }
 
@@ -348,7 +348,7 @@ void FileChooser::accept() {
             bool ambiguous = false;
             const QByteArray native = NativeOfTyped(name, ambiguous);
             if (ambiguous) {
-                Refuse(QStringLiteral("%1\nMore than one file reads as this name.\nChoose it in the list.").arg(name));
+                Refuse(RefusalText(name, AmbiguousNameReason));
                 return;
             }
             natives.push_back(native);

@@ -1,7 +1,5 @@
 #include "main/mainform.h"
 
-#include "main/interruptednotice.h"
-
 #include "gauge/percentdonegauge.h"
 #include "gauge/tgauge.h"
 #include "main/handlerfailureevent.h"
@@ -9,6 +7,7 @@
 #include "main/runeventpump.h"
 #include "main/timage.h"
 #include "main/topendialog.h"
+#include "main/windowphrases.h"
 #include "resources/accessiblerole.h"
 #include "resources/colours.h"
 #include "resources/focusedbuttonkeys.h"
@@ -33,12 +32,6 @@
 #include <limits>
 
 namespace veltrane {
-
-const QString TMainForm::WelcomeText =
-    QStringLiteral("Welcome to Veltrane!\n"
-                   "If any part of this window confuses you, rest the mouse pointer on it and after a moment a help "
-                   "text will pop up.\n"
-                   "For detailed help, choose Readme from the menu.");
 
 namespace {
 
@@ -206,7 +199,8 @@ void TMainForm::CreateControls() {
     Image2 = MakePicture(ClientArea, "Image2", QStringLiteral("stop32"), {192, 64, 33, 33});
     KeyBox = MakeKeyBox(ClientArea, "KeyBox", {72, 112, 153, 22}, m_keyBoxStyle);
     VKeyBox = MakeKeyBox(ClientArea, "VKeyBox", {72, 136, 153, 22}, m_keyBoxStyle);
-    EncryptButton = MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, colours::Red);
+    EncryptButton =
+        MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, colours::Red);
 
     TopPanel = new QFrame(ClientArea);
     TopPanel->setObjectName(QStringLiteral("TopPanel"));
@@ -263,7 +257,8 @@ void TMainForm::CreateControls() {
     SetColours(FileList, colours::Red, colours::Black);
     FileList->installEventFilter(this);
 
-    DecryptButton = MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, colours::Black);
+    DecryptButton =
+        MakeButton(ClientArea, "DecryptButton", QStringLiteral("&Decrypt"), {136, 176, 97, 33}, colours::Black);
 
     m_openDialog = new TOpenDialog(this);
 

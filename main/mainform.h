@@ -42,9 +42,6 @@ public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The welcome text shown in the status line until the first phrase of a run replaces it.
-    static const QString WelcomeText;
-
     // Handlers (bound to the menu, pictures and buttons; public so tests can call them directly).
     void FileOpen();
     void FileExit() { close(); }

@@ -10,6 +10,7 @@
 #include "engine/keybytes.h"
 #include "gauge/tgauge.h"
 #include "main/runeventpump.h"
+#include "main/windowphrases.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -19,49 +20,6 @@
 #include <QWidget>
 
 namespace veltrane {
-
-namespace {
-
-// The phrases are padded so that each fully covers the one before it on the status line.
-const QString EncryptingPhrase = QStringLiteral("Encrypting...") + QString(61, QLatin1Char(' '));
-const QString EncryptionCompletePhrase = QStringLiteral("Encryption Complete!") + QString(34, QLatin1Char(' '));
-const QString DecryptingPhrase = QStringLiteral("Decrypting") + QString(42, QLatin1Char('.'));
-const QString DecryptionCompletePhrase = QStringLiteral("Decryption Complete!") + QString(34, QLatin1Char(' '));
-const QString KeysPhrase = QStringLiteral("Keys were not the same or left blank");
-const QString NoFilePhrase = QStringLiteral("No File Chosen");
-const QString AlreadyEncryptedPhrase = QStringLiteral("One or more files had already been encrypted and was skipped");
-const QString NotEncryptedPhrase =
-    QStringLiteral("One or more files was not a Veltrane encrypted file and was skipped");
-const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
-const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
-// Shown after a file's outcome when the command first finished or undid an earlier command on the
-// file that was interrupted part-way (a kill, a crash).
-const QString FinishedEncryptionPhrase = QStringLiteral("Interrupted Encryption Completed!") + QString(21, QLatin1Char(' '));
-const QString UndidEncryptionPhrase = QStringLiteral("Interrupted Encryption Undone!") + QString(24, QLatin1Char(' '));
-const QString FinishedDecryptionPhrase = QStringLiteral("Interrupted Decryption Completed!") + QString(21, QLatin1Char(' '));
-const QString UndidDecryptionPhrase = QStringLiteral("Interrupted Decryption Undone!") + QString(24, QLatin1Char(' '));
-// Shown when a failure ends a run, while the error display says what went wrong.
-const QString EncryptionStoppedPhrase = QStringLiteral("Encryption Stopped!");
-const QString DecryptionStoppedPhrase = QStringLiteral("Decryption Stopped!");
-
-// The words for what a command did about an earlier, interrupted command on its file, if anything.
-const QString* RecoveryPhrase(Recovery recovery) {
-    switch (recovery) {
-    case Recovery::None:
-        break;
-    case Recovery::FinishedEncryption:
-        return &FinishedEncryptionPhrase;
-    case Recovery::UndidEncryption:
-        return &UndidEncryptionPhrase;
-    case Recovery::FinishedDecryption:
-        return &FinishedDecryptionPhrase;
-    case Recovery::UndidDecryption:
-        return &UndidDecryptionPhrase;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 void TMainForm::BeginRun() {
     m_runPump = std::make_unique<RunEventPump>();

@@ -4,7 +4,6 @@
 #include "main/nativepath.h"
 #include "main/portalfilechooser.h"
 
-#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 
@@ -67,11 +66,6 @@ bool TOpenDialog::IsReadOnly(const QByteArray& native) {
     const qsizetype slash = native.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : native.left(slash == 0 ? 1 : slash);
     return ::access(folder.constData(), W_OK) != 0;
-}
-
-QString TOpenDialog::ReadOnlyRefusal(const QString& path) {
-    return QStringLiteral("%1\nThis file is read-only or lies in a write-protected folder.\nChoose another file.")
-        .arg(QDir::toNativeSeparators(path));
 }
 
 std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>

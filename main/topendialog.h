@@ -45,8 +45,6 @@ public:
     static bool IsReadOnly(const QString& path);
     // The same for the name on disk.
     static bool IsReadOnly(const QByteArray& native);
-    // The text shown when the user picks a read-only file.
-    static QString ReadOnlyRefusal(const QString& path);
 
     static const QString FilterText;
 

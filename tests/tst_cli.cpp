@@ -5,6 +5,7 @@
 // file, a tree changed during the walk); and its progress line, which only a terminal would show.
 
 #include "cli/batchrun.h"
+#include "cli/commandline.h"
 #include "cli/filewalk.h"
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
@@ -18,8 +19,10 @@
 #include "tests/support/testfiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,6 +104,57 @@ void RemoveTree(int parent, const char* name) {
     ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
+// The entries of a part of the help: the lines from the one that starts with `heading` to the next
+// blank line, each matched by `entry`, whose first group is the entry.
+QStringList HelpEntries(const QString& heading, const QString& entry) {
+    const QString help = QString::fromUtf8(veltrane::CommandLine::HelpText());
+    const qsizetype start = help.indexOf(QLatin1Char('\n') + heading);
+    const QRegularExpression pattern(entry);
+    QStringList entries;
+    for (const QString& line : help.mid(start + 1, help.indexOf(QStringLiteral("\n\n"), start) - start).split('\n')) {
+        if (const QRegularExpressionMatch match = pattern.match(line); match.hasMatch())
+            entries << match.captured(1);
+    }
+    entries.sort();
+    return entries;
+}
+
+// A line of the manual page as it reads: the macro's arguments joined (in turn bold and roman,
+// without spaces, for .BR and the like), the escapes and font changes taken out.
+QString ManualText(const QString& line) {
+    const QRegularExpression argument(QStringLiteral("\"([^\"]*)\"|(\\S+)"));
+    const qsizetype space = line.indexOf(QLatin1Char(' '));
+    const bool alternating = space == 3; // .BR, .IR, .BI, ...; not .B or .I
+    QStringList arguments;
+    for (const QRegularExpressionMatch& match : argument.globalMatch(line.mid(space + 1)))
+        arguments << match.captured(match.lastCapturedIndex());
+    QString text = arguments.join(alternating ? QString() : QStringLiteral(" "));
+    text.replace(QRegularExpression(QStringLiteral(R"(\\f[BIRP]|\\&)")), QString());
+    return text.replace(QStringLiteral("\\-"), QStringLiteral("-"))
+        .replace(QStringLiteral("\\e"), QStringLiteral("\\"));
+}
+
+// The help's lines of options: the first group is the option with its short form and value.
+const QString OptionEntry = QStringLiteral(R"(^ {2,6}(-\S*(?:, --\S+)?)(?:  |$))");
+
+QStringList ManualPage() {
+    QFile file(QFINDTESTDATA("../packaging/veltrane-cli.1.in"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n') : QStringList();
+}
+
+// The tags of the manual page's section `heading`: what each .TP and .TQ item is headed by.
+QStringList ManualEntries(const QString& heading) {
+    const QStringList lines = ManualPage();
+    QStringList entries;
+    for (qsizetype n = lines.indexOf(".SH " + heading) + 1;
+         n > 0 && n + 1 < lines.size() && !lines[n].startsWith(".SH "); ++n) {
+        if (lines[n] == QStringLiteral(".TP") || lines[n] == QStringLiteral(".TQ"))
+            entries << ManualText(lines[n + 1]);
+    }
+    entries.sort();
+    return entries;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Surroundings)
@@ -117,6 +171,9 @@ private slots:
     void keyTextBecomesKeyBytes_data();
     void keyTextBecomesKeyBytes();
     void helpAndVersion();
+    void helpAndManualAgree_data();
+    void helpAndManualAgree();
+    void everyCommandAndOptionIsDocumented();
     void failingFileIsReported();
     void settingsWhileWaitingForTheKey_data();
     void settingsWhileWaitingForTheKey();
@@ -183,7 +240,7 @@ private:
             veltrane::FileWalk walk(names, recursive);
             walk.SetLookedHook(looked);
             veltrane::SecretBytes key = Key("secret");
-            veltrane::BatchRun batch({true, jobs, false, {}, setUp}, key, report, progress);
+            veltrane::BatchRun batch({veltrane::ToolCommand::Encrypt, jobs, false, {}, setUp}, key, report, progress);
             batch.Run(walk);
             output.Flush();
             result.Workers = batch.workers();
@@ -400,6 +457,57 @@ void TestCli::helpAndVersion() {
     QCOMPARE(version.ExitCode, 0);
     QVERIFY2(version.Output.startsWith("veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"),
              qPrintable(version.Output));
+    QVERIFY(!version.Output.contains("Keystream kernel"));
+    // The kernel named for a bug report is the one in use, and the report says so.
+    const Result named = Run({"--version", "--verbose"}, {}, [] { ::setenv("VELTRANE_KERNEL", "portable", 1); });
+    QVERIFY2(named.Output.endsWith("\nKeystream kernel: portable (named by VELTRANE_KERNEL)\n"), qPrintable(named.Output));
+    const Result timed = Run({"--verbose", "-V"}, {}, [] { ::unsetenv("VELTRANE_KERNEL"); });
+    QVERIFY2(QRegularExpression("\nKeystream kernel: [a-z]+ \\(.+\\)\n$").match(timed.Output).hasMatch(),
+             qPrintable(timed.Output));
+}
+
+void TestCli::helpAndManualAgree_data() {
+    QTest::addColumn<QString>("helpHeading");
+    QTest::addColumn<QString>("helpEntry");
+    QTest::addColumn<QString>("manualSection");
+    QTest::newRow("options") << "Options:" << OptionEntry << "OPTIONS";
+    QTest::newRow("outcomes") << "Output" << QStringLiteral(R"(^  FILE: (.*?)(?:  |$))") << "OUTPUT";
+    QTest::newRow("exit statuses") << "Exit status:" << QStringLiteral(R"(^  (\d)  )") << "EXIT STATUS";
+}
+
+// The help and the manual page tell the same options, outcomes and exit statuses, each spelt alike.
+void TestCli::helpAndManualAgree() {
+    QFETCH(QString, helpHeading);
+    QFETCH(QString, helpEntry);
+    QFETCH(QString, manualSection);
+    const QStringList help = HelpEntries(helpHeading, helpEntry);
+    QVERIFY2(help.size() > 2, qPrintable(help.join(" | ")));
+    QCOMPARE(help, ManualEntries(manualSection));
+}
+
+// Every command the tool takes is in the usage lines of the help and of the manual page, and every
+// option in the help as the tool takes it: with a value or without, and with its short form.
+void TestCli::everyCommandAndOptionIsDocumented() {
+    const QString help = QString::fromUtf8(veltrane::CommandLine::HelpText());
+    for (const veltrane::CommandLine::CommandEntry& command : veltrane::CommandLine::Commands) {
+        const QString name = QString::fromUtf8(command.Name.data(), command.Name.size());
+        QVERIFY2(help.contains(QStringLiteral("veltrane-cli %1 [").arg(name)), qPrintable(name));
+        QVERIFY2(ManualPage().contains(QStringLiteral(".B veltrane-cli %1").arg(name)), qPrintable(name));
+    }
+    const QStringList documented = HelpEntries("Options:", OptionEntry);
+    qsizetype longOptions = 0;
+    for (const option* given = veltrane::CommandLine::LongOptions; given->name != nullptr; ++given, ++longOptions) {
+        const QString name = QStringLiteral("--") + given->name;
+        const auto entry = std::ranges::find_if(documented, [&](const QString& text) {
+            return text == name || text.endsWith(", " + name) || text.contains(name + '=');
+        });
+        QVERIFY2(entry != documented.end(), qPrintable(name));
+        QCOMPARE(entry->contains('='), given->has_arg == required_argument);
+        if (entry->startsWith("-") && !entry->startsWith("--"))
+            QCOMPARE(entry->at(1), QLatin1Char(static_cast<char>(given->val)));
+    }
+    // Besides those: "--", which ends the options.
+    QCOMPARE(documented.size(), longOptions + 1);
 }
 
 // A file-size limit in the tool's process leaves no room for the trailer: that file fails, is left
@@ -588,6 +696,13 @@ void TestCli::surroundings() {
 
     const uid_t nobody = 65534;
     const bool asNobody = around == Surroundings::UserProcessLimit && ::geteuid() == 0;
+#ifdef VELTRANE_SANITIZED_BUILD
+    // LeakSanitizer needs a thread of its own when the tool ends, which a limit of one process refuses.
+    const QByteArray sanitizerOptions = qgetenv("ASAN_OPTIONS");
+    if (around == Surroundings::UserProcessLimit)
+        qputenv("ASAN_OPTIONS", sanitizerOptions + ":detect_leaks=0");
+    const auto restored = qScopeGuard([&] { qputenv("ASAN_OPTIONS", sanitizerOptions); });
+#endif
     if (asNobody) {
         // The row's own files, given to nobody, in its own folder opened to others.
         QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);

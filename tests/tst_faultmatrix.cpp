@@ -639,25 +639,46 @@ void TestFaultMatrix::killedMidway() {
 // hold what its state says, so every command refuses it, saying why, and leaves it as it is.
 void TestFaultMatrix::killedBeforeARestart_data() {
     QTest::addColumn<bool>("durable");
-    QTest::newRow("durable") << true;
-    QTest::newRow("without syncs") << false;
+    QTest::addColumn<bool>("atTheCut"); // a decryption stopped as it cut its trailer off, else an encryption mid-pass
+    QTest::addColumn<Command>("next");
+    QTest::newRow("durable") << true << false << Command::Decrypt;
+    QTest::newRow("without syncs") << false << false << Command::Decrypt;
+    // The cut's new size was lost, but the zeros it wrote over the rest of its last page reached the
+    // disk (as file systems order it): the trailer's bytes in the page are zeros.
+    QTest::newRow("durable decryption, its trailer's cut torn, then decrypt") << true << true << Command::Decrypt;
+    QTest::newRow("durable decryption, its trailer's cut torn, then encrypt") << true << true << Command::Encrypt;
 }
 
 void TestFaultMatrix::killedBeforeARestart() {
     QFETCH(bool, durable);
+    QFETCH(bool, atTheCut);
+    QFETCH(Command, next);
     const QByteArray key("restart");
-    const QByteArray plain = Pattern(8 * 65536, 3);
+    const QByteArray plain = Pattern(atTheCut ? 1538 : 8 * 65536, 3);
     const QString file = Path("restarted");
-    QVERIFY(WriteFile(file, plain));
+    QVERIFY(WriteFile(file, atTheCut ? Encrypted(plain, key) : plain));
+    const auto cutKilled = [](FileOperation operation, std::int64_t, std::size_t&) {
+        if (operation == FileOperation::Truncate)
+            ::raise(SIGKILL);
+        return 0;
+    };
     QCOMPARE(RunInChild([&] {
                  EngineUnit unit;
                  unit.KeyText = Key(key);
                  unit.Durable = durable;
-                 RunOne(unit, Command::Encrypt, file, Interference{{}, {}, KillAtBodyWrite(5, plain.size())});
+                 RunOne(unit, atTheCut ? Command::Decrypt : Command::Encrypt, file,
+                        Interference{{}, {}, atTheCut ? cutKilled : KillAtBodyWrite(5, plain.size())});
              }),
              SIGKILL);
+    if (atTheCut) {
+        QVERIFY(ReadFile(file).left(plain.size()) == plain);
+        QFile torn(file);
+        QVERIFY(torn.open(QIODevice::ReadWrite) && torn.seek(plain.size()));
+        QCOMPARE(torn.write(QByteArray(20, '\0')), qint64(20));
+    }
     const QByteArray left = ReadFile(file);
-    QVERIFY(left.left(plain.size()) != plain);
+    if (!atTheCut)
+        QVERIFY(left.left(plain.size()) != plain);
 
     const veltrane::BootIdentity thisBoot = veltrane::CurrentBoot();
     veltrane::BootIdentity nextBoot = thisBoot;
@@ -665,7 +686,12 @@ void TestFaultMatrix::killedBeforeARestart() {
     veltrane::SetCurrentBoot(nextBoot);
     EngineUnit unit;
     unit.KeyText = Key(key);
-    if (durable) {
+    if (atTheCut) {
+        QCOMPARE(RunOne(unit, next, file).Outcome, next == Command::Decrypt
+                                                       ? QStringLiteral("decrypted (finished an interrupted decryption)")
+                                                       : QStringLiteral("encrypted (undid an interrupted decryption)"));
+        QVERIFY(ReadFile(file) == (next == Command::Decrypt ? plain : Encrypted(plain, key)));
+    } else if (durable) {
         QCOMPARE(RunOne(unit, Command::Decrypt, file).Outcome, QStringLiteral("decrypted (undid an interrupted encryption)"));
         QVERIFY(ReadFile(file) == plain);
     } else {

@@ -2,6 +2,7 @@
 // stand-in, the key boxes, the buttons, the status line, the list and the error display.
 
 #include "app/tapplication.h"
+#include "engine/secretmemory.h"
 #include "gauge/tgauge.h"
 #include "main/filechooser.h"
 #include "main/mainform.h"
@@ -13,6 +14,9 @@
 #include "tests/support/windowtexts.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -25,6 +29,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -63,6 +68,7 @@ private slots:
     void interruptedEarlier();
     void signalDuringRun_data();
     void signalDuringRun();
+    void keyOutOfCoreDumps();
 
 private:
     template <typename T> T* Find(const char* name) const { return m_form->findChild<T*>(QLatin1String(name)); }
@@ -280,7 +286,8 @@ void TestReliabilityWindow::replacedBetweenMarkerTestAndPass() {
     const QString staged = MakeFile("staged", newcomer);
     bool swapped = false;
     m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t, std::size_t&) {
-        if (operation == FileOperation::Read && !swapped && m_form->Unit().CurrentFileName == QFile::encodeName(victim).toStdString()) {
+        if (operation == FileOperation::Read && !swapped &&
+            m_form->Unit().CurrentFileName == QFile::encodeName(victim).toStdString()) {
             swapped = true;
             ::rename(QFile::encodeName(staged).constData(), QFile::encodeName(victim).constData());
         }
@@ -328,8 +335,7 @@ void TestReliabilityWindow::writeFailsMidPass() {
     m_form->Unit().CurrentFile.SetFaultHook({});
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors[0].endsWith("input/output error; the file was restored."), qPrintable(m_errors[0]));
-    QCOMPARE(m_sceneAtError, decrypting ? QStringLiteral("Decryption Stopped!, gauge hidden at 0")
-                                        : QStringLiteral("Encryption Stopped!, gauge hidden at 0"));
+    QCOMPARE(m_sceneAtError, (decrypting ? DecryptionStoppedPhrase : EncryptionStoppedPhrase) + ", gauge hidden at 0");
     QVERIFY(ReadFile(first) == done(small));
     QVERIFY(ReadFile(failing) == start(large));
     QVERIFY(ReadFile(last) == start(small));
@@ -344,14 +350,10 @@ void TestReliabilityWindow::interruptedEarlier_data() {
     QTest::addColumn<bool>("decrypting"); // the command that was killed
     QTest::addColumn<bool>("thenEncrypt");
     QTest::addColumn<QString>("phrase");
-    QTest::newRow("encryption killed, Encrypt finishes it")
-        << false << true << QStringLiteral("Interrupted Encryption Completed!") + QString(21, QLatin1Char(' '));
-    QTest::newRow("encryption killed, Decrypt undoes it")
-        << false << false << QStringLiteral("Interrupted Encryption Undone!") + QString(24, QLatin1Char(' '));
-    QTest::newRow("decryption killed, Decrypt finishes it")
-        << true << false << QStringLiteral("Interrupted Decryption Completed!") + QString(21, QLatin1Char(' '));
-    QTest::newRow("decryption killed, Encrypt undoes it")
-        << true << true << QStringLiteral("Interrupted Decryption Undone!") + QString(24, QLatin1Char(' '));
+    QTest::newRow("encryption killed, Encrypt finishes it") << false << true << FinishedEncryptionPhrase;
+    QTest::newRow("encryption killed, Decrypt undoes it") << false << false << UndidEncryptionPhrase;
+    QTest::newRow("decryption killed, Decrypt finishes it") << true << false << FinishedDecryptionPhrase;
+    QTest::newRow("decryption killed, Encrypt undoes it") << true << true << UndidDecryptionPhrase;
 }
 
 // A run killed part-way (SIGKILL, a crash): the next start names the file in the status line, a
@@ -461,6 +463,57 @@ int main(int argc, char* argv[]) {
     TApplication application(argc, argv);
     TestReliabilityWindow test;
     return QTest::qExec(&test, argc, argv);
+}
+
+// A core of the window taken in the middle of a run (gcore, which leaves out what the program marked
+// so, as the kernel's dumps do) holds none of the key bytes the engine works with, though it holds the
+// rest of the program's memory.
+void TestReliabilityWindow::keyOutOfCoreDumps() {
+    const QString gcore = QStandardPaths::findExecutable(QStringLiteral("gcore"));
+    if (gcore.isEmpty())
+        QSKIP("gcore is not installed");
+    if (::geteuid() != 0)
+        QSKIP("only root can take a core of a process that is not dumpable");
+#ifdef VELTRANE_SANITIZED_BUILD
+    QSKIP("the sanitizers' shadow memory makes the core too large to search");
+#endif
+    // A key of this run's own, so that no copy of it sits in the program's text, kept here where dumps
+    // leave it out too; beside it, in plain memory, the same letters reversed, which the core must hold.
+    veltrane::SecretBytes key;
+    for (int n = 0; n < 24; ++n)
+        key.push_back(std::uint8_t('a' + QRandomGenerator::global()->bounded(26)));
+    QByteArray reversed(reinterpret_cast<const char*>(key.data()), qsizetype(key.size()));
+    std::reverse(reversed.begin(), reversed.end());
+    const QByteArrayView keyView(key.data(), qsizetype(key.size()));
+    Find<QLineEdit>("KeyBox")->setText(QString::fromLatin1(keyView));
+    Find<QLineEdit>("VKeyBox")->setText(QString::fromLatin1(keyView));
+    const QString file = MakeFile(QStringLiteral("dumped.bin"), Pattern(8 * 65536, 9));
+    const QString core = m_dir->filePath(QStringLiteral("core"));
+    QString failure;
+    m_form->Unit().CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
+        if (operation == FileOperation::Write && position == 4 * 65536 && failure.isEmpty()) {
+            QProcess dump;
+            dump.start(gcore, {QStringLiteral("-o"), core, QString::number(::getpid())});
+            if (!dump.waitForFinished(120000) || dump.exitCode() != 0)
+                failure = QString::fromLocal8Bit(dump.readAllStandardError()).simplified() + ' ';
+            failure += QStringLiteral("dumped");
+        }
+        return 0;
+    });
+    Load({file});
+    Encrypt();
+    m_form->Unit().CurrentFile.SetFaultHook({});
+    QVERIFY(ReadFile(file) == Encrypted(Pattern(8 * 65536, 9), keyView.toByteArray()));
+    QFile dumped(core + '.' + QString::number(::getpid()));
+    if (failure != QStringLiteral("dumped") || !dumped.open(QIODevice::ReadOnly))
+        QSKIP(qPrintable(QStringLiteral("no core taken: ") + failure));
+    const uchar* bytes = dumped.map(0, dumped.size());
+    QVERIFY(bytes != nullptr);
+    const QByteArrayView whole(bytes, dumped.size());
+    QVERIFY2(whole.indexOf(reversed) >= 0, "the core holds the program's plain memory");
+    QVERIFY2(whole.indexOf(keyView) < 0, "the core holds the key bytes");
+    dumped.unmap(const_cast<uchar*>(bytes));
+    dumped.remove();
 }
 
 #include "tst_reliabilitywindow.moc"

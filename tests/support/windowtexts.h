@@ -23,5 +23,17 @@ inline const QString NotEncryptedPhrase =
     QStringLiteral("One or more files was not a Veltrane encrypted file and was skipped");
 inline const QString InvalidKeyPhrase = QStringLiteral("One or more files had an invalid key and was skipped");
 inline const QString CannotOpenPhrase = QStringLiteral("One or more files could not be opened and was skipped");
+// After a file's outcome, when its command first finished or undid an interrupted one.
+inline const QString FinishedEncryptionPhrase =
+    QStringLiteral("Interrupted Encryption Completed!") + QString(21, QLatin1Char(' '));
+inline const QString UndidEncryptionPhrase =
+    QStringLiteral("Interrupted Encryption Undone!") + QString(24, QLatin1Char(' '));
+inline const QString FinishedDecryptionPhrase =
+    QStringLiteral("Interrupted Decryption Completed!") + QString(21, QLatin1Char(' '));
+inline const QString UndidDecryptionPhrase =
+    QStringLiteral("Interrupted Decryption Undone!") + QString(24, QLatin1Char(' '));
+// When a failure ends a run.
+inline const QString EncryptionStoppedPhrase = QStringLiteral("Encryption Stopped!");
+inline const QString DecryptionStoppedPhrase = QStringLiteral("Decryption Stopped!");
 
 } // namespace veltrane::testsupport

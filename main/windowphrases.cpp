@@ -1,4 +1,4 @@
-#include "main/interruptednotice.h"
+#include "main/windowphrases.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +8,11 @@
 namespace veltrane {
 
 namespace {
+
+const QString FinishedEncryptionPhrase = Padded("Interrupted Encryption Completed!", 54);
+const QString UndidEncryptionPhrase = Padded("Interrupted Encryption Undone!", 54);
+const QString FinishedDecryptionPhrase = Padded("Interrupted Decryption Completed!", 54);
+const QString UndidDecryptionPhrase = Padded("Interrupted Decryption Undone!", 54);
 
 // Names beyond these are counted, not listed: the status line has room for three or four lines.
 constexpr std::size_t NamedFiles = 3;
@@ -21,6 +26,22 @@ QString ShownFolder(const QString& folder) {
 }
 
 } // namespace
+
+const QString* RecoveryPhrase(Recovery recovery) {
+    switch (recovery) {
+    case Recovery::None:
+        break;
+    case Recovery::FinishedEncryption:
+        return &FinishedEncryptionPhrase;
+    case Recovery::UndidEncryption:
+        return &UndidEncryptionPhrase;
+    case Recovery::FinishedDecryption:
+        return &FinishedDecryptionPhrase;
+    case Recovery::UndidDecryption:
+        return &UndidDecryptionPhrase;
+    }
+    return nullptr;
+}
 
 QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
     if (files.empty())
