@@ -264,7 +264,7 @@ template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& sta
         // A command without syncs, the way the tool's --no-sync runs it: encryptions and decryptions
         // in turn, each one pass over the file with its part-way state kept.
         const bool encrypting = ++commands % 2 == 1;
-        if ((encrypting ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display)) !=
+        if ((encrypting ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display)).Outcome !=
             (encrypting ? veltrane::FileOutcome::Encrypted : veltrane::FileOutcome::Decrypted)) {
             state.SkipWithError("the command did not do what it should on the test file");
             return;

@@ -86,8 +86,8 @@ void SyncFile(const std::string& path) {
 void RoundTrip(veltrane::EngineUnit& unit, const std::string& path) {
     NoDisplay display;
     unit.CurrentFileName = path;
-    if (veltrane::EncryptFile(unit, display) != veltrane::FileOutcome::Encrypted ||
-        veltrane::DecryptFile(unit, display) != veltrane::FileOutcome::Decrypted)
+    if (veltrane::EncryptFile(unit, display).Outcome != veltrane::FileOutcome::Encrypted ||
+        veltrane::DecryptFile(unit, display).Outcome != veltrane::FileOutcome::Decrypted)
         Fail("a command did not do what it should on " + path);
 }
 

@@ -3,7 +3,6 @@
 #include "cli/terminaltext.h"
 #include "cli/toolthreads.h"
 #include "engine/blockpass.h"
-#include "engine/engineerror.h"
 #include "engine/engineunit.h"
 #include "engine/fileexists.h"
 #include "engine/filesequences.h"
@@ -94,6 +93,8 @@ const char* OutcomeWords(FileOutcome outcome) {
         return "skipped: invalid key";
     case FileOutcome::CannotOpen:
         return "skipped: cannot be opened";
+    case FileOutcome::Failed:
+        break;
     }
     return "skipped";
 }
@@ -126,27 +127,46 @@ std::string WithEscapedPath(std::string text, const std::string& path) {
     return text;
 }
 
-// An exception that is not the engine's in the engine's kind of words: "out of memory", the system's
-// reason, or what it says.
-std::string UnexpectedReason(const std::exception& failure) {
-    if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr)
+// A failure that is not the engine's own in the engine's kind of words: "out of memory", the system's
+// reason, or what it said.
+std::string UnexpectedReason(const FileFailure& failure) {
+    if (failure.Cause == FailureCause::OutOfMemory)
         return "out of memory";
-    std::string reason = failure.what();
-    if (const auto* system = dynamic_cast<const std::system_error*>(&failure))
-        reason = system->code().message();
+    if (failure.Cause == FailureCause::Other && failure.Reason.empty() && failure.Errno == 0)
+        return "an unknown failure";
+    std::string reason = failure.Errno != 0 ? std::system_category().message(failure.Errno) : failure.Reason;
     if (!reason.empty())
         reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
     return reason;
 }
 
-// The words for a file whose command was ended by such an exception. The engine has put the file
-// back already, or kept its part-way state where it could not.
-std::string UnexpectedFailure(const EngineUnit& unit, ToolCommand command, const std::string& path,
-                              const std::string& reason) {
-    return "failed: Cannot " + std::string(CommandLine::NameOf(command)) + " \"" + EscapedName(path) + "\": " + reason +
-           (unit.LeftInBetween
+// The words for a file whose command was ended by such a failure. The engine has put the file back
+// already, or kept its part-way state where it could not.
+std::string UnexpectedFailure(const FileResult& result, ToolCommand command, const std::string& path) {
+    return "failed: Cannot " + std::string(CommandLine::NameOf(command)) + " \"" + EscapedName(path) +
+           "\": " + UnexpectedReason(result.Failure) +
+           (result.PartWay
                 ? "; the file is left part-way, and the next command on it with the same key finishes or undoes it"
                 : "; the file was left as it was");
+}
+
+// The words for a file whose command failed.
+std::string FailureWords(const FileResult& result, ToolCommand command, const std::string& path) {
+    switch (result.Failure.Cause) {
+    case FailureCause::Interrupted:
+        // Put back as it was before this command, unless the undo failed as well (then the words
+        // say how the file was left, and its record is kept for the next command).
+        return result.PartWay ? "interrupted: " + WithEscapedPath(result.Failure.Message, path)
+                              : "interrupted; the file was left unchanged";
+    case FailureCause::Engine:
+    case FailureCause::Changed:
+        return "failed: " + WithEscapedPath(result.Failure.Message, path);
+    case FailureCause::OutOfMemory:
+    case FailureCause::Other:
+        break;
+    }
+    // Memory that ran out, a thread or a lock the system refused: this file's failure, not the run's.
+    return UnexpectedFailure(result, command, path);
 }
 
 // Whether the entry is the key file: by what the walk found for a name in a folder (its path may be
@@ -191,41 +211,29 @@ void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& k
     const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
     const auto afterPass = [] {};
     const auto run = command == ToolCommand::Encrypt ? &EncryptCurrentFile : &DecryptCurrentFile;
-    try {
-        FileOutcome outcome = FileOutcome::CannotOpen;
-        try {
-            outcome = run(unit, pass, afterPass);
-        } catch (const std::bad_alloc&) {
-            // No room for this worker's zones (an address space limit, say), and the file is as it
-            // was: once more, and from now on, with the least memory a worker works with.
-            if (unit.LeftInBetween || unit.ZoneLimit <= LeastZoneMemory)
-                throw;
-            unit.ZoneLimit = LeastZoneMemory;
-            EngineUnit::Buffer().swap(unit.ZoneBuffer);
-            outcome = run(unit, pass, afterPass);
-        }
-        slot.Words = OutcomeWords(outcome);
-        if (outcome == FileOutcome::CannotOpen && !unit.CurrentFile.openError().empty())
-            slot.Words += " (" + unit.CurrentFile.openError() + ")";
-        std::string recovery = RecoveryWords(unit.LastRecovery);
-        // Bytes another program wrote into the file meanwhile are left as it wrote them: worth a look.
-        if (unit.ForeignKept && !recovery.empty())
-            recovery.insert(recovery.size() - 1, ", around what another program wrote meanwhile");
-        slot.Words += recovery;
-        slot.Problem = (outcome != FileOutcome::Encrypted && outcome != FileOutcome::Decrypted) || unit.ForeignKept;
-    } catch (const InterruptedError& error) {
-        // Put back as it was before this command, unless the undo failed as well (then the words
-        // say how the file was left, and its record is kept for the next command).
-        slot.Words = unit.LeftInBetween ? "interrupted: " + WithEscapedPath(error.what(), path)
-                                        : "interrupted; the file was left unchanged";
-    } catch (const EngineError& error) {
-        slot.Words = "failed: " + WithEscapedPath(error.what(), path);
-    } catch (const std::exception& error) {
-        // Memory that ran out, a thread or a lock the system refused: this file's failure, not the run's.
-        slot.Words = UnexpectedFailure(unit, command, path, UnexpectedReason(error));
-    } catch (...) {
-        slot.Words = UnexpectedFailure(unit, command, path, "an unknown failure");
+    FileResult result = run(unit, pass, afterPass);
+    if (result.Outcome == FileOutcome::Failed && result.Failure.Cause == FailureCause::OutOfMemory && !result.PartWay &&
+        unit.ZoneLimit > LeastZoneMemory) {
+        // No room for this worker's zones (an address space limit, say), and the file is as it
+        // was: once more, and from now on, with the least memory a worker works with.
+        unit.ZoneLimit = LeastZoneMemory;
+        EngineUnit::Buffer().swap(unit.ZoneBuffer);
+        result = run(unit, pass, afterPass);
     }
+    if (result.Outcome == FileOutcome::Failed) {
+        slot.Words = FailureWords(result, command, path);
+        return;
+    }
+    slot.Words = OutcomeWords(result.Outcome);
+    if (result.Outcome == FileOutcome::CannotOpen && !result.OpenError.empty())
+        slot.Words += " (" + result.OpenError + ")";
+    std::string recovery = RecoveryWords(result.Recovered);
+    // Bytes another program wrote into the file meanwhile are left as it wrote them: worth a look.
+    if (result.ForeignKept && !recovery.empty())
+        recovery.insert(recovery.size() - 1, ", around what another program wrote meanwhile");
+    slot.Words += recovery;
+    slot.Problem =
+        (result.Outcome != FileOutcome::Encrypted && result.Outcome != FileOutcome::Decrypted) || result.ForeignKept;
 }
 
 // ProcessFile, which leaves nothing for the caller to catch: a worker that let an exception out would

@@ -20,21 +20,21 @@ std::string PartWay() {
 }
 
 // Puts the file back as it was before the command; returns the words that say how it was left.
-std::string Restore(EngineUnit& unit) {
+std::string Restore(EngineUnit& unit, bool& partWay) {
     if (unit.Completed)
         return "; the file holds the whole result, but the disk did not confirm that it is stored";
     bool changed = false;
     try {
         changed = UndoFromFileState(unit, false);
     } catch (const EngineError& failure) {
-        unit.LeftInBetween = true;
+        partWay = true;
         return "; restoring it failed too (" + failure.reason() + ")" + PartWay();
     } catch (...) {
         // Memory that ran out on the way, say: the file keeps its state for the next command.
-        unit.LeftInBetween = true;
+        partWay = true;
         return "; restoring it failed too" + PartWay();
     }
-    unit.LeftInBetween = false;
+    partWay = false;
     if (!changed) {
         // Nothing was written: give back the room reserved for the command.
         unit.CurrentFile.Deallocate(unit.Holes);
@@ -48,25 +48,25 @@ std::string Restore(EngineUnit& unit) {
 // Another program added to the end of the file, past the state: the body is put back and the state
 // blanked where it lies, so that no later command takes the file for one part-way through a command;
 // nothing is cut, since what was added is not this command's to remove.
-std::string RestoreBeforeAdded(EngineUnit& unit) {
+std::string RestoreBeforeAdded(EngineUnit& unit, bool& partWay) {
     if (!unit.Keeping)
         return "; none of its bytes had been changed";
     std::int64_t added = 0;
     try {
         added = UndoBeforeAdded(unit);
     } catch (const EngineError& failure) {
-        unit.LeftInBetween = true;
+        partWay = true;
         return "; putting it back failed too (" + failure.reason() + "), so the file is left as it is now";
     }
-    unit.LeftInBetween = false;
+    partWay = false;
     if (added == 0)
         return "; none of its bytes had been changed";
     return "; its own bytes were put back, but the " + std::to_string(added) + " bytes this program had added after "
            "byte " + std::to_string(unit.Partway.Body) + " (blanked) are still there, before what was added";
 }
 
-std::string LeftAsItIs(EngineUnit& unit) {
-    unit.LeftInBetween = unit.Keeping;
+std::string LeftAsItIs(EngineUnit& unit, bool& partWay) {
+    partWay = unit.Keeping;
     if (!unit.Keeping)
         return "; it was not written further, and none of its bytes had been changed";
     return "; it was not written further, so the file is left as it is now";
@@ -75,10 +75,10 @@ std::string LeftAsItIs(EngineUnit& unit) {
 // Another program wrote to the file part-way through the command: nothing of the file is written
 // further but the state, which says so, so that a later command finishes the file around what that
 // program wrote and does not take its bytes for the command's own.
-std::string LeftToOtherWriter(EngineUnit& unit) {
+std::string LeftToOtherWriter(EngineUnit& unit, bool& partWay) {
     if (!unit.Keeping)
-        return LeftAsItIs(unit);
-    unit.LeftInBetween = true;
+        return LeftAsItIs(unit, partWay);
+    partWay = true;
     PartwayState& state = unit.Partway;
     state.Foreign = true;
     state.Sequence += 1;
@@ -108,7 +108,7 @@ int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength) {
     return whole >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(whole);
 }
 
-void UndoAndRethrow(EngineUnit& unit) {
+void UndoAndRethrow(EngineUnit& unit, bool& partWay) {
     try {
         throw;
     } catch (const FileChangedError& changed) {
@@ -116,27 +116,27 @@ void UndoAndRethrow(EngineUnit& unit) {
         switch (changed.change()) {
         case FileChange::Renamed:
         case FileChange::Replaced:
-            left = Restore(unit);
+            left = Restore(unit, partWay);
             break;
         case FileChange::Longer:
-            left = RestoreBeforeAdded(unit);
+            left = RestoreBeforeAdded(unit, partWay);
             break;
         case FileChange::Rewritten:
-            left = LeftToOtherWriter(unit);
+            left = LeftToOtherWriter(unit, partWay);
             break;
         default:
-            left = LeftAsItIs(unit);
+            left = LeftAsItIs(unit, partWay);
             break;
         }
         throw FileChangedError(changed.what() + left, changed.reason(), changed.change());
     } catch (const InterruptedError& interrupted) {
-        const std::string left = Restore(unit);
+        const std::string left = Restore(unit, partWay);
         throw InterruptedError(interrupted.what() + left, interrupted.reason());
     } catch (const EngineError& error) {
-        const std::string left = Restore(unit);
+        const std::string left = Restore(unit, partWay);
         throw EngineError(error.what() + left, error.reason());
     } catch (...) {
-        Restore(unit);
+        Restore(unit, partWay);
         throw;
     }
 }
@@ -151,18 +151,14 @@ bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display) {
     unit.FileLength = state.Body;
     unit.BlockCount = state.High / static_cast<std::int64_t>(BlockSize);
     unit.WrittenEnd = state.High;
-    try {
-        file.CheckUnchanged(true);
-        TransformZones(unit, state.High, state.Body, display);
-        if (state.Body == 0) {
-            unit.BlockCount = 1;
-            if (display)
-                display->SetProgress(ProgressFigure(unit.BlockCount, unit.FileLength));
-        }
-        file.Remember();
-    } catch (...) {
-        UndoAndRethrow(unit);
+    file.CheckUnchanged(true);
+    TransformZones(unit, state.High, state.Body, display);
+    if (state.Body == 0) {
+        unit.BlockCount = 1;
+        if (display)
+            display->SetProgress(ProgressFigure(unit.BlockCount, unit.FileLength));
     }
+    file.Remember();
     return true;
 }
 

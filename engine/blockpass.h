@@ -18,17 +18,16 @@ int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength);
 // where the command begins it (the start, or where an interrupted pass stopped); unit.FileLength and
 // unit.BlockCount describe it. False, having done nothing and left the display alone, when no command
 // holds the file open. Before every zone it makes sure that no other program has changed the file;
-// after every zone it looks for a caught interruption (see interruption.h). On any failure the
-// command's changes are undone as far as is safe (see UndoAndRethrow) and the failure is thrown on as
-// EngineError naming the file, the reason and the state the file was left in. An empty file gets one
-// block of nothing and the figure 100. `display` may be null.
+// after every zone it looks for a caught interruption (see interruption.h). A failure is thrown as
+// EngineError, leaving the undo to the command. An empty file gets one block of nothing and the
+// figure 100. `display` may be null.
 bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display);
 
 // Called inside a catch block while unit.CurrentFile is held by a command: puts the file back as it
 // was before the command, from the state it carries, then throws the failure on with how the file was
 // left added to its message. A file that another program cut, grew or wrote to is not written
 // further (a file grown at its end is put back, but keeps what was added); a file that cannot be put
-// back keeps its state for a later command.
-[[noreturn]] void UndoAndRethrow(EngineUnit& unit);
+// back keeps its state for a later command, and `partWay` says so.
+[[noreturn]] void UndoAndRethrow(EngineUnit& unit, bool& partWay);
 
 } // namespace veltrane

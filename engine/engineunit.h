@@ -3,7 +3,6 @@
 // per worker of the command-line tool, and as many as tests like.
 
 #include "engine/currentfile.h"
-#include "engine/fileoutcome.h"
 #include "engine/keystream.h"
 #include "engine/pagealignedallocator.h"
 #include "engine/interruptionhints.h"
@@ -87,14 +86,7 @@ struct EngineUnit {
     std::int64_t WrittenEnd = 0;
     // Where the names of files part-way through a command are noted for the user (a hint only).
     InterruptionHints Hints;
-    // What the last command did about an interrupted earlier one, and whether it finished it around
-    // bytes another program had written meanwhile, left as that program wrote them.
-    Recovery LastRecovery = Recovery::None;
-    bool ForeignKept = false;
-    // The last command left its file part-way (its undo failed too, or another program got in the
-    // way): the file still carries its state for a later command.
-    bool LeftInBetween = false;
-    // The file holds the whole result and no state any more: nothing is left to undo.
+    // The command in hand's file holds the whole result and no state any more: nothing is left to undo.
     bool Completed = false;
 };
 

@@ -7,30 +7,32 @@
 #include "engine/recovery.h"
 #include "engine/zonedpass.h"
 
+#include <cerrno>
+#include <exception>
+#include <new>
 #include <string>
+#include <system_error>
 
 namespace veltrane {
 
 namespace {
 
 // Holds the file open and locked for one command, and lets go of it however the command ends; the
-// note naming the file for the user goes with it unless the file is left part-way.
+// note naming the file for the user goes with it unless the command leaves the file part-way.
 class CommandHold {
 public:
-    explicit CommandHold(EngineUnit& unit) : m_unit(unit) {
+    CommandHold(EngineUnit& unit, const FileResult& result) : m_unit(unit), m_result(result) {
         m_unit.Keeping = false;
-        m_unit.LeftInBetween = false;
-        m_unit.LastRecovery = Recovery::None;
-        m_unit.ForeignKept = false;
+        m_unit.Completed = false;
         m_unit.Holes.clear();
         m_unit.BindCurrentFile();
         m_opened = m_unit.CurrentFile.Open();
     }
     ~CommandHold() {
-        if (!m_unit.LeftInBetween) {
+        if (!m_result.PartWay) {
             m_unit.Hints.Drop();
             // Notes that earlier, interrupted commands left for this file say nothing true any more.
-            if (m_unit.LastRecovery != Recovery::None)
+            if (m_result.Recovered != Recovery::None)
                 m_unit.Hints.Forget(m_unit.CurrentFileName);
         }
         m_unit.Keeping = false;
@@ -42,6 +44,7 @@ public:
 
 private:
     EngineUnit& m_unit;
+    const FileResult& m_result;
     bool m_opened = false;
 };
 
@@ -64,7 +67,6 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
     state.CheckBlock = unit.CheckBlock;
     state.Boot = CurrentBoot();
     unit.OriginalLength = body;
-    unit.Completed = false;
     unit.Holes = file.FindHoles();
 
     std::string reason;
@@ -87,82 +89,108 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
     unit.Hints.Note(unit.CurrentFileName);
 }
 
-// The steps after a completed pass; on a failure the whole pass is undone.
-void FinishAfterPass(EngineUnit& unit, const AfterPassStep& afterPass, bool enciphered) {
+// The failure that ended a command, as a value.
+FileFailure FailureOf(const std::exception_ptr& thrown, const std::string& path) {
+    FileFailure failure;
+    failure.Path = path;
     try {
+        std::rethrow_exception(thrown);
+    } catch (const EngineError& error) {
+        failure.Cause = dynamic_cast<const InterruptedError*>(&error)   ? FailureCause::Interrupted
+                        : dynamic_cast<const FileChangedError*>(&error) ? FailureCause::Changed
+                                                                        : FailureCause::Engine;
+        failure.Reason = error.reason();
+        failure.Message = error.what();
+    } catch (const std::bad_alloc& error) {
+        failure.Cause = FailureCause::OutOfMemory;
+        failure.Errno = ENOMEM;
+        failure.Reason = error.what();
+    } catch (const std::system_error& error) {
+        failure.Cause = FailureCause::Other;
+        failure.Errno = error.code().value();
+        failure.Reason = error.what();
+    } catch (const std::exception& error) {
+        failure.Cause = FailureCause::Other;
+        failure.Reason = error.what();
+    } catch (...) {
+        failure.Cause = FailureCause::Other;
+    }
+    return failure;
+}
+
+// The command on the file in hand, once it is held: what the file says of itself, a state left by an
+// interrupted command finished or undone, then the pass and the trailer.
+FileOutcome RunSteps(EngineUnit& unit, PartwayCommand command, const PassStep& pass, const AfterPassStep& afterPass,
+                     FileResult& result) {
+    const bool encrypting = command == PartwayCommand::Encrypt;
+    ThrowIfInterrupted(unit.CurrentFileName.c_str());
+    bool resume = false;
+    if (PartwayState found; ReadFileState(unit, found)) {
+        // Until the file is whole again, it stays part-way, whatever happens on the way.
+        result.PartWay = true;
+        const RecoveryResult recovery = RecoverPartway(unit, found, command);
+        result.Recovered = recovery.Recovered;
+        result.ForeignKept = recovery.ForeignKept;
+        resume = recovery.Step == RecoveryStep::Resume;
+        result.PartWay = resume || recovery.Outcome == FileOutcome::InvalidKey;
+        if (recovery.Step == RecoveryStep::Done)
+            return recovery.Outcome;
+    }
+    if (!resume) {
+        if (HasFileMarker(unit) == encrypting)
+            return encrypting ? FileOutcome::AlreadyEncrypted : FileOutcome::NotEncrypted;
+        if (!encrypting && !CheckKey(unit))
+            return FileOutcome::InvalidKey;
+        Begin(unit, command);
+    }
+    // From here a failure puts the file back as it was, as far as is safe.
+    try {
+        // A decryption's pass runs over the trailer too; the last step cuts it off.
+        if (!pass())
+            return FileOutcome::CannotOpen;
         afterPass();
         // Once the pass is through, a caught interruption is not worth a second pass to undo it: the
         // rest takes a moment, and the command ends as it would have.
-        FinishFile(unit, enciphered);
+        FinishFile(unit, encrypting);
+        result.PartWay = false;
     } catch (...) {
-        UndoAndRethrow(unit);
+        UndoAndRethrow(unit, result.PartWay);
     }
+    return encrypting ? FileOutcome::Encrypted : FileOutcome::Decrypted;
 }
 
-// What the file says of itself before this command: a state left by an interrupted command is
-// finished or undone first. True when `result` is the command's final outcome.
-bool RecoverFirst(EngineUnit& unit, PartwayCommand command, bool& resume, FileOutcome& result) {
-    resume = false;
-    PartwayState found;
-    if (!ReadFileState(unit, found))
-        return false;
-    const RecoveryResult recovery = RecoverPartway(unit, found, command);
-    result = recovery.Outcome;
-    resume = recovery.Step == RecoveryStep::Resume;
-    return recovery.Step == RecoveryStep::Done;
+FileResult RunCommand(EngineUnit& unit, PartwayCommand command, const PassStep& pass, const AfterPassStep& afterPass) {
+    FileResult result;
+    const CommandHold hold(unit, result);
+    if (!hold.opened()) {
+        result.OpenError = unit.CurrentFile.openError();
+        return result;
+    }
+    try {
+        result.Outcome = RunSteps(unit, command, pass, afterPass, result);
+    } catch (...) {
+        result.Outcome = FileOutcome::Failed;
+        result.Failure = FailureOf(std::current_exception(), unit.CurrentFileName);
+    }
+    return result;
 }
 
 } // namespace
 
-FileOutcome EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
-    const CommandHold hold(unit);
-    if (!hold.opened())
-        return FileOutcome::CannotOpen;
-    ThrowIfInterrupted(unit.CurrentFileName.c_str());
-    bool resume = false;
-    FileOutcome outcome = FileOutcome::Encrypted;
-    if (RecoverFirst(unit, PartwayCommand::Encrypt, resume, outcome))
-        return outcome;
-    if (!resume) {
-        if (HasFileMarker(unit))
-            return FileOutcome::AlreadyEncrypted;
-        Begin(unit, PartwayCommand::Encrypt);
-    }
-    if (!pass())
-        return FileOutcome::CannotOpen;
-    FinishAfterPass(unit, afterPass, true);
-    return FileOutcome::Encrypted;
+FileResult EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
+    return RunCommand(unit, PartwayCommand::Encrypt, pass, afterPass);
 }
 
-FileOutcome DecryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
-    const CommandHold hold(unit);
-    if (!hold.opened())
-        return FileOutcome::CannotOpen;
-    ThrowIfInterrupted(unit.CurrentFileName.c_str());
-    bool resume = false;
-    FileOutcome outcome = FileOutcome::Decrypted;
-    if (RecoverFirst(unit, PartwayCommand::Decrypt, resume, outcome))
-        return outcome;
-    if (!resume) {
-        if (!HasFileMarker(unit))
-            return FileOutcome::NotEncrypted;
-        if (!CheckKey(unit))
-            return FileOutcome::InvalidKey;
-        Begin(unit, PartwayCommand::Decrypt);
-    }
-    // The pass runs over the trailer too; the last step cuts it off.
-    if (!pass())
-        return FileOutcome::CannotOpen;
-    FinishAfterPass(unit, afterPass, false);
-    return FileOutcome::Decrypted;
+FileResult DecryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
+    return RunCommand(unit, PartwayCommand::Decrypt, pass, afterPass);
 }
 
-FileOutcome EncryptFile(EngineUnit& unit, ProgressDisplay& display) {
+FileResult EncryptFile(EngineUnit& unit, ProgressDisplay& display) {
     return EncryptCurrentFile(
         unit, [&] { return RunBlockPass(unit, &display); }, [] {});
 }
 
-FileOutcome DecryptFile(EngineUnit& unit, ProgressDisplay& display) {
+FileResult DecryptFile(EngineUnit& unit, ProgressDisplay& display) {
     return DecryptCurrentFile(
         unit, [&] { return RunBlockPass(unit, &display); }, [] {});
 }

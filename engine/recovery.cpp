@@ -345,11 +345,8 @@ bool ReadFileState(EngineUnit& unit, PartwayState& state) {
 }
 
 RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, PartwayCommand command) {
-    unit.LastRecovery = Recovery::None;
     unit.Partway = found;
     unit.Keeping = true;
-    // Until the file is whole again, it stays part-way, whatever happens on the way.
-    unit.LeftInBetween = true;
     MakeCheckBlock(unit);
     if (unit.CheckBlock != found.CheckBlock)
         return {RecoveryStep::Done, FileOutcome::InvalidKey};
@@ -361,10 +358,9 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
     }
     const bool goalEnciphered = command == PartwayCommand::Encrypt;
     const bool same = found.Command == command;
-    unit.LastRecovery = same ? (command == PartwayCommand::Encrypt ? Recovery::FinishedEncryption
-                                                                    : Recovery::FinishedDecryption)
-                             : (found.Command == PartwayCommand::Encrypt ? Recovery::UndidEncryption
-                                                                          : Recovery::UndidDecryption);
+    const Recovery recovered =
+        same ? (command == PartwayCommand::Encrypt ? Recovery::FinishedEncryption : Recovery::FinishedDecryption)
+             : (found.Command == PartwayCommand::Encrypt ? Recovery::UndidEncryption : Recovery::UndidDecryption);
     const FileOutcome done = goalEnciphered ? FileOutcome::Encrypted : FileOutcome::Decrypted;
     const bool onward = !found.Undoing && goalEnciphered == found.LowEnciphered();
     // What another program wrote below the hot range cannot be told from the command's own bytes, so
@@ -374,11 +370,10 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
                std::string("another program wrote to it meanwhile, so it can only be finished, by ") +
                    (found.Command == PartwayCommand::Encrypt ? "Encrypt" : "Decrypt"));
     const HotForms hot = Verify(unit, command, true);
-    unit.ForeignKept = found.Foreign;
     try {
         if (onward) {
             SettleHot(unit, hot, found.LowEnciphered());
-            return {RecoveryStep::Resume, done};
+            return {RecoveryStep::Resume, done, recovered, found.Foreign};
         }
         // Turning back, or going on with an undo: the hot range goes back to its original form first.
         SettleHot(unit, hot, OriginalEnciphered(found));
@@ -393,8 +388,8 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
     }
     // The file is as it was before the interrupted command: this command's result where that went the
     // other way, and where this command starts from where it went this way.
-    return goalEnciphered == OriginalEnciphered(found) ? RecoveryResult{RecoveryStep::Done, done}
-                                                       : RecoveryResult{RecoveryStep::Fresh, done};
+    const RecoveryStep step = goalEnciphered == OriginalEnciphered(found) ? RecoveryStep::Done : RecoveryStep::Fresh;
+    return {step, done, recovered, found.Foreign};
 }
 
 bool UndoFromFileState(EngineUnit& unit, bool verify) {
@@ -408,7 +403,6 @@ bool UndoFromFileState(EngineUnit& unit, bool verify) {
         if (unit.CurrentFile.expectedSize() != unit.OriginalLength)
             unit.CurrentFile.Truncate(unit.OriginalLength);
         unit.Keeping = false;
-        unit.LeftInBetween = false;
         return false;
     }
     unit.Partway = found;
@@ -471,7 +465,6 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
     unit.Completed = true;
     SyncIfDurable(file, state);
     unit.Keeping = false;
-    unit.LeftInBetween = false;
     if (carried > length)
         file.ReleaseAfterEnd(carried - length);
     // An undone encryption gives back the holes of a sparse file (and of zeros it wrote back).

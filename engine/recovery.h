@@ -6,7 +6,7 @@
 // same steps put a file back after a failure of the command in hand.
 
 #include "engine/engineunit.h"
-#include "engine/fileoutcome.h"
+#include "engine/fileresult.h"
 #include "engine/partwaystate.h"
 
 #include <cstdint>
@@ -24,6 +24,8 @@ enum class RecoveryStep {
 struct RecoveryResult {
     RecoveryStep Step = RecoveryStep::Fresh;
     FileOutcome Outcome = FileOutcome::CannotOpen; // for Done
+    Recovery Recovered = Recovery::None;
+    bool ForeignKept = false; // it goes on around bytes another program wrote, leaving them as they are
 };
 
 // The state unit.CurrentFile (open and locked) carries, if any. Throws EngineError, changing nothing,
@@ -32,7 +34,7 @@ bool ReadFileState(EngineUnit& unit, PartwayState& state);
 
 // Acts on `found` for `command` under unit.KeyText: a wrong key gives InvalidKey and changes nothing;
 // a file that no longer matches its state (bytes changed since, by another program or a failing disk)
-// is left as it is with EngineError. Sets unit.LastRecovery.
+// is left as it is with EngineError.
 RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, PartwayCommand command);
 
 // Puts the file of the command in hand back in the form it had before the command, from the state it

@@ -9,7 +9,6 @@
 // The files live in a fresh folder under $VELTRANE_FUZZ_DIR, /dev/shm or $TMPDIR, removed at exit.
 
 #include "engine/blockpass.h"
-#include "engine/engineerror.h"
 #include "engine/engineunit.h"
 #include "engine/filelayout.h"
 #include "engine/filesequences.h"
@@ -120,7 +119,7 @@ struct Fault {
     bool Short = false; // transfer half instead of failing
 };
 
-// Runs one sequence with at most one fault; nullopt when it failed with EngineError.
+// Runs one sequence with at most one fault; nullopt when it failed.
 std::optional<FileOutcome> Run(bool encrypt, const Bytes& key, const Fault& fault) {
     veltrane::EngineUnit unit;
     unit.KeyText = key;
@@ -138,13 +137,13 @@ std::optional<FileOutcome> Run(bool encrypt, const Bytes& key, const Fault& faul
         });
     }
     NoDisplay display;
-    std::optional<FileOutcome> outcome;
-    try {
-        outcome = encrypt ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display);
-    } catch (const veltrane::EngineError& error) {
+    const veltrane::FileResult result =
+        encrypt ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display);
+    std::optional<FileOutcome> outcome = result.Outcome;
+    if (result.Outcome == FileOutcome::Failed) {
         outcome.reset();
         // Only the last sync failed: the file holds the whole result.
-        if (std::string_view(error.what()).find("holds the whole result") != std::string_view::npos)
+        if (result.Failure.Message.find("holds the whole result") != std::string::npos)
             outcome = encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted;
     }
     Check(!unit.CurrentFile.isOpen(), "the sequence left the file open");

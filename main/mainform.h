@@ -4,6 +4,7 @@
 // and run the batch commands over the engine state of this unit.
 
 #include "engine/engineunit.h"
+#include "engine/fileresult.h"
 #include "main/gaugeprogressdisplay.h"
 
 #include <QByteArray>
@@ -103,10 +104,10 @@ private:
     bool TakeKeyText();
     // The turns of a run over the loaded files: each takes the first entry, stops the run at a
     // missing file, and otherwise runs `fileStep` on it.
-    void RunTurns(const std::function<void()>& fileStep);
+    void RunTurns(const std::function<FileResult()>& fileStep);
     // The same turns; a failure that escapes them puts the gauge away and shows `stoppedPhrase` at
     // once before it travels on to the error display.
-    void RunTurns(const QString& stoppedPhrase, const std::function<void()>& fileStep);
+    void RunTurns(const QString& stoppedPhrase, const std::function<FileResult()>& fileStep);
     // Takes the first list entry into CurrentFileName and deletes it, then draws the list and the
     // window's own surface at once. False when the entry's text stands for more than one file name.
     bool TakeFirstEntry();

@@ -19,7 +19,21 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <stdexcept>
+#include <string>
+
 namespace veltrane {
+
+namespace {
+
+// What the error display says of a failed command (and the run it ends).
+std::string FailureText(const FileFailure& failure) {
+    if (failure.Cause != FailureCause::OutOfMemory && failure.Cause != FailureCause::Other)
+        return failure.Message;
+    return failure.Reason.empty() ? "Unknown failure" : failure.Reason;
+}
+
+} // namespace
 
 void TMainForm::BeginRun() {
     m_runPump = std::make_unique<RunEventPump>();
@@ -80,7 +94,7 @@ bool TMainForm::TakeKeyText() {
     return true;
 }
 
-void TMainForm::RunTurns(const std::function<void()>& fileStep) {
+void TMainForm::RunTurns(const std::function<FileResult()>& fileStep) {
     if (m_loadedCount <= 0) {
         m_loadedCount = 0;
         return;
@@ -100,14 +114,18 @@ void TMainForm::RunTurns(const std::function<void()>& fileStep) {
             SetStatus(NoFilePhrase, false);
             return;
         }
-        fileStep();
-        if (const QString* phrase = RecoveryPhrase(m_unit.LastRecovery))
+        const FileResult result = fileStep();
+        if (result.Outcome == FileOutcome::Failed)
+            throw std::runtime_error(FailureText(result.Failure));
+        if (const QString* phrase = OutcomePhrase(result.Outcome))
+            SetStatus(*phrase, false);
+        if (const QString* phrase = RecoveryPhrase(result.Recovered))
             SetStatus(*phrase, true);
     }
     m_loadedCount = 0;
 }
 
-void TMainForm::RunTurns(const QString& stoppedPhrase, const std::function<void()>& fileStep) {
+void TMainForm::RunTurns(const QString& stoppedPhrase, const std::function<FileResult()>& fileStep) {
     try {
         RunTurns(fileStep);
     } catch (...) {
@@ -131,14 +149,8 @@ void TMainForm::EncryptButtonClick() {
     if (!TakeKeyText())
         return;
     RunTurns(EncryptionStoppedPhrase, [this] {
-        const FileOutcome outcome = EncryptCurrentFile(
+        return EncryptCurrentFile(
             m_unit, [this] { return Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
-        if (outcome == FileOutcome::AlreadyEncrypted)
-            SetStatus(AlreadyEncryptedPhrase, false);
-        else if (outcome == FileOutcome::InvalidKey) // the key of an interrupted command on the file
-            SetStatus(InvalidKeyPhrase, false);
-        else if (outcome == FileOutcome::CannotOpen)
-            SetStatus(CannotOpenPhrase, false);
     });
 }
 
@@ -150,14 +162,8 @@ void TMainForm::DecryptButtonClick() {
         return;
     RunTurns(DecryptionStoppedPhrase, [this] {
         SetStatus(DecryptingPhrase, true);
-        const FileOutcome outcome = DecryptCurrentFile(
+        return DecryptCurrentFile(
             m_unit, [this] { return Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });
-        if (outcome == FileOutcome::NotEncrypted)
-            SetStatus(NotEncryptedPhrase, false);
-        else if (outcome == FileOutcome::InvalidKey)
-            SetStatus(InvalidKeyPhrase, false);
-        else if (outcome == FileOutcome::CannotOpen)
-            SetStatus(CannotOpenPhrase, false);
     });
 }
 

@@ -27,6 +27,21 @@ QString ShownFolder(const QString& folder) {
 
 } // namespace
 
+const QString* OutcomePhrase(FileOutcome outcome) {
+    switch (outcome) {
+    case FileOutcome::AlreadyEncrypted:
+        return &AlreadyEncryptedPhrase;
+    case FileOutcome::NotEncrypted:
+        return &NotEncryptedPhrase;
+    case FileOutcome::InvalidKey: // for Encrypt: the key of an interrupted command on the file
+        return &InvalidKeyPhrase;
+    case FileOutcome::CannotOpen:
+        return &CannotOpenPhrase;
+    default:
+        return nullptr;
+    }
+}
+
 const QString* RecoveryPhrase(Recovery recovery) {
     switch (recovery) {
     case Recovery::None:

@@ -38,6 +38,8 @@ inline const QString CannotOpenPhrase = QStringLiteral("One or more files could 
 inline const QString EncryptionStoppedPhrase = QStringLiteral("Encryption Stopped!");
 inline const QString DecryptionStoppedPhrase = QStringLiteral("Decryption Stopped!");
 
+// Shown for a file's outcome other than done: skipped, and why; none for Encrypted and Decrypted.
+const QString* OutcomePhrase(FileOutcome outcome);
 // Shown after a file's outcome when the command first finished or undid an earlier command on the
 // file that was interrupted part-way (a kill, a crash); none for Recovery::None.
 const QString* RecoveryPhrase(Recovery recovery);

@@ -367,12 +367,9 @@ void TestBadInput::awkwardNamesAndDoubles() {
     const auto turn = [&](Command command) {
         unit.CurrentFileName = file.toStdString();
         RecordingDisplay display;
-        try {
-            return OutcomeWords(command == Command::Encrypt ? veltrane::EncryptFile(unit, display)
-                                                            : veltrane::DecryptFile(unit, display));
-        } catch (const veltrane::EngineError& failure) {
-            return QString::fromStdString(failure.what());
-        }
+        const veltrane::FileResult result =
+            command == Command::Encrypt ? veltrane::EncryptFile(unit, display) : veltrane::DecryptFile(unit, display);
+        return result.Outcome == veltrane::FileOutcome::Failed ? FailureMessage(result) : OutcomeWords(result.Outcome);
     };
     QCOMPARE(turn(Command::Encrypt), QStringLiteral("encrypted"));
     QCOMPARE(turn(Command::Encrypt), QStringLiteral("already encrypted"));

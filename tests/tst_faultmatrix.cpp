@@ -427,9 +427,9 @@ void TestFaultMatrix::faultInBatch() {
         QCOMPARE(undo.Outcome, QStringLiteral("failed"));
         QVERIFY2(undo.Message.contains("can only be finished, by Encrypt"), qPrintable(undo.Message));
         QVERIFY(ReadFile(victim) == now);
-        QCOMPARE(RunOne(unit, Command::Encrypt, victim).Outcome,
-                 QStringLiteral("encrypted (finished an interrupted encryption)"));
-        QVERIFY(unit.ForeignKept);
+        const FileResult finished = RunOne(unit, Command::Encrypt, victim);
+        QCOMPARE(finished.Outcome, QStringLiteral("encrypted (finished an interrupted encryption)"));
+        QVERIFY(finished.ForeignKept);
         QVERIFY(ReadFile(victim) == "XYZ" + transformed.mid(3) + CheckBlockOf(BatchKey) + Marker);
         break;
     }
@@ -838,9 +838,10 @@ void TestFaultMatrix::otherWriterDuringThePass() {
     const Command other = encrypting ? Command::Decrypt : Command::Encrypt;
     QCOMPARE(RunOne(unit, other, file).Outcome, QStringLiteral("failed"));
     QVERIFY(ReadFile(file) == left);
-    QCOMPARE(RunOne(unit, command, file).Outcome, encrypting ? QStringLiteral("encrypted (finished an interrupted encryption)")
-                                                            : QStringLiteral("decrypted (finished an interrupted decryption)"));
-    QVERIFY(unit.ForeignKept);
+    const FileResult finished = RunOne(unit, command, file);
+    QCOMPARE(finished.Outcome, encrypting ? QStringLiteral("encrypted (finished an interrupted encryption)")
+                                          : QStringLiteral("decrypted (finished an interrupted decryption)"));
+    QVERIFY(finished.ForeignKept);
     QByteArray expected = encrypting ? encrypted : plain;
     expected.replace(100, 3, "XYZ");
     QVERIFY(ReadFile(file) == expected);

@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 using namespace veltrane::testsupport;
-using veltrane::EngineError;
 using veltrane::EngineUnit;
 using veltrane::FileOperation;
 using veltrane::FileOutcome;
@@ -37,6 +36,7 @@ struct Run {
     int AfterPasses = 0;
     qint64 LengthAtAfterPass = -1;
     RecordingDisplay Display;
+    veltrane::FileResult Last; // of the last sequence
 
     FileOutcome operator()(Command command, EngineUnit& unit) {
         auto pass = [&] {
@@ -47,7 +47,8 @@ struct Run {
             ++AfterPasses;
             LengthAtAfterPass = QFileInfo(QString::fromStdString(unit.CurrentFileName)).size();
         };
-        return RunSequence(command, unit, pass, afterPass);
+        Last = RunSequence(command, unit, pass, afterPass);
+        return Last.Outcome;
     }
 };
 
@@ -294,8 +295,9 @@ void TestFileLayout::lockHeldForTheWholeCommand() {
         if (afterThePass)
             secondCommand();
     };
-    const FileOutcome outcome = command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
-                                                            : veltrane::DecryptCurrentFile(unit, pass, afterPass);
+    const FileOutcome outcome = (command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
+                                                             : veltrane::DecryptCurrentFile(unit, pass, afterPass))
+                                    .Outcome;
     QCOMPARE(outcome, command == Command::Encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted);
     QCOMPARE(secondOutcome, std::optional(FileOutcome::CannotOpen));
     QCOMPARE(QString::fromStdString(second.CurrentFile.openError()), QStringLiteral("in use by another program"));
@@ -314,7 +316,8 @@ void TestFileLayout::refusedWhenTheTrailerCannotFit() {
     {
         FileSizeLimit limit(3000 + 15);
         QVERIFY(limit.active());
-        message = FailureMessage([&] { run(Command::Encrypt, unit); });
+        run(Command::Encrypt, unit);
+        message = FailureMessage(run.Last);
     }
     QCOMPARE(message, QString("Cannot encrypt \"%1\": file too large; the file was left unchanged").arg(file));
     QCOMPARE(run.Passes, 0);
@@ -370,7 +373,8 @@ void TestFileLayout::appendFailsAfterThePass() {
             return ENOSPC;
         });
     Run run;
-    const QString message = FailureMessage([&] { run(Command::Encrypt, unit); });
+    run(Command::Encrypt, unit);
+    const QString message = FailureMessage(run.Last);
     QCOMPARE(run.AfterPasses, 1);
     QCOMPARE(message, QString("Cannot write \"%1\": no space left on device; the file was %2")
                           .arg(file, size == 0 ? "left unchanged" : "restored"));
@@ -397,16 +401,14 @@ void TestFileLayout::limitAfterThePass() {
     EngineUnit unit;
     Bind(unit, file, "secret");
     std::optional<FileSizeLimit> limit;
-    const QString message = FailureMessage([&] {
-        veltrane::EncryptCurrentFile(
-            unit,
-            [&] {
-                const bool ran = veltrane::RunBlockPass(unit, nullptr);
-                limit.emplace(rlim_t(plain.size() + 10));
-                return ran;
-            },
-            [] {});
-    });
+    const QString message = FailureMessage(veltrane::EncryptCurrentFile(
+        unit,
+        [&] {
+            const bool ran = veltrane::RunBlockPass(unit, nullptr);
+            limit.emplace(rlim_t(plain.size() + 10));
+            return ran;
+        },
+        [] {}));
     QVERIFY(limit && limit->active());
     limit.reset();
     QVERIFY2(message.startsWith(QString("Cannot write \"%1\": file too large; restoring it failed too").arg(file)),
@@ -414,7 +416,7 @@ void TestFileLayout::limitAfterThePass() {
     QVERIFY2(message.endsWith("the next command on it with the same key finishes or undoes it"), qPrintable(message));
     Run run;
     QCOMPARE(run(Command::Encrypt, unit), FileOutcome::Encrypted);
-    QCOMPARE(unit.LastRecovery, veltrane::Recovery::FinishedEncryption);
+    QCOMPARE(run.Last.Recovered, veltrane::Recovery::FinishedEncryption);
     QVERIFY(ReadFile(file) == Encrypted(plain, "secret"));
 }
 
@@ -433,7 +435,8 @@ void TestFileLayout::truncationFails() {
         return EIO;
     });
     Run run;
-    const QString message = FailureMessage([&] { run(Command::Decrypt, unit); });
+    run(Command::Decrypt, unit);
+    const QString message = FailureMessage(run.Last);
     QCOMPARE(message, QString("Cannot truncate \"%1\": input/output error; the file was restored").arg(file));
     QCOMPARE(run.AfterPasses, 1);
     QVERIFY(!unit.CurrentFile.isOpen());
@@ -452,10 +455,8 @@ void TestFileLayout::restoringFailsToo() {
     unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t, std::size_t&) {
         return broken && operation != FileOperation::Read ? ENOSPC : 0;
     });
-    const QString message = FailureMessage([&] {
-        veltrane::EncryptCurrentFile(
-            unit, [&] { return veltrane::RunBlockPass(unit, nullptr); }, [&] { broken = true; });
-    });
+    const QString message = FailureMessage(veltrane::EncryptCurrentFile(
+        unit, [&] { return veltrane::RunBlockPass(unit, nullptr); }, [&] { broken = true; }));
     unit.CurrentFile.SetFaultHook({});
     QCOMPARE(message, QString("Cannot write \"%1\": no space left on device; restoring it failed too (no space "
                               "left on device); the file is left part-way, and the next command on it with the "
@@ -464,7 +465,7 @@ void TestFileLayout::restoringFailsToo() {
     QVERIFY(ReadFile(file).left(plain.size()) == Xor(plain, Keystream("secret", plain.size())));
     Run run;
     QCOMPARE(run(Command::Decrypt, unit), FileOutcome::Decrypted);
-    QCOMPARE(unit.LastRecovery, veltrane::Recovery::UndidEncryption);
+    QCOMPARE(run.Last.Recovered, veltrane::Recovery::UndidEncryption);
     QVERIFY(ReadFile(file) == plain);
 }
 

@@ -122,9 +122,9 @@ struct RunFile {
 void EncryptAndDecrypt(veltrane::EngineUnit& unit, RunFile& file) {
     RecordingDisplay display;
     unit.CurrentFileName = file.Path.toStdString();
-    file.EncryptOutcome = veltrane::EncryptFile(unit, display);
+    file.EncryptOutcome = veltrane::EncryptFile(unit, display).Outcome;
     file.Encrypted = ReadFile(file.Path);
-    file.DecryptOutcome = veltrane::DecryptFile(unit, display);
+    file.DecryptOutcome = veltrane::DecryptFile(unit, display).Outcome;
     file.Decrypted = ReadFile(file.Path);
 }
 

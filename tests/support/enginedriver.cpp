@@ -1,7 +1,6 @@
 #include "tests/support/enginedriver.h"
 
 #include "engine/blockpass.h"
-#include "engine/engineerror.h"
 
 #include <QFile>
 
@@ -27,6 +26,8 @@ QString OutcomeWords(FileOutcome outcome) {
         return QStringLiteral("invalid key");
     case FileOutcome::CannotOpen:
         return QStringLiteral("cannot open");
+    case FileOutcome::Failed:
+        return QStringLiteral("failed");
     }
     return QStringLiteral("?");
 }
@@ -47,7 +48,8 @@ QString RecoveryWords(Recovery recovery) {
     return QStringLiteral(" (?)");
 }
 
-FileOutcome RunSequence(Command command, EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
+veltrane::FileResult RunSequence(Command command, EngineUnit& unit, const PassStep& pass,
+                                 const AfterPassStep& afterPass) {
     return command == Command::Encrypt ? EncryptCurrentFile(unit, pass, afterPass)
                                        : DecryptCurrentFile(unit, pass, afterPass);
 }
@@ -65,25 +67,19 @@ FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const 
         if (interference.AfterPass)
             interference.AfterPass();
     };
+    const veltrane::FileResult done = RunSequence(command, unit, pass, afterPass);
     FileResult result;
-    try {
-        const FileOutcome outcome = RunSequence(command, unit, pass, afterPass);
-        result.Outcome = OutcomeWords(outcome) + RecoveryWords(unit.LastRecovery);
-    } catch (const EngineError& failure) {
-        result.Outcome = QStringLiteral("failed");
-        result.Message = QString::fromStdString(failure.what());
-    }
+    result.Outcome = OutcomeWords(done.Outcome);
+    if (done.Outcome != FileOutcome::Failed)
+        result.Outcome += RecoveryWords(done.Recovered);
+    result.Message = FailureMessage(done);
+    result.ForeignKept = done.ForeignKept;
     unit.CurrentFile.SetFaultHook({});
     return result;
 }
 
-QString FailureMessage(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const EngineError& failure) {
-        return QString::fromStdString(failure.what());
-    }
-    return {};
+QString FailureMessage(const veltrane::FileResult& result) {
+    return result.Outcome == FileOutcome::Failed ? QString::fromStdString(result.Failure.Message) : QString();
 }
 
 int RunInChild(const std::function<void()>& work) {

@@ -5,7 +5,7 @@
 
 #include "engine/currentfile.h"
 #include "engine/engineunit.h"
-#include "engine/fileoutcome.h"
+#include "engine/fileresult.h"
 #include "engine/filesequences.h"
 #include "engine/progressdisplay.h"
 
@@ -22,7 +22,8 @@ namespace veltrane::testsupport {
 enum class Command { Encrypt, Decrypt };
 
 // One file's sequence of `command`, as the window and the tool run it.
-FileOutcome RunSequence(Command command, EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass);
+veltrane::FileResult RunSequence(Command command, EngineUnit& unit, const PassStep& pass,
+                                 const AfterPassStep& afterPass);
 
 // An outcome and a recovery in the words of FileResult.
 QString OutcomeWords(FileOutcome outcome);
@@ -34,6 +35,7 @@ QString RecoveryWords(Recovery recovery);
 struct FileResult {
     QString Outcome;
     QString Message;
+    bool ForeignKept = false; // it finished around bytes another program wrote, left as they are
 };
 
 // Steps a test can slip between the steps of one file's sequence.
@@ -48,8 +50,8 @@ struct Interference {
 FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const Interference& interference = {},
                   ProgressDisplay* display = nullptr);
 
-// Runs `work` and returns the message of the EngineError it throws; empty when it throws none.
-QString FailureMessage(const std::function<void()>& work);
+// The message of a failed command; empty for any other result.
+QString FailureMessage(const veltrane::FileResult& result);
 
 // Runs `work` in a child process and returns the signal that ended it, or 0 when it exited
 // normally (-1 when the child could not be made). The child never returns into the test harness.
