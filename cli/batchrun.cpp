@@ -7,17 +7,16 @@
 #include "engine/fileexists.h"
 #include "engine/filesequences.h"
 #include "engine/interruption.h"
+#include "words/failuresentence.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -116,57 +115,14 @@ const char* RecoveryWords(Recovery recovery) {
     return "";
 }
 
-// `text` with every occurrence of the raw `path` replaced by its escaped form.
-std::string WithEscapedPath(std::string text, const std::string& path) {
-    if (path.empty())
-        return text;
-    const std::string escaped = EscapedName(path);
-    for (std::size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + escaped.size())) {
-        text.replace(at, path.size(), escaped);
-    }
-    return text;
-}
-
-// A failure that is not the engine's own in the engine's kind of words: "out of memory", the system's
-// reason, or what it said.
-std::string UnexpectedReason(const FileFailure& failure) {
-    if (failure.Cause == FailureCause::OutOfMemory)
-        return "out of memory";
-    if (failure.Cause == FailureCause::Other && failure.Reason.empty() && failure.Errno == 0)
-        return "an unknown failure";
-    std::string reason = failure.Errno != 0 ? std::system_category().message(failure.Errno) : failure.Reason;
-    if (!reason.empty())
-        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
-    return reason;
-}
-
-// The words for a file whose command was ended by such a failure. The engine has put the file back
-// already, or kept its part-way state where it could not.
-std::string UnexpectedFailure(const FileResult& result, ToolCommand command, const std::string& path) {
-    return "failed: Cannot " + std::string(CommandLine::NameOf(command)) + " \"" + EscapedName(path) +
-           "\": " + UnexpectedReason(result.Failure) +
-           (result.PartWay
-                ? "; the file is left part-way, and the next command on it with the same key finishes or undoes it"
-                : "; the file was left as it was");
-}
-
 // The words for a file whose command failed.
-std::string FailureWords(const FileResult& result, ToolCommand command, const std::string& path) {
-    switch (result.Failure.Cause) {
-    case FailureCause::Interrupted:
-        // Put back as it was before this command, unless the undo failed as well (then the words
-        // say how the file was left, and its record is kept for the next command).
-        return result.PartWay ? "interrupted: " + WithEscapedPath(result.Failure.Message, path)
-                              : "interrupted; the file was left unchanged";
-    case FailureCause::Engine:
-    case FailureCause::Changed:
-        return "failed: " + WithEscapedPath(result.Failure.Message, path);
-    case FailureCause::OutOfMemory:
-    case FailureCause::Other:
-        break;
-    }
-    // Memory that ran out, a thread or a lock the system refused: this file's failure, not the run's.
-    return UnexpectedFailure(result, command, path);
+std::string FailureWords(const FileResult& result, const std::string& path) {
+    // An interrupted file is put back as it was before this command, unless the undo failed as well
+    // (then the words say how the file was left, and its record is kept for the next command).
+    if (result.Failure.Cause != FailureCause::Interrupted)
+        return "failed: " + FailureSentence(result, EscapedName(path));
+    return result.PartWay ? "interrupted: " + FailureSentence(result, EscapedName(path))
+                          : "interrupted; the file was left unchanged";
 }
 
 // Whether the entry is the key file: by what the walk found for a name in a folder (its path may be
@@ -221,7 +177,7 @@ void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& k
         result = run(unit, pass, afterPass);
     }
     if (result.Outcome == FileOutcome::Failed) {
-        slot.Words = FailureWords(result, command, path);
+        slot.Words = FailureWords(result, path);
         return;
     }
     slot.Words = OutcomeWords(result.Outcome);

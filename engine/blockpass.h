@@ -23,11 +23,4 @@ int ProgressFigure(std::int64_t blockCount, std::int64_t fileLength);
 // figure 100. `display` may be null.
 bool RunBlockPass(EngineUnit& unit, ProgressDisplay* display);
 
-// Called inside a catch block while unit.CurrentFile is held by a command: puts the file back as it
-// was before the command, from the state it carries, then throws the failure on with how the file was
-// left added to its message. A file that another program cut, grew or wrote to is not written
-// further (a file grown at its end is put back, but keeps what was added); a file that cannot be put
-// back keeps its state for a later command, and `partWay` says so.
-[[noreturn]] void UndoAndRethrow(EngineUnit& unit, bool& partWay);
-
 } // namespace veltrane

@@ -244,13 +244,16 @@ void CurrentFileHandle::Close() noexcept {
     }
 }
 
-void CurrentFileHandle::Fail(const char* action, int error) const {
-    const std::string reason = ReasonFor(error);
-    throw EngineError(std::string("Cannot ") + action + " \"" + m_path + "\": " + reason, reason);
+void CurrentFileHandle::Fail(FailedOperation operation, int error) const {
+    throw EngineError({.Operation = operation, .Path = m_path, .Errno = error, .Reason = ReasonFor(error)});
 }
 
 void CurrentFileHandle::ReportChange(FileChange change, const std::string& how) const {
-    throw FileChangedError("Cannot go on with \"" + m_path + "\": " + how, how, change);
+    throw EngineError({.Cause = FailureCause::Changed,
+                       .Operation = FailedOperation::GoOn,
+                       .Path = m_path,
+                       .Reason = how,
+                       .Change = change});
 }
 
 int CurrentFileHandle::Injected(FileOperation operation, std::size_t& count) const {
@@ -266,20 +269,20 @@ void CurrentFileHandle::Log(FileOperation operation, std::int64_t offset, std::i
 std::int64_t CurrentFileHandle::Size() const {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
-        Fail("get the size of", errno);
+        Fail(FailedOperation::GetSize, errno);
     return status.st_size;
 }
 
 void CurrentFileHandle::SeekTo(std::int64_t offset) {
     if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0)
-        Fail("move within", errno);
+        Fail(FailedOperation::Seek, errno);
     m_offset = offset;
 }
 
 std::int64_t CurrentFileHandle::SeekToEnd() {
     const off_t end = ::lseek(m_fd, 0, SEEK_END);
     if (end < 0)
-        Fail("move within", errno);
+        Fail(FailedOperation::Seek, errno);
     m_offset = end;
     return end;
 }
@@ -287,7 +290,7 @@ std::int64_t CurrentFileHandle::SeekToEnd() {
 template <typename Step>
 std::size_t CurrentFileHandle::Transfer(FileOperation operation, std::size_t size, Step step, std::size_t* done) {
     const bool reading = operation == FileOperation::Read;
-    const char* action = reading ? "read" : "write";
+    const FailedOperation action = reading ? FailedOperation::Read : FailedOperation::Write;
     std::size_t total = 0;
     if (done)
         *done = 0;
@@ -349,10 +352,10 @@ void CurrentFileHandle::WriteAt(std::int64_t offset, std::span<const std::uint8_
 void CurrentFileHandle::Sync() {
     std::size_t none = 0;
     if (const int injected = Injected(FileOperation::Sync, none))
-        Fail("write to the disk", injected);
+        Fail(FailedOperation::Sync, injected);
     while (::fdatasync(m_fd) != 0) {
         if (errno != EINTR)
-            Fail("write to the disk", errno);
+            Fail(FailedOperation::Sync, errno);
     }
     Log(FileOperation::Sync, 0, 0);
 }
@@ -365,10 +368,10 @@ void CurrentFileHandle::StartWriteback(std::int64_t offset, std::int64_t length)
 void CurrentFileHandle::Truncate(std::int64_t length) {
     std::size_t newLength = static_cast<std::size_t>(length);
     if (const int injected = Injected(FileOperation::Truncate, newLength))
-        Fail("truncate", injected);
+        Fail(FailedOperation::Truncate, injected);
     while (::ftruncate(m_fd, static_cast<off_t>(length)) != 0) {
         if (errno != EINTR)
-            Fail("truncate", errno);
+            Fail(FailedOperation::Truncate, errno);
     }
     m_expectedSize = length;
     Log(FileOperation::Truncate, 0, length);
@@ -411,7 +414,7 @@ std::vector<FileRange> CurrentFileHandle::FindHoles() {
     }
     // SEEK_HOLE and SEEK_DATA move the file position; put it back where this handle has it.
     if (::lseek(m_fd, static_cast<off_t>(m_offset), SEEK_SET) < 0)
-        Fail("move within", errno);
+        Fail(FailedOperation::Seek, errno);
     return holes;
 }
 
@@ -447,7 +450,7 @@ void CurrentFileHandle::Deallocate(const std::vector<FileRange>& ranges) noexcep
 timespec CurrentFileHandle::CheckUnchanged(bool thorough) {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
-        Fail("get the state of", errno);
+        Fail(FailedOperation::GetState, errno);
     if (status.st_nlink == 0)
         ReportChange(FileChange::Deleted, "another program deleted the file");
     if (m_allowGrowth && status.st_size > m_expectedSize) {
@@ -486,7 +489,7 @@ timespec CurrentFileHandle::CheckUnchanged(bool thorough) {
 void CurrentFileHandle::Remember() {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
-        Fail("get the state of", errno);
+        Fail(FailedOperation::GetState, errno);
     m_modified = status.st_mtim;
 }
 
@@ -497,7 +500,7 @@ namespace veltrane {
 void CurrentFileHandle::AcceptSize() {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
-        Fail("get the state of", errno);
+        Fail(FailedOperation::GetState, errno);
     m_expectedSize = status.st_size;
     m_modified = status.st_mtim;
 }

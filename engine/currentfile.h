@@ -36,24 +36,6 @@ struct FileEvent {
     std::span<const std::uint8_t> Bytes;
 };
 
-// What another program did to the open file behind this program's back.
-enum class FileChange { Shorter, Longer, Rewritten, Renamed, Replaced, Deleted };
-
-// A step found the file changed by another program. The message says how; whether the bytes this
-// command changed may still be put back depends on the change (see mayRestore).
-class FileChangedError : public EngineError {
-public:
-    FileChangedError(const std::string& message, std::string reason, FileChange change)
-        : EngineError(message, std::move(reason)), m_change(change) {}
-    FileChange change() const { return m_change; }
-    // Only a file that was renamed or replaced under its name, and is otherwise as this command
-    // left it, is safe to write back to: every other change means another program is writing it.
-    bool mayRestore() const { return m_change == FileChange::Renamed || m_change == FileChange::Replaced; }
-
-private:
-    FileChange m_change;
-};
-
 // A stretch of the file: [Offset, Offset + Length).
 struct FileRange {
     std::int64_t Offset = 0;
@@ -138,7 +120,7 @@ public:
 
     // Checks that the file is still what this handle's own steps have made of it: not deleted, of the
     // size they left, and with no other writer since the last Remember() as its modification time
-    // shows. `thorough` also checks that the path still names it. Throws FileChangedError. Returns
+    // shows. `thorough` also checks that the path still names it. Throws EngineError (Changed). Returns
     // the modification time it found.
     timespec CheckUnchanged(bool thorough);
     // Takes the file's present modification time as this handle's own doing (after a step that wrote).
@@ -164,7 +146,7 @@ public:
     void SetEventLog(EventLog log) { m_log = std::move(log); }
 
 private:
-    [[noreturn]] void Fail(const char* action, int error) const;
+    [[noreturn]] void Fail(FailedOperation operation, int error) const;
     [[noreturn]] void ReportChange(FileChange change, const std::string& how) const;
     int Injected(FileOperation operation, std::size_t& count) const;
     void Log(FileOperation operation, std::int64_t offset, std::int64_t length,

@@ -1,6 +1,8 @@
 #pragma once
-// An unexpected file failure (read, write, append, truncation). The message names the file and
-// the system's reason, and says what state the file was left in when it could not be restored.
+// A failure of a step of a file's command, thrown between the engine's own units; the command gives
+// it back as a value (see fileresult.h).
+
+#include "engine/fileresult.h"
 
 #include <stdexcept>
 #include <string>
@@ -10,13 +12,18 @@ namespace veltrane {
 
 class EngineError : public std::runtime_error {
 public:
-    explicit EngineError(const std::string& message, std::string reason = {})
-        : std::runtime_error(message), m_reason(std::move(reason)) {}
+    // `reason`, when given, is what the failure says in brackets when it stops an undo, if not its
+    // Reason.
+    explicit EngineError(FileFailure failure, std::string reason = {})
+        : std::runtime_error(failure.Reason), m_failure(std::move(failure)),
+          m_reason(reason.empty() ? m_failure.Reason : std::move(reason)) {}
 
-    // The system's reason alone ("No space left on device"), when the failure came from the system.
+    const FileFailure& failure() const { return m_failure; }
+    FileFailure& failure() { return m_failure; }
     const std::string& reason() const { return m_reason; }
 
 private:
+    FileFailure m_failure;
     std::string m_reason;
 };
 

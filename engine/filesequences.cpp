@@ -79,28 +79,24 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
         room = file.ReserveAfterEnd(LayoutOf(body, plan.AreaSize).End - body, reason);
     if (!room) {
         file.Deallocate(unit.Holes);
-        const char* verb = command == PartwayCommand::Encrypt ? "encrypt" : "decrypt";
-        throw EngineError(std::string("Cannot ") + verb + " \"" + unit.CurrentFileName + "\": " + reason +
-                              "; the file was left unchanged",
-                          reason);
+        throw EngineError({.Operation = OperationOf(command),
+                           .Path = unit.CurrentFileName,
+                           .Reason = reason,
+                           .Left = FileLeft::Unchanged});
     }
     // Reserving counts as this command's own change of the file's times.
     file.Remember();
     unit.Hints.Note(unit.CurrentFileName);
 }
 
-// The failure that ended a command, as a value.
-FileFailure FailureOf(const std::exception_ptr& thrown, const std::string& path) {
-    FileFailure failure;
-    failure.Path = path;
+// The failure that ended a command, as a value: the engine's own, or one of the system or the library,
+// which ends the command as a whole.
+FileFailure FailureOf(const std::exception_ptr& thrown, const std::string& path, PartwayCommand command) {
+    FileFailure failure{.Operation = OperationOf(command), .Path = path};
     try {
         std::rethrow_exception(thrown);
     } catch (const EngineError& error) {
-        failure.Cause = dynamic_cast<const InterruptedError*>(&error)   ? FailureCause::Interrupted
-                        : dynamic_cast<const FileChangedError*>(&error) ? FailureCause::Changed
-                                                                        : FailureCause::Engine;
-        failure.Reason = error.reason();
-        failure.Message = error.what();
+        return error.failure();
     } catch (const std::bad_alloc& error) {
         failure.Cause = FailureCause::OutOfMemory;
         failure.Errno = ENOMEM;
@@ -154,7 +150,9 @@ FileOutcome RunSteps(EngineUnit& unit, PartwayCommand command, const PassStep& p
         FinishFile(unit, encrypting);
         result.PartWay = false;
     } catch (...) {
-        UndoAndRethrow(unit, result.PartWay);
+        result.Failure = FailureOf(std::current_exception(), unit.CurrentFileName, command);
+        PutBack(unit, result.Failure, result.PartWay);
+        return FileOutcome::Failed;
     }
     return encrypting ? FileOutcome::Encrypted : FileOutcome::Decrypted;
 }
@@ -170,7 +168,7 @@ FileResult RunCommand(EngineUnit& unit, PartwayCommand command, const PassStep& 
         result.Outcome = RunSteps(unit, command, pass, afterPass, result);
     } catch (...) {
         result.Outcome = FileOutcome::Failed;
-        result.Failure = FailureOf(std::current_exception(), unit.CurrentFileName);
+        result.Failure = FailureOf(std::current_exception(), unit.CurrentFileName, command);
     }
     return result;
 }

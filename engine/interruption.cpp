@@ -57,7 +57,7 @@ int InterruptionSignal() noexcept {
 
 void ThrowIfInterrupted(const char* path) {
     if (InterruptionSignal() != 0)
-        throw InterruptedError(std::string("Interrupted while working on \"") + path + "\"", "interrupted");
+        throw EngineError({.Cause = FailureCause::Interrupted, .Path = path, .Reason = "interrupted"});
 }
 
 } // namespace veltrane

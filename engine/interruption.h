@@ -1,8 +1,8 @@
 #pragma once
 // Signals that ask the program to stop (Ctrl-C, logout, a closed terminal) must not leave a file
 // half transformed. While an InterruptionGuard lives, those signals only raise a flag; the engine
-// looks at it between blocks, finishes the block in hand, undoes the command on its file and throws
-// InterruptedError. When the guard goes, a signal that was caught ends the process as that signal
+// looks at it between blocks, finishes the block in hand, undoes the command on its file and ends it
+// as Interrupted. When the guard goes, a signal that was caught ends the process as that signal
 // would have, with the usual exit status.
 
 #include "engine/engineerror.h"
@@ -12,11 +12,6 @@
 #include <vector>
 
 namespace veltrane {
-
-class InterruptedError : public EngineError {
-public:
-    using EngineError::EngineError;
-};
 
 class InterruptionGuard {
 public:
@@ -36,7 +31,7 @@ private:
 // The signal caught since the outermost guard was made, or 0.
 int InterruptionSignal() noexcept;
 
-// Throws InterruptedError naming the file when a signal has been caught.
+// Throws EngineError (Interrupted) naming the file when a signal has been caught.
 void ThrowIfInterrupted(const char* path);
 
 } // namespace veltrane

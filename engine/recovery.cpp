@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,10 +23,6 @@ constexpr auto Block = static_cast<std::int64_t>(BlockSize);
 
 const char* CommandWords(PartwayCommand command) {
     return command == PartwayCommand::Encrypt ? "encryption" : "decryption";
-}
-
-const char* Verb(PartwayCommand command) {
-    return command == PartwayCommand::Encrypt ? "encrypt" : "decrypt";
 }
 
 // The body's form before the command: plain for an encryption, enciphered for a decryption.
@@ -235,7 +233,7 @@ void SettleHot(EngineUnit& unit, const HotForms& hot, bool toEnciphered) {
         const std::span<std::uint8_t> block(bytes.data(), length);
         if (file.ReadAt(at, block) != length) {
             file.CheckUnchanged(true);
-            throw EngineError("Cannot read \"" + file.path() + "\": it ended before its size said", "it is shorter");
+            throw EngineError({.Path = file.path(), .Reason = "it ended before its size said"}, "it is shorter");
         }
         const std::span<const std::uint8_t> keystream = stream.StreamNext(length);
         for (std::size_t start = 0; start < length; start += PartwayPage) {
@@ -279,10 +277,11 @@ void StartUndo(PartwayState& state) {
 }
 
 [[noreturn]] void Refuse(EngineUnit& unit, const PartwayState& found, PartwayCommand command, const std::string& why) {
-    const std::string reason = "it was left part-way through an interrupted " + std::string(CommandWords(found.Command)) +
-                               " and " + why + "; the file was left as it is";
-    throw EngineError(std::string("Cannot ") + Verb(command) + " \"" + unit.CurrentFile.path() + "\": " + reason,
-                      reason);
+    throw EngineError({.Operation = OperationOf(command),
+                       .Path = unit.CurrentFile.path(),
+                       .Reason = "it was left part-way through an interrupted " +
+                                 std::string(CommandWords(found.Command)) + " and " + why,
+                       .Left = FileLeft::AsItIs});
 }
 
 // Checks the file against its state: the form of every hot page, and, with `verify`, the bytes the
@@ -330,13 +329,19 @@ void UndoSettled(EngineUnit& unit, bool finish = true, bool thorough = true) {
 
 } // namespace
 
+FailedOperation OperationOf(PartwayCommand command) {
+    return command == PartwayCommand::Encrypt ? FailedOperation::Encrypt : FailedOperation::Decrypt;
+}
+
 bool ReadFileState(EngineUnit& unit, PartwayState& state) {
     CurrentFileHandle& file = unit.CurrentFile;
     const PartwayReading reading = ReadPartway(file.fd(), file.expectedSize());
     if (reading.Found == PartwayFound::Damaged) {
-        const std::string reason = reading.Why + "; the file was left as it is";
-        throw EngineError("Cannot work on \"" + file.path() + "\": " + reading.Why + "; the file was left as it is",
-                          reason);
+        throw EngineError({.Operation = FailedOperation::WorkOn,
+                           .Path = file.path(),
+                           .Reason = reading.Why,
+                           .Left = FileLeft::AsItIs},
+                          reading.Why + "; the file was left as it is");
     }
     if (reading.Found != PartwayFound::Valid)
         return false;
@@ -378,13 +383,12 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
         // Turning back, or going on with an undo: the hot range goes back to its original form first.
         SettleHot(unit, hot, OriginalEnciphered(found));
         UndoSettled(unit);
-    } catch (const FileChangedError&) {
+    } catch (EngineError& failure) {
+        if (failure.failure().Cause != FailureCause::Changed) {
+            failure.failure().Left = FileLeft::RecoveryPartWay;
+            failure.failure().PartWayThrough = OperationOf(found.Command);
+        }
         throw;
-    } catch (const EngineError& failure) {
-        const std::string left = std::string("; the file is left part-way through the interrupted ") +
-                                 CommandWords(found.Command) +
-                                 ", and the next command on it with the same key finishes or undoes it";
-        throw EngineError(failure.what() + left, failure.reason());
     }
     // The file is as it was before the interrupted command: this command's result where that went the
     // other way, and where this command starts from where it went this way.
@@ -471,6 +475,98 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
     if (state.Command == PartwayCommand::Encrypt && !enciphered)
         file.Deallocate(unit.Holes);
     file.Remember();
+}
+
+namespace {
+
+// What a failed undo says in brackets: the engine's own reason; nothing for any other failure.
+std::string ReasonOf(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const EngineError& failure) {
+        return failure.reason();
+    } catch (...) {
+        return {};
+    }
+}
+
+// Puts the file back as it was before the command.
+FileLeft Restore(EngineUnit& unit, FileFailure& failure, bool& partWay) {
+    bool changed = false;
+    try {
+        changed = UndoFromFileState(unit, false);
+    } catch (...) {
+        // Memory that ran out on the way, say: the file keeps its state for the next command.
+        partWay = true;
+        failure.UndoReason = ReasonOf(std::current_exception());
+        return FileLeft::RestoreFailed;
+    }
+    partWay = false;
+    if (changed)
+        return FileLeft::Restored;
+    // Nothing was written: give back the room reserved for the command.
+    unit.CurrentFile.Deallocate(unit.Holes);
+    const PartwayState& state = unit.Partway;
+    unit.CurrentFile.ReleaseAfterEnd(LayoutOf(state.Body, state.AreaSize).End - state.Body);
+    return FileLeft::Unchanged;
+}
+
+// Another program added to the end of the file, past the state: the body is put back and the state
+// blanked where it lies, so that no later command takes the file for one part-way through a command;
+// nothing is cut, since what was added is not this command's to remove.
+FileLeft RestoreBeforeAdded(EngineUnit& unit, FileFailure& failure, bool& partWay) {
+    if (!unit.Keeping)
+        return FileLeft::NoneChanged;
+    try {
+        failure.AddedBytes = UndoBeforeAdded(unit);
+    } catch (...) {
+        partWay = true;
+        failure.UndoReason = ReasonOf(std::current_exception());
+        return FileLeft::PutBackFailed;
+    }
+    partWay = false;
+    failure.AddedAfter = unit.Partway.Body;
+    return failure.AddedBytes == 0 ? FileLeft::NoneChanged : FileLeft::PutBackBeforeAdded;
+}
+
+FileLeft LeftAsItIs(const EngineUnit& unit, bool& partWay) {
+    partWay = unit.Keeping;
+    return unit.Keeping ? FileLeft::NotWrittenAsItIs : FileLeft::NotWrittenUnchanged;
+}
+
+// Another program wrote to the file part-way through the command: nothing of the file is written
+// further but the state, which says so, so that a later command finishes the file around what that
+// program wrote and does not take its bytes for the command's own.
+FileLeft LeftToOtherWriter(EngineUnit& unit, FileFailure& failure, bool& partWay) {
+    if (!unit.Keeping)
+        return LeftAsItIs(unit, partWay);
+    partWay = true;
+    PartwayState& state = unit.Partway;
+    state.Foreign = true;
+    state.Sequence += 1;
+    try {
+        WriteState(unit.CurrentFile, state);
+    } catch (const EngineError&) {
+        return FileLeft::NotWrittenAsItIs;
+    }
+    failure.PartWayThrough = OperationOf(state.Command);
+    return FileLeft::NotWrittenPartWay;
+}
+
+} // namespace
+
+void PutBack(EngineUnit& unit, FileFailure& failure, bool& partWay) {
+    if (unit.Completed)
+        failure.Left = FileLeft::WholeResult;
+    else if (failure.Cause != FailureCause::Changed || failure.Change == FileChange::Renamed ||
+             failure.Change == FileChange::Replaced)
+        failure.Left = Restore(unit, failure, partWay);
+    else if (failure.Change == FileChange::Longer)
+        failure.Left = RestoreBeforeAdded(unit, failure, partWay);
+    else if (failure.Change == FileChange::Rewritten)
+        failure.Left = LeftToOtherWriter(unit, failure, partWay);
+    else
+        failure.Left = LeftAsItIs(unit, partWay);
 }
 
 bool InterruptedFileAt(const std::string& path, InterruptedFile& file) {

@@ -28,6 +28,9 @@ struct RecoveryResult {
     bool ForeignKept = false; // it goes on around bytes another program wrote, leaving them as they are
 };
 
+// The command as the operation a failure names.
+FailedOperation OperationOf(PartwayCommand command);
+
 // The state unit.CurrentFile (open and locked) carries, if any. Throws EngineError, changing nothing,
 // for a file whose end is a damaged state.
 bool ReadFileState(EngineUnit& unit, PartwayState& state);
@@ -53,6 +56,13 @@ std::int64_t UndoBeforeAdded(EngineUnit& unit);
 // sure first that no other program has changed the file; `thorough` also that none renamed, replaced
 // or wrote to it (an undo after such a change does without).
 void FinishFile(EngineUnit& unit, bool enciphered, bool thorough = true);
+
+// Puts the file of a command that failed once its state was readied back as it was before the
+// command, from the state it carries, and says in `failure` how the file was left. A file that another
+// program cut, grew or wrote to is not written further (a file grown at its end is put back, but keeps
+// what was added); a file that cannot be put back keeps its state for a later command, and `partWay`
+// says so.
+void PutBack(EngineUnit& unit, FileFailure& failure, bool& partWay);
 
 // A file left part-way through a command, as the notes and the files themselves tell.
 struct InterruptedFile {

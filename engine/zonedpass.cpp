@@ -83,8 +83,7 @@ void TransformZones(EngineUnit& unit, std::int64_t from, std::int64_t to, Progre
                                              static_cast<std::size_t>(std::min(Block, at + length - offset)));
             if (file.ReadAt(offset, block) != block.size()) {
                 file.CheckUnchanged(true);
-                throw EngineError("Cannot read \"" + file.path() + "\": it ended before its size said",
-                                  "it is shorter");
+                throw EngineError({.Path = file.path(), .Reason = "it ended before its size said"}, "it is shorter");
             }
             if (!checkAfter)
                 takeChecks(offset, block);

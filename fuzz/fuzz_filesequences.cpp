@@ -143,7 +143,7 @@ std::optional<FileOutcome> Run(bool encrypt, const Bytes& key, const Fault& faul
     if (result.Outcome == FileOutcome::Failed) {
         outcome.reset();
         // Only the last sync failed: the file holds the whole result.
-        if (result.Failure.Message.find("holds the whole result") != std::string::npos)
+        if (result.Failure.Left == veltrane::FileLeft::WholeResult)
             outcome = encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted;
     }
     Check(!unit.CurrentFile.isOpen(), "the sequence left the file open");

@@ -11,6 +11,7 @@
 #include "gauge/tgauge.h"
 #include "main/runeventpump.h"
 #include "main/windowphrases.h"
+#include "words/failuresentence.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -26,10 +27,12 @@ namespace veltrane {
 
 namespace {
 
-// What the error display says of a failed command (and the run it ends).
-std::string FailureText(const FileFailure& failure) {
+// What the error display says of a failed command (and the run it ends): the engine's sentence, or
+// what an unforeseen failure said.
+std::string FailureText(const FileResult& result) {
+    const FileFailure& failure = result.Failure;
     if (failure.Cause != FailureCause::OutOfMemory && failure.Cause != FailureCause::Other)
-        return failure.Message;
+        return FailureSentence(result, failure.Path);
     return failure.Reason.empty() ? "Unknown failure" : failure.Reason;
 }
 
@@ -116,7 +119,7 @@ void TMainForm::RunTurns(const std::function<FileResult()>& fileStep) {
         }
         const FileResult result = fileStep();
         if (result.Outcome == FileOutcome::Failed)
-            throw std::runtime_error(FailureText(result.Failure));
+            throw std::runtime_error(FailureText(result));
         if (const QString* phrase = OutcomePhrase(result.Outcome))
             SetStatus(*phrase, false);
         if (const QString* phrase = RecoveryPhrase(result.Recovered))

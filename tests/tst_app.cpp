@@ -319,7 +319,7 @@ void TestApp::errorDisplay() {
     } else {
         const bool completed = veltrane::RunHandler([&] {
             if (route == "guarded")
-                throw veltrane::EngineError("Cannot write \"x\": disk full");
+                throw std::runtime_error("Cannot write \"x\": disk full");
             if (route == "full stop")
                 throw std::runtime_error("Ends here.");
             throw 42;
@@ -469,7 +469,7 @@ void TestApp::startupFailure() {
     veltrane::ProgramHooks hooks;
     hooks.beforeEventLoop = [&kind](TMainForm&) {
         if (kind == "engine")
-            throw veltrane::EngineError("No room.");
+            throw veltrane::EngineError({.Reason = "No room."});
         throw std::runtime_error("Start-up broke");
     };
     hooks.showApplicationError = [&shown](const QString& caption, const QString& text) { shown << caption << text; };

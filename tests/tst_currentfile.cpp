@@ -266,8 +266,9 @@ void TestCurrentFile::failuresNameTheFile() {
         handle.Truncate(10);
         QFAIL("the truncation should have failed");
     } catch (const veltrane::EngineError& error) {
-        QCOMPARE(QString::fromStdString(error.what()),
-                 QString("Cannot truncate \"%1\": read-only file system").arg(file));
+        QCOMPARE(error.failure().Operation, veltrane::FailedOperation::Truncate);
+        QCOMPARE(QString::fromStdString(error.failure().Path), file);
+        QCOMPARE(error.failure().Errno, EROFS);
         QCOMPARE(QString::fromStdString(error.reason()), QString("read-only file system"));
     }
     QCOMPARE(handle.Size(), std::int64_t(100));

@@ -1,6 +1,7 @@
 #include "tests/support/enginedriver.h"
 
 #include "engine/blockpass.h"
+#include "words/failuresentence.h"
 
 #include <QFile>
 
@@ -79,7 +80,8 @@ FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const 
 }
 
 QString FailureMessage(const veltrane::FileResult& result) {
-    return result.Outcome == FileOutcome::Failed ? QString::fromStdString(result.Failure.Message) : QString();
+    return result.Outcome == FileOutcome::Failed ? QString::fromStdString(FailureSentence(result, result.Failure.Path))
+                                                 : QString();
 }
 
 int RunInChild(const std::function<void()>& work) {
