@@ -2,7 +2,6 @@
 
 #include "cli/terminaltext.h"
 #include "cli/toolthreads.h"
-#include "engine/blockpass.h"
 #include "engine/engineunit.h"
 #include "engine/fileexists.h"
 #include "engine/filesequences.h"
@@ -164,17 +163,15 @@ void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& k
     unit.CurrentFileName = path;
     unit.CurrentFileEntry =
         entry.Folder ? FolderEntry{entry.Folder, entry.Name, entry.Device, entry.Inode} : FolderEntry{};
-    const auto pass = [&] { return RunBlockPass(unit, &slot.Progress); };
-    const auto afterPass = [] {};
-    const auto run = command == ToolCommand::Encrypt ? &EncryptCurrentFile : &DecryptCurrentFile;
-    FileResult result = run(unit, pass, afterPass);
+    const auto run = command == ToolCommand::Encrypt ? &EncryptFile : &DecryptFile;
+    FileResult result = run(unit, slot.Progress);
     if (result.Outcome == FileOutcome::Failed && result.Failure.Cause == FailureCause::OutOfMemory && !result.PartWay &&
         unit.ZoneLimit > LeastZoneMemory) {
         // No room for this worker's zones (an address space limit, say), and the file is as it
         // was: once more, and from now on, with the least memory a worker works with.
         unit.ZoneLimit = LeastZoneMemory;
         EngineUnit::Buffer().swap(unit.ZoneBuffer);
-        result = run(unit, pass, afterPass);
+        result = run(unit, slot.Progress);
     }
     if (result.Outcome == FileOutcome::Failed) {
         slot.Words = FailureWords(result, path);

@@ -114,10 +114,9 @@ FileFailure FailureOf(const std::exception_ptr& thrown, const std::string& path,
     return failure;
 }
 
-// The command on the file in hand, once it is held: what the file says of itself, a state left by an
-// interrupted command finished or undone, then the pass and the trailer.
-FileOutcome RunSteps(EngineUnit& unit, PartwayCommand command, const PassStep& pass, const AfterPassStep& afterPass,
-                     FileResult& result) {
+// The command once it holds the file: what the file says of itself, a state left by an interrupted
+// command finished or undone, then the pass and the trailer.
+FileOutcome RunSteps(EngineUnit& unit, PartwayCommand command, ProgressDisplay& display, FileResult& result) {
     const bool encrypting = command == PartwayCommand::Encrypt;
     ThrowIfInterrupted(unit.CurrentFileName.c_str());
     bool resume = false;
@@ -142,9 +141,8 @@ FileOutcome RunSteps(EngineUnit& unit, PartwayCommand command, const PassStep& p
     // From here a failure puts the file back as it was, as far as is safe.
     try {
         // A decryption's pass runs over the trailer too; the last step cuts it off.
-        if (!pass())
-            return FileOutcome::CannotOpen;
-        afterPass();
+        RunBlockPass(unit, &display);
+        display.PassDone();
         // Once the pass is through, a caught interruption is not worth a second pass to undo it: the
         // rest takes a moment, and the command ends as it would have.
         FinishFile(unit, encrypting);
@@ -157,7 +155,7 @@ FileOutcome RunSteps(EngineUnit& unit, PartwayCommand command, const PassStep& p
     return encrypting ? FileOutcome::Encrypted : FileOutcome::Decrypted;
 }
 
-FileResult RunCommand(EngineUnit& unit, PartwayCommand command, const PassStep& pass, const AfterPassStep& afterPass) {
+FileResult RunCommand(EngineUnit& unit, PartwayCommand command, ProgressDisplay& display) {
     FileResult result;
     const CommandHold hold(unit, result);
     if (!hold.opened()) {
@@ -165,7 +163,7 @@ FileResult RunCommand(EngineUnit& unit, PartwayCommand command, const PassStep& 
         return result;
     }
     try {
-        result.Outcome = RunSteps(unit, command, pass, afterPass, result);
+        result.Outcome = RunSteps(unit, command, display, result);
     } catch (...) {
         result.Outcome = FileOutcome::Failed;
         result.Failure = FailureOf(std::current_exception(), unit.CurrentFileName, command);
@@ -175,22 +173,12 @@ FileResult RunCommand(EngineUnit& unit, PartwayCommand command, const PassStep& 
 
 } // namespace
 
-FileResult EncryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
-    return RunCommand(unit, PartwayCommand::Encrypt, pass, afterPass);
-}
-
-FileResult DecryptCurrentFile(EngineUnit& unit, const PassStep& pass, const AfterPassStep& afterPass) {
-    return RunCommand(unit, PartwayCommand::Decrypt, pass, afterPass);
-}
-
 FileResult EncryptFile(EngineUnit& unit, ProgressDisplay& display) {
-    return EncryptCurrentFile(
-        unit, [&] { return RunBlockPass(unit, &display); }, [] {});
+    return RunCommand(unit, PartwayCommand::Encrypt, display);
 }
 
 FileResult DecryptFile(EngineUnit& unit, ProgressDisplay& display) {
-    return DecryptCurrentFile(
-        unit, [&] { return RunBlockPass(unit, &display); }, [] {});
+    return RunCommand(unit, PartwayCommand::Decrypt, display);
 }
 
 } // namespace veltrane

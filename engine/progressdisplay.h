@@ -1,5 +1,6 @@
 #pragma once
-// What the in-place pass needs of a progress display: exactly these two operations.
+// What a file's command shows of its pass (see filesequences.h): the display made visible as the pass
+// begins, the figure after every block, and word that the pass is through.
 
 namespace veltrane {
 
@@ -9,6 +10,8 @@ public:
     virtual void MakeVisible() = 0;
     // The figure may exceed 100 after the last block; the display clamps it.
     virtual void SetProgress(int figure) = 0;
+    // The pass is through: what remains (the trailer written or cut) takes a moment.
+    virtual void PassDone() {}
 };
 
 } // namespace veltrane

@@ -15,4 +15,9 @@ void GaugeProgressDisplay::SetProgress(int figure) {
         m_pump->Pump();
 }
 
+void GaugeProgressDisplay::PassDone() {
+    if (m_passDone)
+        m_passDone();
+}
+
 } // namespace veltrane

@@ -1,9 +1,13 @@
 #pragma once
-// Lets the engine's block pass drive the window's gauge: shown at the start of a pass, and given the
-// figure after every block (the gauge repaints itself when the whole percentage changes). During a
-// run it also lets the window system's own events through now and then (see RunEventPump).
+// Lets a file's command drive the window's gauge: shown at the start of a pass, and given the figure
+// after every block (the gauge repaints itself when the whole percentage changes); once the pass is
+// through, the window's own step runs. During a run it also lets the window system's own events
+// through now and then (see RunEventPump).
 
 #include "engine/progressdisplay.h"
+
+#include <functional>
+#include <utility>
 
 namespace veltrane {
 
@@ -16,6 +20,10 @@ public:
 
     void MakeVisible() override;
     void SetProgress(int figure) override;
+    void PassDone() override;
+
+    // What the window does once a pass is through, before the trailer is written or cut.
+    void setPassDone(std::function<void()> step) { m_passDone = std::move(step); }
 
     // The run's pump, or null outside a run.
     void setPump(RunEventPump* pump) { m_pump = pump; }
@@ -23,6 +31,7 @@ public:
 private:
     TGauge& m_gauge;
     RunEventPump* m_pump = nullptr;
+    std::function<void()> m_passDone;
 };
 
 } // namespace veltrane

@@ -49,9 +49,9 @@ public:
     void HelpAbout();
     void EncryptButtonClick();
     void ReadmeClick();
-    // The in-place pass over the current file, with the gauge showing its progress. Returns false,
-    // having changed nothing, when the file cannot be opened.
-    bool Algorithm();
+    // Encrypts or decrypts the current file, the gauge showing its pass and `completionPhrase` shown
+    // as soon as the pass is through.
+    FileResult Algorithm(bool encrypting, const QString& completionPhrase);
     void DecryptButtonClick();
 
     // Where About and Readme go: the start-up wires them to the About and Help windows.

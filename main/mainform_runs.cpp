@@ -3,7 +3,6 @@
 
 #include "main/mainform.h"
 
-#include "engine/blockpass.h"
 #include "engine/fileexists.h"
 #include "engine/filesequences.h"
 #include "engine/interruption.h"
@@ -70,8 +69,9 @@ bool TMainForm::TakeFirstEntry() {
     return known;
 }
 
-bool TMainForm::Algorithm() {
-    return RunBlockPass(m_unit, m_gaugeDisplay.get());
+FileResult TMainForm::Algorithm(bool encrypting, const QString& completionPhrase) {
+    m_gaugeDisplay->setPassDone([this, completionPhrase] { FinishPass(completionPhrase); });
+    return encrypting ? EncryptFile(m_unit, *m_gaugeDisplay) : DecryptFile(m_unit, *m_gaugeDisplay);
 }
 
 void TMainForm::FinishPass(const QString& completionPhrase) {
@@ -151,10 +151,7 @@ void TMainForm::EncryptButtonClick() {
     SetStatus(EncryptingPhrase, true);
     if (!TakeKeyText())
         return;
-    RunTurns(EncryptionStoppedPhrase, [this] {
-        return EncryptCurrentFile(
-            m_unit, [this] { return Algorithm(); }, [this] { FinishPass(EncryptionCompletePhrase); });
-    });
+    RunTurns(EncryptionStoppedPhrase, [this] { return Algorithm(true, EncryptionCompletePhrase); });
 }
 
 void TMainForm::DecryptButtonClick() {
@@ -165,8 +162,7 @@ void TMainForm::DecryptButtonClick() {
         return;
     RunTurns(DecryptionStoppedPhrase, [this] {
         SetStatus(DecryptingPhrase, true);
-        return DecryptCurrentFile(
-            m_unit, [this] { return Algorithm(); }, [this] { FinishPass(DecryptionCompletePhrase); });
+        return Algorithm(false, DecryptionCompletePhrase);
     });
 }
 

@@ -43,13 +43,13 @@ void Keep(EngineUnit& unit, int blocks) {
 // The pass as a command runs it: an encryption, whose result is the stream XORed over every byte and
 // the trailer after them.
 veltrane::FileResult Encryption(EngineUnit& unit, veltrane::ProgressDisplay* display = nullptr) {
-    return veltrane::EncryptCurrentFile(
-        unit, [&] { return RunBlockPass(unit, display); }, [] {});
+    InterferingDisplay shown(display);
+    return veltrane::EncryptFile(unit, shown);
 }
 
 veltrane::FileResult Decryption(EngineUnit& unit) {
-    return veltrane::DecryptCurrentFile(
-        unit, [&] { return RunBlockPass(unit, nullptr); }, [] {});
+    InterferingDisplay none;
+    return veltrane::DecryptFile(unit, none);
 }
 
 bool EncryptWithPass(EngineUnit& unit, veltrane::ProgressDisplay* display = nullptr) {
@@ -87,9 +87,8 @@ private slots:
     void readFailsMidPass_data();
     void readFailsMidPass();
     void writeStopsHalfwayThroughABlock();
+    void undoFailsToo_data();
     void undoFailsToo();
-    void resumedPassFails_data();
-    void resumedPassFails();
     void largeSparseFile();
 
 private:
@@ -283,13 +282,9 @@ void TestBlockPass::writeFailsMidPassForReal() {
     EngineUnit unit;
     Bind(unit, file);
     std::optional<FileSizeLimit> limit;
-    const QString message = FailureMessage(veltrane::EncryptCurrentFile(
-        unit,
-        [&] {
-            limit.emplace(100000);
-            return RunBlockPass(unit, nullptr);
-        },
-        [] {}));
+    InterferingDisplay limiting;
+    limiting.BeforePass = [&] { limit.emplace(100000); };
+    const QString message = FailureMessage(veltrane::EncryptFile(unit, limiting));
     QVERIFY(limit && limit->active());
     limit.reset();
     QCOMPARE(message, QString("Cannot write \"%1\": file too large; the file was left unchanged").arg(file));
@@ -359,9 +354,21 @@ void TestBlockPass::writeStopsHalfwayThroughABlock() {
     QVERIFY(ReadFile(file) == plain);
 }
 
+void TestBlockPass::undoFailsToo_data() {
+    QTest::addColumn<bool>("finishedBefore"); // the unit finishes another file before the next command
+    QTest::addColumn<bool>("nextFails");      // the next command, an encryption, fails in its pass
+    QTest::newRow("next command undoes it") << false << false;
+    QTest::newRow("next command goes on, fails and restores") << false << true;
+    // The other file's last step must not count for this one: its failure is undone like any other.
+    QTest::newRow("same after a finished file") << true << true;
+}
+
 // The disk fails for good part-way: the file cannot be put back, so it keeps its state, and the
-// next command, on a disk that works again, gives the exact result.
+// next command, on a disk that works again, gives the exact result; or, going on with the pass and
+// failing in turn, puts the file back as it was.
 void TestBlockPass::undoFailsToo() {
+    QFETCH(bool, finishedBefore);
+    QFETCH(bool, nextFails);
     const QString file = Path("lost");
     const QByteArray plain = Pattern(600000);
     QVERIFY(WriteFile(file, plain));
@@ -386,52 +393,27 @@ void TestBlockPass::undoFailsToo() {
     const QByteArray now = ReadFile(file);
     QVERIFY(now.left(4 * 65536) == Xor(plain.left(4 * 65536), Keystream("secret", 4 * 65536)));
     QVERIFY(now.mid(4 * 65536, plain.size() - 4 * 65536) == plain.mid(4 * 65536));
-    const veltrane::FileResult undone = Decryption(unit);
-    QCOMPARE(undone.Outcome, veltrane::FileOutcome::Decrypted);
-    QCOMPARE(undone.Recovered, veltrane::Recovery::UndidEncryption);
-    QVERIFY(ReadFile(file) == plain);
-}
-
-void TestBlockPass::resumedPassFails_data() {
-    QTest::addColumn<bool>("finishedBefore"); // the unit has just finished another file
-    QTest::newRow("first file of the unit") << false;
-    // The earlier file's last step must not count for this one: its failure is undone like any other.
-    QTest::newRow("after a finished file") << true;
-}
-
-// A command that goes on with an interrupted pass, and fails in turn, puts the file back as it was
-// before the interrupted command.
-void TestBlockPass::resumedPassFails() {
-    QFETCH(bool, finishedBefore);
-    const QString file = Path("resumed");
-    const QByteArray plain = Pattern(10 * 65536);
-    QVERIFY(WriteFile(file, plain));
-    EngineUnit unit;
-    Bind(unit, file);
-    unit.Durable = false;
-    // Reads fail for good from block 5 on, the undo's too: the file is left part-way.
-    bool broken = false;
-    unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t position, std::size_t&) {
-        broken = broken || (operation == FileOperation::Read && position == 5 * 65536);
-        return broken ? EIO : 0;
-    });
-    QCOMPARE(Encryption(unit).Outcome, veltrane::FileOutcome::Failed);
-    unit.CurrentFile.SetFaultHook({});
     if (finishedBefore) {
         const QString other = Path("finished");
         QVERIFY(WriteFile(other, plain));
         Bind(unit, other);
         QVERIFY(EncryptWithPass(unit));
+        Bind(unit, file);
     }
-    Bind(unit, file);
-    unit.CurrentFile.SetFaultHook([](FileOperation operation, std::int64_t position, std::size_t&) {
-        return operation == FileOperation::Read && position == 6 * 65536 ? EIO : 0;
-    });
-    const veltrane::FileResult result = Encryption(unit);
-    unit.CurrentFile.SetFaultHook({});
-    QCOMPARE(FailureMessage(result),
-             QString("Cannot read \"%1\": input/output error; the file was restored").arg(file));
-    QVERIFY(!result.PartWay);
+    if (nextFails) {
+        unit.CurrentFile.SetFaultHook([](FileOperation operation, std::int64_t position, std::size_t&) {
+            return operation == FileOperation::Read && position == 6 * 65536 ? EIO : 0;
+        });
+        const veltrane::FileResult failed = Encryption(unit);
+        unit.CurrentFile.SetFaultHook({});
+        QCOMPARE(FailureMessage(failed),
+                 QString("Cannot read \"%1\": input/output error; the file was restored").arg(file));
+        QVERIFY(!failed.PartWay);
+    } else {
+        const veltrane::FileResult undone = Decryption(unit);
+        QCOMPARE(undone.Outcome, veltrane::FileOutcome::Decrypted);
+        QCOMPARE(undone.Recovered, veltrane::Recovery::UndidEncryption);
+    }
     QVERIFY(ReadFile(file) == plain);
 }
 

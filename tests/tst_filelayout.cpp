@@ -39,15 +39,13 @@ struct Run {
     veltrane::FileResult Last; // of the last sequence
 
     FileOutcome operator()(Command command, EngineUnit& unit) {
-        auto pass = [&] {
-            ++Passes;
-            return veltrane::RunBlockPass(unit, &Display);
-        };
-        auto afterPass = [&] {
+        InterferingDisplay shown(&Display);
+        shown.BeforePass = [&] { ++Passes; };
+        shown.AfterPass = [&] {
             ++AfterPasses;
             LengthAtAfterPass = QFileInfo(QString::fromStdString(unit.CurrentFileName)).size();
         };
-        Last = RunSequence(command, unit, pass, afterPass);
+        Last = RunSequence(command, unit, shown);
         return Last.Outcome;
     }
 };
@@ -286,18 +284,9 @@ void TestFileLayout::lockHeldForTheWholeCommand() {
         Run run;
         secondOutcome = run(command, second);
     };
-    const auto pass = [&] {
-        if (!afterThePass)
-            secondCommand();
-        return veltrane::RunBlockPass(unit, nullptr);
-    };
-    const auto afterPass = [&] {
-        if (afterThePass)
-            secondCommand();
-    };
-    const FileOutcome outcome = (command == Command::Encrypt ? veltrane::EncryptCurrentFile(unit, pass, afterPass)
-                                                             : veltrane::DecryptCurrentFile(unit, pass, afterPass))
-                                    .Outcome;
+    InterferingDisplay shown;
+    (afterThePass ? shown.AfterPass : shown.BeforePass) = secondCommand;
+    const FileOutcome outcome = RunSequence(command, unit, shown).Outcome;
     QCOMPARE(outcome, command == Command::Encrypt ? FileOutcome::Encrypted : FileOutcome::Decrypted);
     QCOMPARE(secondOutcome, std::optional(FileOutcome::CannotOpen));
     QCOMPARE(QString::fromStdString(second.CurrentFile.openError()), QStringLiteral("in use by another program"));
@@ -401,14 +390,9 @@ void TestFileLayout::limitAfterThePass() {
     EngineUnit unit;
     Bind(unit, file, "secret");
     std::optional<FileSizeLimit> limit;
-    const QString message = FailureMessage(veltrane::EncryptCurrentFile(
-        unit,
-        [&] {
-            const bool ran = veltrane::RunBlockPass(unit, nullptr);
-            limit.emplace(rlim_t(plain.size() + 10));
-            return ran;
-        },
-        [] {}));
+    InterferingDisplay limiting;
+    limiting.AfterPass = [&] { limit.emplace(rlim_t(plain.size() + 10)); };
+    const QString message = FailureMessage(veltrane::EncryptFile(unit, limiting));
     QVERIFY(limit && limit->active());
     limit.reset();
     QVERIFY2(message.startsWith(QString("Cannot write \"%1\": file too large; restoring it failed too").arg(file)),
@@ -455,8 +439,9 @@ void TestFileLayout::restoringFailsToo() {
     unit.CurrentFile.SetFaultHook([&](FileOperation operation, std::int64_t, std::size_t&) {
         return broken && operation != FileOperation::Read ? ENOSPC : 0;
     });
-    const QString message = FailureMessage(veltrane::EncryptCurrentFile(
-        unit, [&] { return veltrane::RunBlockPass(unit, nullptr); }, [&] { broken = true; }));
+    InterferingDisplay breaking;
+    breaking.AfterPass = [&] { broken = true; };
+    const QString message = FailureMessage(veltrane::EncryptFile(unit, breaking));
     unit.CurrentFile.SetFaultHook({});
     QCOMPARE(message, QString("Cannot write \"%1\": no space left on device; restoring it failed too (no space "
                               "left on device); the file is left part-way, and the next command on it with the "

@@ -1,6 +1,5 @@
 #include "tests/support/enginedriver.h"
 
-#include "engine/blockpass.h"
 #include "words/failuresentence.h"
 
 #include <QFile>
@@ -49,26 +48,37 @@ QString RecoveryWords(Recovery recovery) {
     return QStringLiteral(" (?)");
 }
 
-veltrane::FileResult RunSequence(Command command, EngineUnit& unit, const PassStep& pass,
-                                 const AfterPassStep& afterPass) {
-    return command == Command::Encrypt ? EncryptCurrentFile(unit, pass, afterPass)
-                                       : DecryptCurrentFile(unit, pass, afterPass);
+veltrane::FileResult RunSequence(Command command, EngineUnit& unit, ProgressDisplay& display) {
+    return command == Command::Encrypt ? EncryptFile(unit, display) : DecryptFile(unit, display);
+}
+
+void InterferingDisplay::MakeVisible() {
+    if (BeforePass)
+        BeforePass();
+    if (m_shown)
+        m_shown->MakeVisible();
+}
+
+void InterferingDisplay::SetProgress(int figure) {
+    if (m_shown)
+        m_shown->SetProgress(figure);
+}
+
+void InterferingDisplay::PassDone() {
+    if (AfterPass)
+        AfterPass();
+    if (m_shown)
+        m_shown->PassDone();
 }
 
 FileResult RunOne(EngineUnit& unit, Command command, const QString& path, const Interference& interference,
                   ProgressDisplay* display) {
     unit.CurrentFileName = QFile::encodeName(path).toStdString();
     unit.CurrentFile.SetFaultHook(interference.Hook);
-    const auto pass = [&] {
-        if (interference.BeforePass)
-            interference.BeforePass();
-        return RunBlockPass(unit, display);
-    };
-    const auto afterPass = [&] {
-        if (interference.AfterPass)
-            interference.AfterPass();
-    };
-    const veltrane::FileResult done = RunSequence(command, unit, pass, afterPass);
+    InterferingDisplay shown(display);
+    shown.BeforePass = interference.BeforePass;
+    shown.AfterPass = interference.AfterPass;
+    const veltrane::FileResult done = RunSequence(command, unit, shown);
     FileResult result;
     result.Outcome = OutcomeWords(done.Outcome);
     if (done.Outcome != FileOutcome::Failed)

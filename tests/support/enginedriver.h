@@ -22,8 +22,7 @@ namespace veltrane::testsupport {
 enum class Command { Encrypt, Decrypt };
 
 // One file's sequence of `command`, as the window and the tool run it.
-veltrane::FileResult RunSequence(Command command, EngineUnit& unit, const PassStep& pass,
-                                 const AfterPassStep& afterPass);
+veltrane::FileResult RunSequence(Command command, EngineUnit& unit, ProgressDisplay& display);
 
 // An outcome and a recovery in the words of FileResult.
 QString OutcomeWords(FileOutcome outcome);
@@ -66,6 +65,22 @@ public:
 
 private:
     QList<int> m_events;
+};
+
+// Shows a pass on `shown` (none when null), running a test's steps as the pass begins (before its
+// first look at the file) and once it is through (before the trailer is written or cut).
+class InterferingDisplay : public ProgressDisplay {
+public:
+    explicit InterferingDisplay(ProgressDisplay* shown = nullptr) : m_shown(shown) {}
+    void MakeVisible() override;
+    void SetProgress(int figure) override;
+    void PassDone() override;
+
+    std::function<void()> BeforePass;
+    std::function<void()> AfterPass;
+
+private:
+    ProgressDisplay* m_shown;
 };
 
 // A fault hook that kills its own process at the `count`-th write to the file, and one that counts
