@@ -7,7 +7,6 @@
 #include "engine/recovery.h"
 #include "engine/zonedpass.h"
 
-#include <cerrno>
 #include <exception>
 #include <new>
 #include <string>
@@ -92,24 +91,20 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
 // The failure that ended a command, as a value: the engine's own, or one of the system or the library,
 // which ends the command as a whole.
 FileFailure FailureOf(const std::exception_ptr& thrown, const std::string& path, PartwayCommand command) {
-    FileFailure failure{.Operation = OperationOf(command), .Path = path};
+    FileFailure failure{.Cause = FailureCause::Other, .Operation = OperationOf(command), .Path = path};
     try {
         std::rethrow_exception(thrown);
     } catch (const EngineError& error) {
         return error.failure();
     } catch (const std::bad_alloc& error) {
         failure.Cause = FailureCause::OutOfMemory;
-        failure.Errno = ENOMEM;
         failure.Reason = error.what();
     } catch (const std::system_error& error) {
-        failure.Cause = FailureCause::Other;
         failure.Errno = error.code().value();
         failure.Reason = error.what();
     } catch (const std::exception& error) {
-        failure.Cause = FailureCause::Other;
         failure.Reason = error.what();
     } catch (...) {
-        failure.Cause = FailureCause::Other;
     }
     return failure;
 }

@@ -284,8 +284,6 @@ void StartUndo(PartwayState& state) {
                        .Left = FileLeft::AsItIs});
 }
 
-// Checks the file against its state: the form of every hot page, and, with `verify`, the bytes the
-// state vouches for. Refuses, changing nothing, where they do not match.
 // Puts back the plain form of the trailer that a torn cut left as zeros, so that its page is whole in
 // one form again whichever way the command goes on. A cut during this write leaves zeros or the plain
 // bytes, each of which the next command knows.
@@ -306,13 +304,15 @@ void MendTornCut(EngineUnit& unit, const PartwayState& state) {
     unit.CurrentFile.Remember();
 }
 
-HotForms Verify(EngineUnit& unit, PartwayCommand command, bool verify) {
+// Checks the file against its state: the form of every hot page, and the bytes the state vouches
+// for. Refuses, changing nothing, where they do not match.
+HotForms Verify(EngineUnit& unit, PartwayCommand command) {
     HotForms hot;
     const PartwayState& state = unit.Partway;
     if (!ClassifyHot(unit, state, hot))
         Refuse(unit, state, command, "the bytes where it stopped have been changed since");
     // Where another program wrote, the chain is known not to hold.
-    if (verify && !state.Foreign && !ChainHolds(unit, state, hot))
+    if (!state.Foreign && !ChainHolds(unit, state, hot))
         Refuse(unit, state, command, "bytes it had already transformed have been changed since");
     if (hot.TornCut())
         MendTornCut(unit, state);
@@ -374,7 +374,7 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
         Refuse(unit, found, command,
                std::string("another program wrote to it meanwhile, so it can only be finished, by ") +
                    (found.Command == PartwayCommand::Encrypt ? "Encrypt" : "Decrypt"));
-    const HotForms hot = Verify(unit, command, true);
+    const HotForms hot = Verify(unit, command);
     try {
         if (onward) {
             SettleHot(unit, hot, found.LowEnciphered());
@@ -394,50 +394,6 @@ RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, Partw
     // other way, and where this command starts from where it went this way.
     const RecoveryStep step = goalEnciphered == OriginalEnciphered(found) ? RecoveryStep::Done : RecoveryStep::Fresh;
     return {step, done, recovered, found.Foreign};
-}
-
-bool UndoFromFileState(EngineUnit& unit, bool verify) {
-    // The undo takes the file as the command's last step left it, whatever that step's failure did
-    // to its times.
-    unit.CurrentFile.Remember();
-    PartwayState found;
-    if (!ReadFileState(unit, found)) {
-        // The command stopped before its state reached the file: nothing of the body has changed,
-        // but an anchor page may have been half appended.
-        if (unit.CurrentFile.expectedSize() != unit.OriginalLength)
-            unit.CurrentFile.Truncate(unit.OriginalLength);
-        unit.Keeping = false;
-        return false;
-    }
-    unit.Partway = found;
-    // The command's own undo knows what it wrote; one of an earlier command's goes by the checks.
-    const HotForms hot = verify ? Verify(unit, found.Command, true) : KnownForms(unit);
-    SettleHot(unit, hot, OriginalEnciphered(found));
-    UndoSettled(unit, true, false);
-    return true;
-}
-
-std::int64_t UndoBeforeAdded(EngineUnit& unit) {
-    CurrentFileHandle& file = unit.CurrentFile;
-    // What the other program added, and goes on adding, is part of the file as it is now.
-    file.AcceptSize();
-    file.AllowGrowth();
-    const PartwayLayout layout = LayoutOf(unit.Partway.Body, unit.Partway.AreaSize);
-    const PartwayReading reading = ReadPartway(file.fd(), layout.End);
-    if (reading.Found != PartwayFound::Valid) {
-        unit.Keeping = false;
-        return 0;
-    }
-    unit.Partway = reading.State;
-    const HotForms hot = KnownForms(unit);
-    SettleHot(unit, hot, OriginalEnciphered(unit.Partway));
-    UndoSettled(unit, false);
-    SyncIfDurable(file, unit.Partway);
-    BlankState(file, unit.Partway);
-    file.Remember();
-    unit.Keeping = false;
-    file.Remember();
-    return layout.End - unit.Partway.Body;
 }
 
 void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
@@ -479,6 +435,54 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
 
 namespace {
 
+// Puts the file back in the form it had before the command in hand, from the state it carries on the
+// disk and what the command knows it wrote, and cuts the state off; false when the file carried no
+// state yet (nothing of it had changed).
+bool UndoFromFileState(EngineUnit& unit) {
+    // The undo takes the file as the command's last step left it, whatever that step's failure did
+    // to its times.
+    unit.CurrentFile.Remember();
+    PartwayState found;
+    if (!ReadFileState(unit, found)) {
+        // The command stopped before its state reached the file: nothing of the body has changed,
+        // but an anchor page may have been half appended.
+        if (unit.CurrentFile.expectedSize() != unit.OriginalLength)
+            unit.CurrentFile.Truncate(unit.OriginalLength);
+        unit.Keeping = false;
+        return false;
+    }
+    unit.Partway = found;
+    SettleHot(unit, KnownForms(unit), OriginalEnciphered(found));
+    UndoSettled(unit, true, false);
+    return true;
+}
+
+// Like UndoFromFileState for a file that another program has grown at its end: the body is put back
+// and the state blanked where it lies, but nothing is cut. Returns how many bytes past the body this
+// command had added (now blank), 0 where its state had not reached the file.
+std::int64_t UndoBeforeAdded(EngineUnit& unit) {
+    CurrentFileHandle& file = unit.CurrentFile;
+    // What the other program added, and goes on adding, is part of the file as it is now.
+    file.AcceptSize();
+    file.AllowGrowth();
+    const PartwayLayout layout = LayoutOf(unit.Partway.Body, unit.Partway.AreaSize);
+    const PartwayReading reading = ReadPartway(file.fd(), layout.End);
+    if (reading.Found != PartwayFound::Valid) {
+        unit.Keeping = false;
+        return 0;
+    }
+    unit.Partway = reading.State;
+    const HotForms hot = KnownForms(unit);
+    SettleHot(unit, hot, OriginalEnciphered(unit.Partway));
+    UndoSettled(unit, false);
+    SyncIfDurable(file, unit.Partway);
+    BlankState(file, unit.Partway);
+    file.Remember();
+    unit.Keeping = false;
+    file.Remember();
+    return layout.End - unit.Partway.Body;
+}
+
 // What a failed undo says in brackets: the engine's own reason; nothing for any other failure.
 std::string ReasonOf(const std::exception_ptr& thrown) {
     try {
@@ -494,7 +498,7 @@ std::string ReasonOf(const std::exception_ptr& thrown) {
 FileLeft Restore(EngineUnit& unit, FileFailure& failure, bool& partWay) {
     bool changed = false;
     try {
-        changed = UndoFromFileState(unit, false);
+        changed = UndoFromFileState(unit);
     } catch (...) {
         // Memory that ran out on the way, say: the file keeps its state for the next command.
         partWay = true;

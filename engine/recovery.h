@@ -40,17 +40,6 @@ bool ReadFileState(EngineUnit& unit, PartwayState& state);
 // is left as it is with EngineError.
 RecoveryResult RecoverPartway(EngineUnit& unit, const PartwayState& found, PartwayCommand command);
 
-// Puts the file of the command in hand back in the form it had before the command, from the state it
-// carries on the disk, and cuts the state off; false when the file carried no state yet (nothing of it
-// had changed). `verify` checks the file against the state (a recovery does); without it, the command's
-// own undo goes by what it knows it wrote. Throws EngineError.
-bool UndoFromFileState(EngineUnit& unit, bool verify);
-
-// Like UndoFromFileState for a file that another program has grown at its end: the body is put back
-// and the state blanked where it lies, but nothing is cut. Returns how many bytes past the body this
-// command had added (now blank), 0 where its state had not reached the file.
-std::int64_t UndoBeforeAdded(EngineUnit& unit);
-
 // The last step of a command once every byte of the body is in one form (`enciphered` or not): the
 // trailer written or cut off, the state cut off, each waited for where the command is durable. Makes
 // sure first that no other program has changed the file; `thorough` also that none renamed, replaced
