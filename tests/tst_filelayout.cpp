@@ -27,6 +27,7 @@ using veltrane::FileOperation;
 using veltrane::FileOutcome;
 
 Q_DECLARE_METATYPE(veltrane::FileOutcome)
+Q_DECLARE_METATYPE(veltrane::FileOperation)
 
 namespace {
 
@@ -36,6 +37,7 @@ struct Run {
     int AfterPasses = 0;
     qint64 LengthAtAfterPass = -1;
     RecordingDisplay Display;
+
     veltrane::FileResult Last; // of the last sequence
 
     FileOutcome operator()(Command command, EngineUnit& unit) {
@@ -47,6 +49,11 @@ struct Run {
         };
         Last = RunSequence(command, unit, shown);
         return Last.Outcome;
+    }
+    // The message of the sequence's failure; empty when it did not fail.
+    QString Failure(Command command, EngineUnit& unit) {
+        (*this)(command, unit);
+        return FailureMessage(Last);
     }
 };
 
@@ -70,7 +77,9 @@ private slots:
     void appendFailsAfterThePass_data();
     void appendFailsAfterThePass();
     void limitAfterThePass();
-    void truncationFails();
+    void lastStepFails_data();
+    void lastStepFails();
+    void resumedPassFails();
     void restoringFailsToo();
 
 private:
@@ -305,8 +314,7 @@ void TestFileLayout::refusedWhenTheTrailerCannotFit() {
     {
         FileSizeLimit limit(3000 + 15);
         QVERIFY(limit.active());
-        run(Command::Encrypt, unit);
-        message = FailureMessage(run.Last);
+        message = run.Failure(Command::Encrypt, unit);
     }
     QCOMPARE(message, QString("Cannot encrypt \"%1\": file too large; the file was left unchanged").arg(file));
     QCOMPARE(run.Passes, 0);
@@ -362,8 +370,7 @@ void TestFileLayout::appendFailsAfterThePass() {
             return ENOSPC;
         });
     Run run;
-    run(Command::Encrypt, unit);
-    const QString message = FailureMessage(run.Last);
+    const QString message = run.Failure(Command::Encrypt, unit);
     QCOMPARE(run.AfterPasses, 1);
     QCOMPARE(message, QString("Cannot write \"%1\": no space left on device; the file was %2")
                           .arg(file, size == 0 ? "left unchanged" : "restored"));
@@ -404,27 +411,79 @@ void TestFileLayout::limitAfterThePass() {
     QVERIFY(ReadFile(file) == Encrypted(plain, "secret"));
 }
 
-void TestFileLayout::truncationFails() {
+// The last steps of a decryption fail once: the cut of the trailer and the state is undone; a failed
+// sync after it cannot be, for the file holds the whole result and nothing else any more.
+void TestFileLayout::lastStepFails_data() {
+    QTest::addColumn<FileOperation>("failing");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<bool>("restored");
+    const QString restored = "Cannot truncate \"%1\": input/output error; the file was restored";
+    const QString stored = "Cannot write to the disk \"%1\": input/output error; the file holds the whole result, "
+                           "but the disk did not confirm that it is stored";
+    QTest::newRow("the cut fails") << FileOperation::Truncate << restored << true;
+    QTest::newRow("the sync after the cut fails") << FileOperation::Sync << stored << false;
+}
+
+void TestFileLayout::lastStepFails() {
+    QFETCH(FileOperation, failing);
+    QFETCH(QString, words);
+    QFETCH(bool, restored);
     const QString file = Path("stuck");
     const QByteArray plain = Pattern(100000, 17);
     const QByteArray encrypted = Encrypted(plain, "secret");
     QVERIFY(WriteFile(file, encrypted));
     EngineUnit unit;
     Bind(unit, file, "secret");
-    // Fails once, as the last step cuts the trailer and the state off; the undo's own cut works.
-    unit.CurrentFile.SetFaultHook([failed = false](FileOperation operation, std::int64_t, std::size_t&) mutable {
-        if (operation != FileOperation::Truncate || failed)
+    // Fails once, from the last step's cut of the trailer and the state on; the undo's own cut works.
+    unit.CurrentFile.SetFaultHook(
+        [failing, cut = false, failed = false](FileOperation operation, std::int64_t, std::size_t&) mutable {
+            cut = cut || operation == FileOperation::Truncate;
+            if (!cut || operation != failing || failed)
+                return 0;
+            failed = true;
+            return EIO;
+        });
+    Run run;
+    QCOMPARE(run.Failure(Command::Decrypt, unit), words.arg(file));
+    QCOMPARE(run.AfterPasses, 1);
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == (restored ? encrypted : plain));
+}
+
+// A command resumed by a unit that finished another file before it fails part-way through its pass:
+// it is undone like any other, not taken for finished.
+void TestFileLayout::resumedPassFails() {
+    const QString file = Path("resumed");
+    const QByteArray plain = Pattern(400000, 23);
+    QVERIFY(WriteFile(file, plain));
+    // Zones of two blocks: the resumed pass goes on past the zone in doubt.
+    EngineUnit first;
+    first.ZoneLimit = 2 * 65536;
+    Bind(first, file, "secret");
+    // The disk fills in the middle of the pass and stays full: the file is left part-way.
+    first.CurrentFile.SetFaultHook([full = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+        full = full || (operation == FileOperation::Write && position >= 2 * 65536 && position < 400000);
+        return full && operation != FileOperation::Read ? ENOSPC : 0;
+    });
+    Run run;
+    const QString leftPartway = run.Failure(Command::Encrypt, first);
+    QVERIFY2(leftPartway.contains("the file is left part-way"), qPrintable(leftPartway));
+
+    EngineUnit unit;
+    unit.ZoneLimit = 2 * 65536;
+    QVERIFY(WriteFile(Path("other"), plain));
+    Bind(unit, Path("other"), "secret");
+    QCOMPARE(run(Command::Encrypt, unit), FileOutcome::Encrypted);
+    Bind(unit, file, "secret");
+    unit.CurrentFile.SetFaultHook([failed = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+        if (failed || operation != FileOperation::Write || position != 5 * 65536)
             return 0;
         failed = true;
         return EIO;
     });
-    Run run;
-    run(Command::Decrypt, unit);
-    const QString message = FailureMessage(run.Last);
-    QCOMPARE(message, QString("Cannot truncate \"%1\": input/output error; the file was restored").arg(file));
-    QCOMPARE(run.AfterPasses, 1);
-    QVERIFY(!unit.CurrentFile.isOpen());
-    QVERIFY(ReadFile(file) == encrypted);
+    QCOMPARE(run.Failure(Command::Encrypt, unit),
+             QString("Cannot write \"%1\": input/output error; the file was restored").arg(file));
+    QVERIFY(ReadFile(file) == plain);
 }
 
 // The disk fails for good once the pass is through: the file cannot be put back, so it keeps its
