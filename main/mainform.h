@@ -113,8 +113,6 @@ private:
     bool TakeFirstEntry();
     void RepaintOwnSurface();
     void RepaintFileList();
-    // Shows the completion phrase at once and puts the gauge away for the next file.
-    void FinishPass(const QString& completionPhrase);
     // Hides the gauge and sets it back to 0.
     void PutGaugeAway();
 

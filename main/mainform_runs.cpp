@@ -70,13 +70,12 @@ bool TMainForm::TakeFirstEntry() {
 }
 
 FileResult TMainForm::Algorithm(bool encrypting, const QString& completionPhrase) {
-    m_gaugeDisplay->setPassDone([this, completionPhrase] { FinishPass(completionPhrase); });
+    // The completion phrase shows at once, and the gauge goes for the next file.
+    m_gaugeDisplay->setPassDone([this, completionPhrase] {
+        SetStatus(completionPhrase, true);
+        PutGaugeAway();
+    });
     return encrypting ? EncryptFile(m_unit, *m_gaugeDisplay) : DecryptFile(m_unit, *m_gaugeDisplay);
-}
-
-void TMainForm::FinishPass(const QString& completionPhrase) {
-    SetStatus(completionPhrase, true);
-    PutGaugeAway();
 }
 
 void TMainForm::PutGaugeAway() {
