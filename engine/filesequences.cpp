@@ -22,6 +22,7 @@ public:
         m_unit.LeftInBetween = false;
         m_unit.LastRecovery = Recovery::None;
         m_unit.ForeignKept = false;
+        m_unit.Completed = false;
         m_unit.Holes.clear();
         m_unit.BindCurrentFile();
         m_opened = m_unit.CurrentFile.Open();
@@ -64,7 +65,6 @@ void Begin(EngineUnit& unit, PartwayCommand command) {
     state.CheckBlock = unit.CheckBlock;
     state.Boot = CurrentBoot();
     unit.OriginalLength = body;
-    unit.Completed = false;
     unit.Holes = file.FindHoles();
 
     std::string reason;

@@ -28,6 +28,7 @@ using veltrane::FileOperation;
 using veltrane::FileOutcome;
 
 Q_DECLARE_METATYPE(veltrane::FileOutcome)
+Q_DECLARE_METATYPE(veltrane::FileOperation)
 
 namespace {
 
@@ -71,7 +72,9 @@ private slots:
     void appendFailsAfterThePass_data();
     void appendFailsAfterThePass();
     void limitAfterThePass();
-    void truncationFails();
+    void lastStepFails_data();
+    void lastStepFails();
+    void resumedPassFails();
     void restoringFailsToo();
 
 private:
@@ -418,26 +421,79 @@ void TestFileLayout::limitAfterThePass() {
     QVERIFY(ReadFile(file) == Encrypted(plain, "secret"));
 }
 
-void TestFileLayout::truncationFails() {
+// The last steps of a decryption fail once: the cut of the trailer and the state is undone; a failed
+// sync after it cannot be, for the file holds the whole result and nothing else any more.
+void TestFileLayout::lastStepFails_data() {
+    QTest::addColumn<FileOperation>("failing");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<bool>("restored");
+    const QString restored = "Cannot truncate \"%1\": input/output error; the file was restored";
+    const QString stored = "Cannot write to the disk \"%1\": input/output error; the file holds the whole result, "
+                           "but the disk did not confirm that it is stored";
+    QTest::newRow("the cut fails") << FileOperation::Truncate << restored << true;
+    QTest::newRow("the sync after the cut fails") << FileOperation::Sync << stored << false;
+}
+
+void TestFileLayout::lastStepFails() {
+    QFETCH(FileOperation, failing);
+    QFETCH(QString, words);
+    QFETCH(bool, restored);
     const QString file = Path("stuck");
     const QByteArray plain = Pattern(100000, 17);
     const QByteArray encrypted = Encrypted(plain, "secret");
     QVERIFY(WriteFile(file, encrypted));
     EngineUnit unit;
     Bind(unit, file, "secret");
-    // Fails once, as the last step cuts the trailer and the state off; the undo's own cut works.
-    unit.CurrentFile.SetFaultHook([failed = false](FileOperation operation, std::int64_t, std::size_t&) mutable {
-        if (operation != FileOperation::Truncate || failed)
+    // Fails once, from the last step's cut of the trailer and the state on; the undo's own cut works.
+    unit.CurrentFile.SetFaultHook(
+        [failing, cut = false, failed = false](FileOperation operation, std::int64_t, std::size_t&) mutable {
+            cut = cut || operation == FileOperation::Truncate;
+            if (!cut || operation != failing || failed)
+                return 0;
+            failed = true;
+            return EIO;
+        });
+    Run run;
+    QCOMPARE(FailureMessage([&] { run(Command::Decrypt, unit); }), words.arg(file));
+    QCOMPARE(run.AfterPasses, 1);
+    QVERIFY(!unit.CurrentFile.isOpen());
+    QVERIFY(ReadFile(file) == (restored ? encrypted : plain));
+}
+
+// A command resumed by a unit that finished another file before it fails part-way through its pass:
+// it is undone like any other, not taken for finished.
+void TestFileLayout::resumedPassFails() {
+    const QString file = Path("resumed");
+    const QByteArray plain = Pattern(400000, 23);
+    QVERIFY(WriteFile(file, plain));
+    // Zones of two blocks: the resumed pass goes on past the zone in doubt.
+    EngineUnit first;
+    first.ZoneLimit = 2 * 65536;
+    Bind(first, file, "secret");
+    // The disk fills in the middle of the pass and stays full: the file is left part-way.
+    first.CurrentFile.SetFaultHook([full = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+        full = full || (operation == FileOperation::Write && position >= 2 * 65536 && position < 400000);
+        return full && operation != FileOperation::Read ? ENOSPC : 0;
+    });
+    Run run;
+    const QString leftPartway = FailureMessage([&] { run(Command::Encrypt, first); });
+    QVERIFY2(leftPartway.contains("the file is left part-way"), qPrintable(leftPartway));
+
+    EngineUnit unit;
+    unit.ZoneLimit = 2 * 65536;
+    QVERIFY(WriteFile(Path("other"), plain));
+    Bind(unit, Path("other"), "secret");
+    QCOMPARE(run(Command::Encrypt, unit), FileOutcome::Encrypted);
+    Bind(unit, file, "secret");
+    unit.CurrentFile.SetFaultHook([failed = false](FileOperation operation, std::int64_t position, std::size_t&) mutable {
+        if (failed || operation != FileOperation::Write || position != 5 * 65536)
             return 0;
         failed = true;
         return EIO;
     });
-    Run run;
-    const QString message = FailureMessage([&] { run(Command::Decrypt, unit); });
-    QCOMPARE(message, QString("Cannot truncate \"%1\": input/output error; the file was restored").arg(file));
-    QCOMPARE(run.AfterPasses, 1);
-    QVERIFY(!unit.CurrentFile.isOpen());
-    QVERIFY(ReadFile(file) == encrypted);
+    QCOMPARE(FailureMessage([&] { run(Command::Encrypt, unit); }),
+             QString("Cannot write \"%1\": input/output error; the file was restored").arg(file));
+    QVERIFY(ReadFile(file) == plain);
 }
 
 // The disk fails for good once the pass is through: the file cannot be put back, so it keeps its
