@@ -17,8 +17,6 @@ public:
     // there. The unit's figures say what became of the thread once the source goes.
     AheadSource(EngineUnit& unit, std::int64_t blocks, std::int64_t length, RunKeystream* keepInto);
     ~AheadSource() override;
-    AheadSource(const AheadSource&) = delete;
-    AheadSource& operator=(const AheadSource&) = delete;
     KeystreamSourceKind Kind() const override { return KeystreamSourceKind::Ahead; }
     bool XorNext(std::span<std::uint8_t> block, std::int64_t position) override;
 

@@ -61,6 +61,7 @@ std::unique_ptr<KeystreamSource> PickKeystreamSource(EngineUnit& unit, std::int6
     const auto ahead = [&](RunKeystream* keepInto) {
         return std::make_unique<AheadSource>(unit, blocks, end - position, keepInto);
     };
+    // 1, but for the kept stream, which follows 2 and 3 without a thread.
     if (unit.StreamSource && *unit.StreamSource != KeystreamSourceKind::Kept) {
         unit.Generator = run.Scheduled();
         SkipTo(unit.Generator, 0, position);
@@ -72,6 +73,7 @@ std::unique_ptr<KeystreamSource> PickKeystreamSource(EngineUnit& unit, std::int6
         return !unit.StreamSource && blocks >= StreamAhead::MinimumBlocks && StreamAhead::Worthwhile();
     };
     const auto limit = static_cast<std::int64_t>(run.prefixLimit());
+    // 2.
     if (position + block <= limit) {
         if (!frontierTried && static_cast<std::uint64_t>(position) == run.madeLength()) {
             frontierTried = true;
@@ -80,6 +82,7 @@ std::unique_ptr<KeystreamSource> PickKeystreamSource(EngineUnit& unit, std::int6
         }
         return std::make_unique<KeptSource>(run, !frontierTried);
     }
+    // 3.
     unit.Generator = run.AfterPrefix();
     SkipTo(unit.Generator, limit, position);
     if (threadWorthwhile())
