@@ -13,7 +13,6 @@ PassStream::PassStream(EngineUnit& unit, std::int64_t from, std::int64_t end)
 }
 
 PassStream::~PassStream() {
-    m_source.reset();
     if (!m_scratch.empty())
         ::explicit_bzero(m_scratch.data(), m_scratch.size());
 }

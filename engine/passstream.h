@@ -31,10 +31,10 @@ private:
     EngineUnit& m_unit;
     std::int64_t m_position;
     std::int64_t m_end;
-    bool m_frontierTried = false;
+    bool m_frontierTried = false; // for the rule (see PickKeystreamSource)
     SecretBytes m_scratch;
     StreamAhead::PassThread m_counted;
-    std::unique_ptr<KeystreamSource> m_source;
+    std::unique_ptr<KeystreamSource> m_source; // the source in hand, none before the first block
 };
 
 } // namespace veltrane
