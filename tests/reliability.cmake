@@ -7,16 +7,11 @@ add_dependencies(tst_badinput veltrane-cli)
 # busy machine, beyond Qt Test's five minutes per function.
 set_property(TEST tst_badinput APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=900000")
 set_property(TEST tst_badinput PROPERTY TIMEOUT 1200)
-# A run of the command-line tool over 10,000 files, and a file above 4 GiB. The sanitized build
-# leaves out the large file (several times slower there); set VELTRANE_SKIP_LARGE_FILES=1 to do so
-# by hand.
+# A run of the command-line tool over 10,000 files.
 veltrane_add_test(tst_load SOURCES tst_load.cpp LIBS veltrane_testsupport)
 target_compile_definitions(tst_load PRIVATE VELTRANE_CLI_PATH="$<TARGET_FILE:veltrane-cli>")
 add_dependencies(tst_load veltrane-cli)
 set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=900000")
-if(VELTRANE_SANITIZE)
-    set_property(TEST tst_load APPEND PROPERTY ENVIRONMENT "VELTRANE_SKIP_LARGE_FILES=1")
-endif()
 # The same faults and bad entries met by the window's runs.
 if(TARGET veltrane_app)
     veltrane_add_test(tst_reliabilitywindow SOURCES tst_reliabilitywindow.cpp LIBS veltrane_app veltrane_testsupport)

@@ -22,6 +22,7 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace veltrane::testsupport;
@@ -391,10 +392,18 @@ void TestBlockPass::undoFailsToo() {
 
 // Sizes, positions and figures beyond 32 bits: a sparse file just over 4 GiB with known bytes at
 // both ends, enciphered and deciphered in place.
+// A sparse file just above 4 GiB, where 32-bit offsets, block counts and figures would go wrong: the
+// pass fills every hole, and the trailer lies past the boundary. Skipped with
+// VELTRANE_SKIP_LARGE_FILES=1 (the sanitized builds set it: the thorough tier runs it there) or where
+// the file system lacks the room.
 void TestBlockPass::largeSparseFile() {
     if (qEnvironmentVariableIntValue("VELTRANE_SKIP_LARGE_FILES") == 1)
         QSKIP("VELTRANE_SKIP_LARGE_FILES=1");
     const std::int64_t size = (std::int64_t(1) << 32) + 100000;
+    struct statvfs room {};
+    if (::statvfs(QFile::encodeName(m_dir.path()).constData(), &room) != 0 ||
+        std::int64_t(room.f_bavail) * std::int64_t(room.f_frsize) < size + (std::int64_t(1) << 30))
+        QSKIP("not enough room for a file above 4 GiB");
     const QString file = Path("large");
     const QByteArray head = Pattern(1000, 7);
     const QByteArray tail = Pattern(100000, 9);
@@ -402,7 +411,8 @@ void TestBlockPass::largeSparseFile() {
         QFile out(file);
         QVERIFY(out.open(QIODevice::WriteOnly));
         QVERIFY(out.write(head) == head.size());
-        QVERIFY(out.resize(size - tail.size()));
+        if (!out.resize(size - tail.size()))
+            QSKIP("the file system cannot hold a file above 4 GiB");
         QVERIFY(out.seek(size - tail.size()));
         QVERIFY(out.write(tail) == tail.size());
     }
@@ -442,11 +452,14 @@ void TestBlockPass::largeSparseFile() {
     QVERIFY(in.read(head.size()) == Xor(head, Keystream("secret", head.size())));
     QVERIFY(in.seek(size - tail.size()));
     QVERIFY(in.read(tail.size()) == Xor(tail, tailStream));
+    QVERIFY(in.read(20) == CheckBlockOf("secret") + Marker);
     in.close();
 
     QVERIFY(DecryptWithPass(unit));
     QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.size(), size);
     QVERIFY(in.read(head.size()) == head);
+    // Zeros up to the 4 GiB boundary, where the tail begins.
     QVERIFY(in.seek(size - tail.size() - 5));
     QVERIFY(in.read(tail.size() + 5) == QByteArray(5, '\0') + tail);
 }
