@@ -9,8 +9,8 @@
 // The rule, asked at a pass's first block and again wherever the source in hand has no more:
 //   1. A source forced for the unit (EngineUnit::StreamSource, which starts as the one
 //      VELTRANE_STREAM_SOURCE names) serves every pass of it; inplace and ahead then start the
-//      generator afresh from the key at the pass's first byte and neither read nor extend the kept
-//      stream, and kept serves as far as the prefix and the generator in place past it.
+//      generator afresh from the key, run up to the pass's first byte, and neither read nor extend
+//      the kept stream; kept serves as far as the prefix, and the generator in place past it.
 //   2. Within the prefix, the kept stream; but where the pass reaches the end of what the prefix has
 //      made so far (once a pass), a second thread if one is worth it (3), which makes the rest of the
 //      prefix too, the pass keeping each block there for the passes after it.
