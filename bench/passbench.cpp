@@ -7,9 +7,11 @@
 //   2. OpenSSL's RC4 over the same buffer, the hand-tuned member of the cipher family;
 //   3. memcpy of the same buffer, the ceiling set by memory bandwidth;
 //   4. the whole in-place pass through the current-file handle, progress figures included, over a
-//      256 MiB file that sits in the page cache (in $TMPDIR, or /tmp): with the keystream made ahead
-//      on a second thread where that pays, and on one thread only; both again with a busy loop
-//      running on another thread; beside them the keystream XOR timed the same way;
+//      256 MiB file that sits in the page cache (in $TMPDIR, or /tmp): with the keystream from the
+//      source the rule picks (keystreamsource.h), and on one thread only (the source forced to kept);
+//      both again with a busy loop running on another thread; then with each other source forced;
+//      beside them the keystream XOR timed the same way. Each row counts the blocks each source gave
+//      a pass;
 //   5. the pass over the same file when it is not in the page cache (written back and dropped
 //      before each pass), beside reading it cold (what `cat FILE > /dev/null` does), also with
 //      the kernel told that the reads are sequential.
@@ -27,6 +29,7 @@
 #include "engine/engineunit.h"
 #include "engine/filesequences.h"
 #include "engine/keystream.h"
+#include "engine/keystreamsource.h"
 #include "engine/progressdisplay.h"
 
 // RC4 is deprecated in OpenSSL 3; it is here only as the reference to measure against.
@@ -229,10 +232,11 @@ bool DropFromCache() {
     return dropped;
 }
 
-enum class PassKind { Ahead, OneThread };
 enum class Cache { Warm, Cold };
 
-template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& state) {
+// The pass with the keystream source `source` forced (none: the rule picks), the file in the page
+// cache or not, a busy loop on another thread or not.
+void Pass(benchmark::State& state, std::optional<veltrane::KeystreamSourceKind> source, Cache where, bool busyLoop) {
     if (!MakeCachedFile()) {
         state.SkipWithError("cannot write the test file in the temporary folder");
         return;
@@ -240,18 +244,17 @@ template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& sta
     veltrane::EngineUnit unit;
     unit.KeyText.assign(Key, Key + KeyLength);
     unit.CurrentFileName = FilePath();
-    unit.StreamAheadAllowed = Kind == PassKind::Ahead;
+    unit.StreamSource = source;
     unit.Durable = false;
     unit.Hints.SetEnabled(false);
     long commands = 0;
     CountingDisplay display;
-    long aheadBlocks = 0;
-    long fellBack = 0;
+    veltrane::KeystreamSourceFigures figures;
     std::optional<BusyLoop> busy;
-    if (Busy)
+    if (busyLoop)
         busy.emplace();
     for (auto _ : state) {
-        if (Where == Cache::Cold) {
+        if (where == Cache::Cold) {
             state.PauseTiming();
             const bool dropped = DropFromCache();
             state.ResumeTiming();
@@ -269,8 +272,10 @@ template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& sta
             state.SkipWithError("the command did not do what it should on the test file");
             return;
         }
-        aheadBlocks += unit.LastStreamAhead.Blocks;
-        fellBack += unit.LastStreamAhead.FellBack;
+        for (std::size_t kind = 0; kind < figures.Blocks.size(); ++kind)
+            figures.Blocks[kind] += unit.LastStreamSources.Blocks[kind];
+        figures.FromThread += unit.LastStreamSources.FromThread;
+        figures.FellBack += unit.LastStreamSources.FellBack;
     }
     if (commands % 2 == 1) {
         unit.CurrentFileName = FilePath();
@@ -279,8 +284,12 @@ template <PassKind Kind, Cache Where, bool Busy> void Pass(benchmark::State& sta
     state.SetBytesProcessed(static_cast<std::int64_t>(FileSize) * state.iterations());
     const auto passes = static_cast<double>(state.iterations());
     state.counters["figures_per_pass"] = static_cast<double>(display.Figures) / passes;
-    state.counters["ahead_per_pass"] = static_cast<double>(aheadBlocks) / passes;
-    state.counters["fell_back"] = static_cast<double>(fellBack) / passes;
+    for (const auto kind : {veltrane::KeystreamSourceKind::Kept, veltrane::KeystreamSourceKind::InPlace,
+                            veltrane::KeystreamSourceKind::Ahead})
+        state.counters[std::string(veltrane::KeystreamSourceName(kind)) + "_per_pass"] =
+            static_cast<double>(figures.Blocks[static_cast<std::size_t>(kind)]) / passes;
+    state.counters["thread_per_pass"] = static_cast<double>(figures.FromThread) / passes;
+    state.counters["fell_back"] = static_cast<double>(figures.FellBack) / passes;
 }
 
 // What `cat FILE > /dev/null` does with the file when it is not in the page cache; with
@@ -330,14 +339,21 @@ void RegisterBenchmarks() {
     add("MachineForwarding", MachineLimit<ForwardingRounds>, false);
     add("OpenSslRc4", OpenSslRc4, false);
     add("Memcpy", Memcpy, false);
-    add("FilePass", Pass<PassKind::Ahead, Cache::Warm, false>, true);
-    add("FilePassOneThread", Pass<PassKind::OneThread, Cache::Warm, false>, true);
-    add("FilePassBusy", Pass<PassKind::Ahead, Cache::Warm, true>, true);
-    add("FilePassOneThreadBusy", Pass<PassKind::OneThread, Cache::Warm, true>, true);
+    const auto pass = [](const char* name, std::optional<veltrane::KeystreamSourceKind> source, Cache where,
+                         bool busy) {
+        benchmark::RegisterBenchmark(name, Pass, source, where, busy)->Unit(benchmark::kMillisecond)->UseRealTime();
+    };
+    const auto oneThread = veltrane::KeystreamSourceKind::Kept;
+    pass("FilePass", std::nullopt, Cache::Warm, false);
+    pass("FilePassOneThread", oneThread, Cache::Warm, false);
+    pass("FilePassBusy", std::nullopt, Cache::Warm, true);
+    pass("FilePassOneThreadBusy", oneThread, Cache::Warm, true);
+    pass("FilePassInPlace", veltrane::KeystreamSourceKind::InPlace, Cache::Warm, false);
+    pass("FilePassAhead", veltrane::KeystreamSourceKind::Ahead, Cache::Warm, false);
     add("ColdRead", Read<false>, true);
     add("ColdReadSequential", Read<true>, true);
-    add("FilePassCold", Pass<PassKind::Ahead, Cache::Cold, false>, true);
-    add("FilePassColdOneThread", Pass<PassKind::OneThread, Cache::Cold, false>, true);
+    pass("FilePassCold", std::nullopt, Cache::Cold, false);
+    pass("FilePassColdOneThread", oneThread, Cache::Cold, false);
 }
 
 } // namespace

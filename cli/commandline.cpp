@@ -112,7 +112,8 @@ std::string CommandLine::VersionText(bool verbose) {
     std::string text = "veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"
                        "Copyright (c) The Veltrane Encryption authors. MIT licence.\n";
     if (verbose)
-        text += "Keystream kernel: " + KeystreamKernelInUse() + "\n";
+        text +=
+            "Keystream source: " + KeystreamSourceRuleInUse() + "\nKeystream kernel: " + KeystreamKernelInUse() + "\n";
     return text;
 }
 

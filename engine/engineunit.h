@@ -4,18 +4,19 @@
 
 #include "engine/currentfile.h"
 #include "engine/keystream.h"
+#include "engine/keystreamsource.h"
 #include "engine/pagealignedallocator.h"
 #include "engine/interruptionhints.h"
 #include "engine/partwaystate.h"
 #include "engine/runkeystream.h"
 #include "engine/secretmemory.h"
-#include "engine/streamahead.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,11 +66,12 @@ struct EngineUnit {
     // Of the last pass: the file's size when it began, and the blocks it has processed.
     std::int64_t FileLength = 0;
     std::int64_t BlockCount = 0;
-    // Whether a pass may make the stream beyond the kept prefix on a second thread, and what the
-    // last pass (or undo) did with it. The hook, when set, runs on that thread before each block.
-    bool StreamAheadAllowed = true;
+    // The keystream source forced for every pass (none: the rule picks one, see keystreamsource.h), and
+    // what the last pass (or undo) took its stream from. The hook, when set, runs on a pass's second
+    // thread before each block.
+    std::optional<KeystreamSourceKind> StreamSource = KeystreamSourceForcedByEnvironment();
     std::function<void(std::int64_t block)> StreamAheadHook;
-    StreamAheadFigures LastStreamAhead;
+    KeystreamSourceFigures LastStreamSources;
     // Whether each step of a command waits for the disk, so that a power cut at any moment leaves a
     // file the next command can finish or undo; off for scratch data. And the most of a file the unit
     // holds in memory at once for it.

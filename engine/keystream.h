@@ -14,6 +14,8 @@ namespace veltrane {
 // The kernel this process runs the generator's steps with, and why it was chosen, in words (for
 // veltrane-cli --version --verbose): "NAME (REASON)".
 std::string KeystreamKernelInUse();
+// How each pass picks where its keystream comes from, in words, the same way (see keystreamsource.h).
+std::string KeystreamSourceRuleInUse();
 
 class KeystreamGenerator {
 public:

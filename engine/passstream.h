@@ -1,16 +1,15 @@
 #pragma once
-// The keystream of a pass, block after block from a block boundary up to an end: XORed from the
-// run's kept prefix as far as it is made, and from there made by the unit's generator, on a second
-// thread ahead of the pass where that helps (see streamahead.h). Blocks it makes within the prefix are
-// kept there for the passes after it. Stream bytes it hands out in buffers of its own are wiped when
-// it goes.
+// The keystream of a pass, block after block from a block boundary up to an end, from the source the
+// rule picks (keystreamsource.h). Stream bytes it hands out in buffers of its own are wiped when it
+// goes.
 
 #include "engine/engineunit.h"
+#include "engine/keystreamsource.h"
+#include "engine/streamahead.h"
 
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 namespace veltrane {
 
@@ -29,23 +28,13 @@ public:
     std::span<const std::uint8_t> StreamNext(std::size_t length);
 
 private:
-    std::int64_t BlocksLeft() const;
-    bool ThreadWorthwhile() const;
-    void StartThread();
-    bool StartInPrefix();
-    void StartPastPrefix();
-    const KeystreamGenerator& Make(std::span<std::uint8_t> block);
-
     EngineUnit& m_unit;
-    RunKeystream& m_run;
     std::int64_t m_position;
     std::int64_t m_end;
-    bool m_generating = false; // the blocks from here on are made, not taken from the prefix
-    bool m_triedInPrefix = false;
+    bool m_frontierTried = false; // for the rule (see PickKeystreamSource)
     SecretBytes m_scratch;
     StreamAhead::PassThread m_counted;
-    std::unique_ptr<StreamAhead> m_ahead; // made with new, for its secret memory
-    bool m_aheadLive = false;
+    std::unique_ptr<KeystreamSource> m_source; // the source in hand, none before the first block
 };
 
 } // namespace veltrane

@@ -165,10 +165,6 @@ void StreamAhead::RefuseThreads(bool refuse) {
     g_refuseThreads.store(refuse, std::memory_order_relaxed);
 }
 
-bool StreamAhead::Started() const {
-    return m_thread.joinable();
-}
-
 void StreamAhead::Stop() {
     if (m_stopped)
         return;

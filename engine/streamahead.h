@@ -23,13 +23,6 @@
 
 namespace veltrane {
 
-// What happened to the second thread in the last pass (for tests and the benchmark).
-struct StreamAheadFigures {
-    bool Started = false;    // the pass had a second thread
-    bool FellBack = false;   // and stopped it before the end, the thread missing most of its blocks
-    std::int64_t Blocks = 0; // blocks whose stream the thread made in time
-};
-
 class StreamAhead {
 public:
     // Its generators are as good as the key: made with new, it lives where core dumps do not look.
@@ -59,8 +52,6 @@ public:
                 std::function<void(std::int64_t)> beforeBlock = {});
     // Stops the thread, waits for it and wipes its buffers.
     ~StreamAhead();
-    // Whether the thread was made.
-    bool Started() const;
     StreamAhead(const StreamAhead&) = delete;
     StreamAhead& operator=(const StreamAhead&) = delete;
 

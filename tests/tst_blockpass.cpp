@@ -61,6 +61,11 @@ bool DecryptWithPass(EngineUnit& unit) {
     return Decryption(unit).Outcome == veltrane::FileOutcome::Decrypted;
 }
 
+// Blocks of the last pass whose stream came from the source with a second thread.
+std::int64_t BlocksMadeAhead(const EngineUnit& unit) {
+    return unit.LastStreamSources.Blocks[static_cast<std::size_t>(veltrane::KeystreamSourceKind::Ahead)];
+}
+
 int Processors() {
     cpu_set_t set;
     return ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
@@ -137,7 +142,7 @@ void TestBlockPass::transformsEveryByteWithItsOffset() {
     EngineUnit unit;
     Bind(unit, file);
     Keep(unit, keptBlocks);
-    unit.StreamAheadAllowed = ahead != Ahead::Off;
+    unit.StreamSource = ahead == Ahead::Off ? std::optional(veltrane::KeystreamSourceKind::Kept) : std::nullopt;
     if (ahead == Ahead::FallsBehind || ahead == Ahead::BehindAtOnce) {
         const std::int64_t from = ahead == Ahead::FallsBehind ? 5 : 0;
         unit.StreamAheadHook = [from](std::int64_t block) {
@@ -148,21 +153,21 @@ void TestBlockPass::transformsEveryByteWithItsOffset() {
     QVERIFY(EncryptWithPass(unit));
     // Falling behind part-way needs a thread that got going at all: on a busy machine it may miss
     // even the first block, so the file is written afresh and the pass tried again.
-    for (int attempt = 0; ahead == Ahead::FallsBehind && unit.LastStreamAhead.Started &&
-                          unit.LastStreamAhead.Blocks == 0 && attempt < 20;
+    for (int attempt = 0; ahead == Ahead::FallsBehind && BlocksMadeAhead(unit) > 0 &&
+                          unit.LastStreamSources.FromThread == 0 && attempt < 20;
          ++attempt) {
         QVERIFY(WriteFile(file, plain));
         QVERIFY(EncryptWithPass(unit));
     }
     // A second thread is used where the pass has enough blocks to make and a processor for it.
     const bool threadWanted = ahead != Ahead::Off && size > 7 * 65536;
-    const bool tooBusy = ahead == Ahead::FallsBehind && unit.LastStreamAhead.Blocks == 0;
+    const bool tooBusy = ahead == Ahead::FallsBehind && unit.LastStreamSources.FromThread == 0;
     if (threadWanted && Processors() >= 2) {
-        QVERIFY(unit.LastStreamAhead.Started);
+        QVERIFY(BlocksMadeAhead(unit) > 0);
         if (ahead == Ahead::FallsBehind || ahead == Ahead::BehindAtOnce)
-            QVERIFY(unit.LastStreamAhead.FellBack);
+            QVERIFY(unit.LastStreamSources.FellBack);
     } else {
-        QVERIFY(!unit.LastStreamAhead.Started);
+        QCOMPARE(BlocksMadeAhead(unit), std::int64_t{0});
     }
     QVERIFY(!unit.CurrentFile.isOpen());
 

@@ -458,10 +458,21 @@ void TestCli::helpAndVersion() {
     QVERIFY2(version.Output.startsWith("veltrane-cli (Veltrane Encryption) " VELTRANE_VERSION "\n"),
              qPrintable(version.Output));
     QVERIFY(!version.Output.contains("Keystream kernel"));
-    // The kernel named for a bug report is the one in use, and the report says so.
-    const Result named = Run({"--version", "--verbose"}, {}, [] { ::setenv("VELTRANE_KERNEL", "portable", 1); });
-    QVERIFY2(named.Output.endsWith("\nKeystream kernel: portable (named by VELTRANE_KERNEL)\n"), qPrintable(named.Output));
-    const Result timed = Run({"--verbose", "-V"}, {}, [] { ::unsetenv("VELTRANE_KERNEL"); });
+    // The kernel and the keystream source named for a bug report are the ones in use, and the report
+    // says so.
+    const Result named = Run({"--version", "--verbose"}, {}, [] {
+        ::setenv("VELTRANE_KERNEL", "portable", 1);
+        ::setenv("VELTRANE_STREAM_SOURCE", "inplace", 1);
+    });
+    QVERIFY2(named.Output.endsWith("\nKeystream source: inplace (named by VELTRANE_STREAM_SOURCE)\n"
+                                   "Keystream kernel: portable (named by VELTRANE_KERNEL)\n"),
+             qPrintable(named.Output));
+    const Result timed = Run({"--verbose", "-V"}, {}, [] {
+        ::unsetenv("VELTRANE_KERNEL");
+        ::setenv("VELTRANE_STREAM_SOURCE", "fastest", 1);
+    });
+    QVERIFY2(timed.Output.contains("\nKeystream source: picked for each pass (VELTRANE_STREAM_SOURCE names none)\n"),
+             qPrintable(timed.Output));
     QVERIFY2(QRegularExpression("\nKeystream kernel: [a-z]+ \\(.+\\)\n$").match(timed.Output).hasMatch(),
              qPrintable(timed.Output));
 }

@@ -6,11 +6,13 @@
 // to be replayed. Then whole files of a run against the same rules, where the pass XORs from the
 // run's kept stream: files shorter than, as long as and longer than the kept prefix, a prefix made
 // by one file and used by the next, keys that change between runs, two units sharing one prefix at
-// once, each kernel forced in turn, and a second thread that cannot be made.
+// once, each kernel and each source of the stream forced in turn, and a second thread that cannot be
+// made.
 
 #include "engine/engineunit.h"
 #include "engine/filesequences.h"
 #include "engine/keystream.h"
+#include "engine/keystreamsource.h"
 #include "engine/runkeystream.h"
 #include "engine/streamahead.h"
 #include "tests/support/enginedriver.h"
@@ -27,6 +29,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <thread>
 #include <vector>
@@ -234,6 +237,7 @@ void TestKeystreamDifferential::runFilesMatchPlainRules_data() {
     QTest::addColumn<int>("workers");           // units sharing one prefix, taking the files in turn
     QTest::addColumn<int>("kernel");            // forced for the whole run; -1: the one the first use chose
     QTest::addColumn<bool>("refuseThreads");    // making a pass's second thread fails
+    QTest::addColumn<QByteArray>("source");     // as VELTRANE_STREAM_SOURCE names it, forced; empty: by the rule
 
     constexpr qint64 block = 65536;
     const QList<int> oneKey(8, 0);
@@ -243,31 +247,43 @@ void TestKeystreamDifferential::runFilesMatchPlainRules_data() {
         QTest::newRow((QByteArray("forced ") + veltrane::KeystreamKernelName(kernel) +
                        ": two blocks kept, files shorter, longer, far longer")
                           .constData())
-            << 2 << aroundPrefix << oneKey.first(4) << true << 1 << int(kernel) << false;
+            << 2 << aroundPrefix << oneKey.first(4) << true << 1 << int(kernel) << false << QByteArray();
+    // Each source the rule picks from, forced for every pass: the kept stream hands over to the
+    // generator in place past its prefix.
+    for (const char* source : {"inplace", "kept", "ahead"})
+        QTest::newRow(
+            (QByteArray("source forced to ") + source + ": two blocks kept, files shorter, longer, far longer")
+                .constData())
+            << 2 << aroundPrefix << oneKey.first(4) << true << 1 << -1 << false << QByteArray(source);
     // As at the process's thread limit: the passes go on alone with the same bytes.
-    QTest::newRow("second thread refused") << 2 << aroundPrefix << oneKey.first(4) << true << 1 << -1 << true;
+    QTest::newRow("second thread refused")
+        << 2 << aroundPrefix << oneKey.first(4) << true << 1 << -1 << true << QByteArray();
     QTest::newRow("second thread refused, two units")
         << 2 << QList<qint64>{11 * block, 12 * block + 3, 9 * block, 10 * block - 1} << oneKey.first(4) << true << 2
-        << -1 << true;
+        << -1 << true << QByteArray();
     QTest::newRow("two blocks kept: shorter, equal, longer, then shorter again")
         << 2 << QList<qint64>{1, 2 * block - 1, 2 * block, 2 * block + 1, 5 * block + 77, 3000, 0}
-        << QList<int>{0, 0, 0, 0, 0, 0, 0} << true << 1 << -1 << false;
+        << QList<int>{0, 0, 0, 0, 0, 0, 0} << true << 1 << -1 << false << QByteArray();
     QTest::newRow("made by a short file, used and extended by longer ones")
-        << 4 << QList<qint64>{100, block + 5, 4 * block - 20, 4 * block - 19, 9 * block} << oneKey.first(5) << true
-        << 1 << -1 << false;
+        << 4 << QList<qint64>{100, block + 5, 4 * block - 20, 4 * block - 19, 9 * block} << oneKey.first(5) << true << 1
+        << -1 << false << QByteArray();
     QTest::newRow("one block kept: the trailer of a decryption reaches past it")
-        << 1 << QList<qint64>{block - 25, block - 20, block - 15, block} << oneKey.first(4) << true << 1 << -1 << false;
-    QTest::newRow("nothing kept") << 0 << QList<qint64>{0, 10, block, 3 * block + 9} << oneKey.first(4) << true << 1 << -1 << false;
+        << 1 << QList<qint64>{block - 25, block - 20, block - 15, block} << oneKey.first(4) << true << 1 << -1 << false
+        << QByteArray();
+    QTest::newRow("nothing kept") << 0 << QList<qint64>{0, 10, block, 3 * block + 9} << oneKey.first(4) << true << 1
+                                  << -1 << false << QByteArray();
     QTest::newRow("key changes between runs, stream let go")
-        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << true << 1 << -1 << false;
+        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << true << 1 << -1
+        << false << QByteArray();
     QTest::newRow("key changes between runs, stream kept")
-        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << false << 1 << -1 << false;
+        << 2 << QList<qint64>{3 * block, 1000, 3 * block, 1000, block} << QList<int>{0, 0, 1, 1, 0} << false << 1 << -1
+        << false << QByteArray();
     QTest::newRow("the engine's prefix: shorter, equal, longer")
         << -1 << QList<qint64>{256 * block - 1, 256 * block, 256 * block + block + 3, 30} << oneKey.first(4) << true
-        << 1 << -1 << false;
+        << 1 << -1 << false << QByteArray();
     QTest::newRow("two units sharing a prefix")
         << 3 << QList<qint64>{5 * block, 5 * block + 1, 2 * block, 7, 4 * block, 3 * block - 1, 6 * block, 1} << oneKey
-        << true << 2 << -1 << false;
+        << true << 2 << -1 << false << QByteArray();
 }
 
 // Every file of a sequence of runs comes out exactly as the plain rules make it, encrypted and then
@@ -280,8 +296,12 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
     QFETCH(int, workers);
     QFETCH(int, kernel);
     QFETCH(bool, refuseThreads);
+    QFETCH(QByteArray, source);
 
     const KernelForced forced(kernel);
+    const std::optional<veltrane::KeystreamSourceKind> forcedSource =
+        source.isEmpty() ? std::nullopt : veltrane::KeystreamSourceNamed(source.toStdString());
+    QVERIFY(source.isEmpty() || forcedSource);
     QVERIFY(forced.built());
     const ThreadsRefused refused(refuseThreads);
     QRandomGenerator random(77);
@@ -306,6 +326,7 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
 
     if (workers == 1) {
         veltrane::EngineUnit unit;
+        unit.StreamSource = forcedSource;
         const veltrane::RunKeystream* kept = nullptr;
         for (std::size_t n = 0; n < files.size(); ++n) {
             const int key = keys[static_cast<qsizetype>(n)];
@@ -324,6 +345,21 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
                 QCOMPARE(unit.RunKey.get(), kept);
             kept = unit.RunKey.get();
             QVERIFY(unit.RunKey->madeLength() <= unit.RunKey->prefixLimit());
+            // The forced source gave every block of the file's last pass (the decryption's, over the
+            // trailer too), but for the kept stream's past its prefix: a row whose bytes match only
+            // because another source stood in would test nothing.
+            if (forcedSource) {
+                const auto blocks = static_cast<std::int64_t>((files[n].Plain.size() + 20 + 65535) / 65536);
+                const std::int64_t inPrefix = std::min<std::int64_t>(blocks, static_cast<std::int64_t>(limit / 65536));
+                const auto given = [&](veltrane::KeystreamSourceKind kind) {
+                    return unit.LastStreamSources.Blocks[static_cast<std::size_t>(kind)];
+                };
+                QCOMPARE(given(veltrane::KeystreamSourceKind::InPlace), source == "inplace" ? blocks
+                                                                        : source == "kept"  ? blocks - inPrefix
+                                                                                            : 0);
+                QCOMPARE(given(veltrane::KeystreamSourceKind::Kept), source == "kept" ? inPrefix : 0);
+                QCOMPARE(given(veltrane::KeystreamSourceKind::Ahead), source == "ahead" ? blocks : 0);
+            }
         }
     } else {
         // The tool's way: one prefix for the run, each worker's unit holding it.
@@ -332,6 +368,7 @@ void TestKeystreamDifferential::runFilesMatchPlainRules() {
         for (int worker = 0; worker < workers; ++worker) {
             threads.emplace_back([&, worker] {
                 veltrane::EngineUnit unit;
+                unit.StreamSource = forcedSource;
                 unit.KeyText = keyTexts[0];
                 unit.RunKey = shared;
                 for (std::size_t n = static_cast<std::size_t>(worker); n < files.size();
