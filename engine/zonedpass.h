@@ -29,9 +29,9 @@ ZonePlan PlanZones(std::int64_t body, bool durable, std::int64_t zoneLimit);
 // Transforms [from, to) of unit.CurrentFile (open, held by the command in hand) zone by zone, from the
 // state in unit.Partway, whose hot range must be empty and end at `from`. A pass (state not undoing)
 // shows each block on `display` (may be null) and stops after a zone for a caught interruption
-// (InterruptedError). An undo that gives bytes their plain form back adds the whole blocks of zeros it
-// writes to unit.Holes, so that a sparse file can be given its holes again. Afterwards unit.Partway
-// is the state last written. Throws EngineError.
+// (EngineError, Interrupted). An undo that gives bytes their plain form back adds the whole blocks of
+// zeros it writes to unit.Holes, so that a sparse file can be given its holes again. Afterwards
+// unit.Partway is the state last written. Throws EngineError.
 void TransformZones(EngineUnit& unit, std::int64_t from, std::int64_t to, ProgressDisplay* display);
 
 } // namespace veltrane
