@@ -10,6 +10,7 @@
 #include "engine/partwaystate.h"
 #include "engine/runkeystream.h"
 #include "engine/secretmemory.h"
+#include "engine/trailerformat.h"
 
 #include <array>
 #include <cstddef>
@@ -60,7 +61,7 @@ struct EngineUnit {
     // The scheduled key and first bytes of the stream, made once per run; several units may share
     // one (see runkeystream.h).
     std::shared_ptr<RunKeystream> RunKey;
-    std::array<std::uint8_t, 10> CheckBlock{};
+    CheckBlockBytes CheckBlock{};
     using Buffer = std::vector<std::uint8_t, PageAlignedAllocator<std::uint8_t>>;
     Buffer BlockBuffer = Buffer(BlockSize);
     // Of the last pass: the file's size when it began, and the blocks it has processed.

@@ -5,14 +5,9 @@
 // or cuts the trailer (see recovery.h, FinishFile).
 
 #include "engine/engineunit.h"
-
-#include <array>
-#include <cstdint>
+#include "engine/trailerformat.h"
 
 namespace veltrane {
-
-inline constexpr std::array<std::uint8_t, 10> FileMarker{0x2A, 0x2A, 0x06, 0x06, 0x06, 0x45, 0x45, 0x2A, 0x45, 0x45};
-inline constexpr std::int64_t TrailerSize = 20;
 
 // True when the file's last ten bytes are FileMarker; a file shorter than ten bytes has none.
 // Throws EngineError when reading fails.

@@ -20,6 +20,7 @@
 // docs/format.md describes every byte.
 
 #include "engine/pagecheck.h"
+#include "engine/trailerformat.h"
 
 #include <array>
 #include <cstddef>
@@ -58,7 +59,7 @@ struct PartwayState {
     std::int64_t Body = 0;
     std::int64_t AreaSize = 0;   // bytes of each area; 0 where checks are kept in the slot
     std::int64_t ZoneLength = 0; // bytes of a zone (a whole number of blocks); the last may be shorter
-    std::array<std::uint8_t, 10> CheckBlock{};
+    CheckBlockBytes CheckBlock{};
     BootIdentity Boot{};
     std::uint64_t Sequence = 0;
     bool Undoing = false;

@@ -407,7 +407,7 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
         MakeCheckBlock(unit);
         std::array<std::uint8_t, TrailerSize> trailer{};
         std::copy(unit.CheckBlock.begin(), unit.CheckBlock.end(), trailer.begin());
-        std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + 10);
+        std::copy(FileMarker.begin(), FileMarker.end(), trailer.begin() + CheckBlockSize);
         file.WriteAt(state.Body, trailer);
         file.Remember();
         length += TrailerSize;
