@@ -1113,6 +1113,12 @@ void TestCli::promptsOnTerminal() {
     QFETCH(QByteArrayList, typed);
     QFETCH(bool, suspend);
     QFETCH(int, exitCode);
+#ifdef __SANITIZE_THREAD__
+    // ThreadSanitizer keeps a signal that arrives while the prompt waits in read() until the read
+    // returns: the prompt shown again on the resume never comes.
+    if (suspend)
+        QSKIP("ThreadSanitizer holds back signals that arrive during a read");
+#endif
     const bool encrypt = command == "encrypt";
     const QString name = encrypt ? "a.txt" : "enc.bin";
     const QByteArray file = QFile::encodeName(Path(name));
