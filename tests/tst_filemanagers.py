@@ -5,7 +5,7 @@ extension of Files (Nautilus) run against a stand-in for its host.
     tests/tst_filemanagers.py BUILD_DIR APP_ID"""
 
 import configparser
-import importlib.util
+import importlib.machinery
 import os
 import shlex
 import subprocess
@@ -111,10 +111,11 @@ def load_extension(started):
     repository.Nautilus = types.SimpleNamespace(MenuProvider=type("MenuProvider", (), {}), MenuItem=FakeMenuItem)
     gi.repository = repository
     sys.modules["gi"], sys.modules["gi.repository"] = gi, repository
-    spec = importlib.util.spec_from_file_location("veltrane_nautilus",
+    loader = importlib.machinery.SourceFileLoader("veltrane_nautilus",
                                                   installed("nautilus-python/extensions/veltrane-nautilus.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = types.ModuleType(loader.name)
+    module.__file__ = loader.path
+    loader.exec_module(module)
     module.subprocess = types.SimpleNamespace(Popen=lambda argv, **_: started.append(argv), DEVNULL=None)
     return module
 
