@@ -8,14 +8,15 @@
 //   3. on the disk (the folder of the files must not be a tmpfs): a durable command on one 256 MiB
 //      file, beside the same command without syncs followed by one fdatasync of the file, the least
 //      any durable write costs;
-//   4. the same for 1,000 files of 64 KiB run as the tool runs them (up to a job per processor),
-//      beside the tool's run without syncs followed by one fdatasync of each file.
+//   4. the same for 1,000 files of 64 KiB run as the tool runs them (as many at once as the tool
+//      takes by default), beside the tool's run without syncs followed by one fdatasync of each file.
 // The kinds take turns round after round, in alternating order, and each figure is the median of its
 // rounds, so that a change in the machine's load falls on all of them alike. Wall-clock time.
 //
 //   veltrane-statebench [ROUNDS]   (default 5; files in $TMPDIR, or /tmp)
 
 #include "cli/batchrun.h"
+#include "cli/commandline.h"
 #include "cli/filewalk.h"
 #include "cli/outcomereport.h"
 #include "cli/terminalprogress.h"
@@ -33,7 +34,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -130,7 +130,7 @@ void ToolRun(const std::vector<std::string>& files, bool encrypt, bool sync, con
     veltrane::OutcomeReport report(true, progress, output);
     veltrane::FileWalk walk(files, false);
     veltrane::SecretBytes key = Key;
-    const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = veltrane::CommandLine::DefaultJobs(sync);
     const auto command = encrypt ? veltrane::ToolCommand::Encrypt : veltrane::ToolCommand::Decrypt;
     // The run's notes go with its files, not into the user's own state folder.
     const auto ownHints = [&](veltrane::EngineUnit& unit) { unit.Hints.SetFolder(hints.string()); };

@@ -125,6 +125,11 @@ const option CommandLine::LongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// Waiting for the disk, files are best overlapped: the system writes several files' data at once.
+int CommandLine::DefaultJobs(bool sync) {
+    return std::min(ProcessorCount() * (sync ? 4 : 1), MostJobs);
+}
+
 std::string_view CommandLine::NameOf(ToolCommand command) {
     return std::ranges::find(Commands, command, &CommandEntry::Command)->Name;
 }
@@ -181,9 +186,8 @@ CommandLine CommandLine::Parse(int argc, char** argv) {
             return Refused("unknown option '" + EscapedName(OptionName(given)) + "'");
         }
     }
-    // Waiting for the disk, files are best overlapped: the system writes several files' data at once.
     if (!jobsGiven)
-        line.Jobs = std::min(ProcessorCount() * (line.Sync ? 4 : 1), MostJobs);
+        line.Jobs = DefaultJobs(line.Sync);
     if (help || version) {
         line.Requested = help ? Action::ShowHelp : Action::ShowVersion;
         return line;

@@ -39,6 +39,8 @@ public:
     static const char* HelpText();
     // With `verbose`, also the keystream kernel in use here and why.
     static std::string VersionText(bool verbose);
+    // How many files a run processes at once when -j is not given.
+    static int DefaultJobs(bool sync);
 
     Action Requested = Action::Refuse;
     std::string Problem;
