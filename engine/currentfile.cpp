@@ -273,9 +273,11 @@ std::int64_t CurrentFileHandle::Size() const {
     return status.st_size;
 }
 
+// The handle keeps its own position and reads and writes at it (pread, pwrite): one call a block
+// rather than a seek and a transfer.
 void CurrentFileHandle::SeekTo(std::int64_t offset) {
-    if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0)
-        Fail(FailedOperation::Seek, errno);
+    if (offset < 0)
+        Fail(FailedOperation::Seek, EINVAL);
     m_offset = offset;
 }
 
@@ -322,7 +324,7 @@ std::size_t CurrentFileHandle::Transfer(FileOperation operation, std::size_t siz
 
 std::size_t CurrentFileHandle::Read(std::span<std::uint8_t> buffer) {
     return Transfer(FileOperation::Read, buffer.size(), [&](std::size_t total, std::size_t count) {
-        return ::read(m_fd, buffer.data() + total, count);
+        return ::pread(m_fd, buffer.data() + total, count, static_cast<off_t>(m_offset));
     });
 }
 
@@ -331,7 +333,7 @@ void CurrentFileHandle::Write(std::span<const std::uint8_t> data, std::size_t* w
         FileOperation::Write, data.size(),
         [&](std::size_t total, std::size_t count) {
             const std::int64_t at = m_offset;
-            const ssize_t moved = ::write(m_fd, data.data() + total, count);
+            const ssize_t moved = ::pwrite(m_fd, data.data() + total, count, static_cast<off_t>(at));
             if (moved > 0)
                 Log(FileOperation::Write, at, moved, data.subspan(total, static_cast<std::size_t>(moved)));
             return moved;
@@ -412,9 +414,6 @@ std::vector<FileRange> CurrentFileHandle::FindHoles() {
         holes.push_back({hole, end - hole});
         at = end;
     }
-    // SEEK_HOLE and SEEK_DATA move the file position; put it back where this handle has it.
-    if (::lseek(m_fd, static_cast<off_t>(m_offset), SEEK_SET) < 0)
-        Fail(FailedOperation::Seek, errno);
     return holes;
 }
 
