@@ -78,7 +78,7 @@ std::unique_ptr<KeystreamSource> PickKeystreamSource(EngineUnit& unit, std::int6
         if (!frontierTried && static_cast<std::uint64_t>(position) == run.madeLength()) {
             frontierTried = true;
             if (threadWorthwhile() && run.FrontierAt(position, unit.Generator))
-                return ahead(&run);
+                return ahead(run.KeepsFromHere() ? &run : nullptr);
         }
         return std::make_unique<KeptSource>(run, !frontierTried);
     }

@@ -13,7 +13,8 @@
 //      the kept stream; kept serves as far as the prefix, and the generator in place past it.
 //   2. Within the prefix, the kept stream; but where the pass reaches the end of what the prefix has
 //      made so far (once a pass), a second thread if one is worth it (3), which makes the rest of the
-//      prefix too, the pass keeping each block there for the passes after it.
+//      prefix too, the pass keeping each block there for the passes after it (but for the run's first
+//      such pass: RunKeystream::KeepsFromHere).
 //   3. Past the prefix, a second thread where one is worth it: StreamAhead::MinimumBlocks blocks or
 //      more left to make, a processor free of passes (StreamAhead::Worthwhile) and no source forced;
 //      else in place.

@@ -58,6 +58,11 @@ public:
     // there, into `into`, for a pass that makes the rest of the prefix as it goes; false otherwise.
     bool FrontierAt(std::int64_t offset, KeystreamGenerator& into);
 
+    // Whether a pass that makes the prefix ahead of it should keep what it makes: not the first of the
+    // run to ask, since a run of one file never reads the stream back and keeping it costs the room's
+    // pages and a copy of each block; every later one, whose file shows the run has more.
+    bool KeepsFromHere() { return m_askedToKeep.exchange(true, std::memory_order_relaxed); }
+
     // Where the prefix is made up to exactly `offset` and has room for a whole block more: `make`
     // XORs that block's stream into the zeroed bytes it is given and returns the generator after
     // it, and the block is kept. The block's bytes, or empty (and `make` not called) otherwise.
@@ -75,6 +80,7 @@ private:
     std::uint8_t* m_bytes = nullptr;
     std::size_t m_limit = 0;
     std::atomic<std::size_t> m_made{0};
+    std::atomic<bool> m_askedToKeep{false};
     std::mutex m_making;
     KeystreamGenerator m_frontier; // after the first m_made bytes; under m_making
 };
