@@ -28,8 +28,10 @@ public:
         m_opened = m_unit.CurrentFile.Open();
     }
     ~CommandHold() {
-        if (!m_result.PartWay) {
-            m_unit.Hints.Drop();
+        if (m_result.PartWay) {
+            m_unit.Hints.Leave();
+        } else {
+            m_unit.Hints.Done();
             // Notes that earlier, interrupted commands left for this file say nothing true any more.
             if (m_result.Recovered != Recovery::None)
                 m_unit.Hints.Forget(m_unit.CurrentFileName);

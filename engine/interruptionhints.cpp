@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,31 +106,56 @@ std::string InterruptionHints::NotesFolder(bool make) const {
 }
 
 void InterruptionHints::Note(const std::string& path) {
-    Drop();
-    const std::string folder = NotesFolder(true);
-    if (folder.empty())
-        return;
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    const std::string name = folder + "/" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                             std::to_string(random()) + ".note";
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
-    const std::string text = NoteTag + Absolute(path);
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    if (!written) {
-        ::unlink(name.c_str());
-        return;
+    constexpr auto tag = static_cast<off_t>(sizeof NoteTag - 1);
+    if (m_own.empty()) {
+        const std::string folder = NotesFolder(true);
+        if (folder.empty())
+            return;
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        const std::string name = folder + "/" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                                 std::to_string(random()) + ".note";
+        m_fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0)
+            return;
+        m_own = name;
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0 || ::pwrite(m_fd, NoteTag, tag, 0) != tag) {
+            Drop();
+            return;
+        }
     }
-    m_own = name;
+    // Over the tag alone: a note cut short names a file that is not there, nothing worse.
+    const std::string named = Absolute(path);
+    if (::pwrite(m_fd, named.data(), named.size(), tag) != static_cast<ssize_t>(named.size()) ||
+        ::ftruncate(m_fd, tag + static_cast<off_t>(named.size())) != 0)
+        Drop();
+    else
+        m_naming = true;
+}
+
+void InterruptionHints::Done() noexcept {
+    if (m_naming && ::ftruncate(m_fd, sizeof NoteTag - 1) != 0)
+        Drop();
+    m_naming = false;
+}
+
+void InterruptionHints::Leave() noexcept {
+    if (!m_naming)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+    m_own.clear();
+    m_naming = false;
 }
 
 void InterruptionHints::Drop() noexcept {
     if (!m_own.empty())
         ::unlink(m_own.c_str());
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     m_own.clear();
+    m_naming = false;
 }
 
 std::vector<std::string> InterruptionHints::Names() const {
@@ -152,9 +178,14 @@ void InterruptionHints::Forget(const std::string& path) const {
         return;
     const std::string absolute = Absolute(path);
     ForEachNote(folder, [&](int dir, const std::string& name, const std::string& noted) {
-        // A note that is not one (unreadable, or no longer a note) goes too: it can name nothing.
-        if (noted.empty() || noted == absolute)
+        // A note that names nothing (or is not one) goes too, unless a live unit holds it.
+        if (!noted.empty() && noted != absolute)
+            return;
+        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::unlinkat(dir, name.c_str(), 0);
+        if (fd >= 0)
+            ::close(fd);
     });
 }
 

@@ -5,6 +5,7 @@
 #include "engine/engineerror.h"
 #include "engine/filelayout.h"
 #include "engine/filesequences.h"
+#include "engine/interruptionhints.h"
 #include "tests/support/enginedriver.h"
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -468,6 +470,13 @@ void TestFileLayout::resumedPassFails() {
     Run run;
     const QString leftPartway = run.Failure(Command::Encrypt, first);
     QVERIFY2(leftPartway.contains("the file is left part-way"), qPrintable(leftPartway));
+    // The unit goes on to another file; the note that names the one it left stays.
+    first.CurrentFile.SetFaultHook({});
+    QVERIFY(WriteFile(Path("next"), plain));
+    Bind(first, Path("next"), "secret");
+    QCOMPARE(run(Command::Encrypt, first), FileOutcome::Encrypted);
+    const std::vector<std::string> noted = veltrane::InterruptionHints().Names();
+    QVERIFY(std::ranges::count(noted, file.toStdString()) == 1);
 
     EngineUnit unit;
     unit.ZoneLimit = 2 * 65536;
