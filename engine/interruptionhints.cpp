@@ -68,6 +68,16 @@ std::string ReadNote(int folder, const char* name) {
     return text.substr(tag);
 }
 
+// Removes a note unless a live unit holds it (a unit holds its own for as long as it lives).
+void RemoveUnlessHeld(int folder, const std::string& name) {
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlinkat(folder, name.c_str(), 0);
+    ::close(fd);
+}
+
 template <typename Visit> void ForEachNote(const std::string& folder, Visit visit) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)
@@ -163,9 +173,11 @@ std::vector<std::string> InterruptionHints::Names() const {
     const std::string folder = NotesFolder(false);
     if (folder.empty())
         return names;
-    ForEachNote(folder, [&](int, const std::string&, const std::string& path) {
+    ForEachNote(folder, [&](int dir, const std::string& name, const std::string& path) {
         if (!path.empty())
             names.push_back(path);
+        else
+            RemoveUnlessHeld(dir, name);
     });
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
@@ -178,14 +190,8 @@ void InterruptionHints::Forget(const std::string& path) const {
         return;
     const std::string absolute = Absolute(path);
     ForEachNote(folder, [&](int dir, const std::string& name, const std::string& noted) {
-        // A note that names nothing (or is not one) goes too, unless a live unit holds it.
-        if (!noted.empty() && noted != absolute)
-            return;
-        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(dir, name.c_str(), 0);
-        if (fd >= 0)
-            ::close(fd);
+        if (noted.empty() || noted == absolute)
+            RemoveUnlessHeld(dir, name);
     });
 }
 

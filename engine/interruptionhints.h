@@ -47,7 +47,8 @@ public:
     // Removes the unit's note.
     void Drop() noexcept;
 
-    // Every name noted, by any process of the user's, each once, in name order.
+    // Every name noted, by any process of the user's, each once, in name order. Notes that name
+    // nothing and that no live unit holds (a unit killed between two commands) are removed.
     std::vector<std::string> Names() const;
     // Drops every note naming `path`, for a file that no longer carries a state.
     void Forget(const std::string& path) const;

@@ -10,6 +10,7 @@
 #include "tests/support/referencecipher.h"
 #include "tests/support/testfiles.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -475,8 +476,15 @@ void TestFileLayout::resumedPassFails() {
     QVERIFY(WriteFile(Path("next"), plain));
     Bind(first, Path("next"), "secret");
     QCOMPARE(run(Command::Encrypt, first), FileOutcome::Encrypted);
+    // A reader removes a note that names nothing (its unit killed between two commands), but not the
+    // one a live unit holds between its commands.
+    const QString notes = QString::fromStdString(veltrane::InterruptionHints::DefaultFolder()) + "/partway/";
+    QVERIFY(WriteFile(notes + "gone.note", "veltrane note 1\n"));
+    const qsizetype before = QDir(notes).entryList(QDir::Files).size();
     const std::vector<std::string> noted = veltrane::InterruptionHints().Names();
     QVERIFY(std::ranges::count(noted, file.toStdString()) == 1);
+    QCOMPARE(QDir(notes).entryList(QDir::Files).size(), before - 1);
+    QVERIFY(!QFile::exists(notes + "gone.note"));
 
     EngineUnit unit;
     unit.ZoneLimit = 2 * 65536;
