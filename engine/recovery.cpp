@@ -425,7 +425,8 @@ void FinishFile(EngineUnit& unit, bool enciphered, bool thorough) {
     unit.Completed = true;
     SyncIfDurable(file, state);
     unit.Keeping = false;
-    if (carried > length)
+    // Room past the end was reserved only where the state was synced into it.
+    if (carried > length && state.Durable)
         file.ReleaseAfterEnd(carried - length);
     // An undone encryption gives back the holes of a sparse file (and of zeros it wrote back).
     if (state.Command == PartwayCommand::Encrypt && !enciphered)
