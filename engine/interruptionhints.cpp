@@ -117,6 +117,9 @@ std::string InterruptionHints::NotesFolder(bool make) const {
 
 void InterruptionHints::Note(const std::string& path) {
     constexpr auto tag = static_cast<off_t>(sizeof NoteTag - 1);
+    // A note removed from the folder (by hand, or with the folder) is made again.
+    if (struct stat status {}; m_fd >= 0 && (::fstat(m_fd, &status) != 0 || status.st_nlink == 0))
+        Drop();
     if (m_own.empty()) {
         const std::string folder = NotesFolder(true);
         if (folder.empty())
