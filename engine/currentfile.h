@@ -19,6 +19,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -100,7 +101,9 @@ public:
     void WriteAt(std::int64_t offset, std::span<const std::uint8_t> data);
     // Makes everything written so far durable (fdatasync): on the disk, size included.
     void Sync();
-    // Starts writing the stretch to the disk without waiting, so that a later Sync finds less to do.
+    // Starts writing the stretch to the disk without waiting, so that a later Sync finds less to do:
+    // the system is asked to write it, and a second thread syncs the file through a descriptor of
+    // its own (whose errors this handle's next Sync still sees) while the pass goes on.
     void StartWriteback(std::int64_t offset, std::int64_t length) noexcept;
 
     // Makes sure `length` bytes past the current end can be written later without running out of
@@ -161,6 +164,8 @@ private:
 
     // Looks at the bound file without opening it: an O_PATH descriptor, or -1 with m_openError set.
     int LookUp();
+    // Waits for the sync StartWriteback began, if any.
+    void WaitForWriteback() noexcept;
 
     std::string m_path;
     FolderEntry m_entry; // its Folder is empty when the file is bound by its path
@@ -168,6 +173,8 @@ private:
     FaultHook m_hook;
     EventLog m_log;
     int m_fd = -1;
+    int m_writebackFd = -1; // the same file, opened again for StartWriteback's thread
+    std::thread m_writeback;
     // Where the next read or write goes, kept here rather than asked of the system every time.
     std::int64_t m_offset = 0;
     // What the file is since the last of this handle's own steps.

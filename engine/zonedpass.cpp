@@ -134,7 +134,8 @@ void TransformZones(EngineUnit& unit, std::int64_t from, std::int64_t to, Progre
             }
             unit.WrittenEnd = std::min(offset + Block, at + length);
         }
-        if (state.Durable)
+        // Where another zone follows, its reading and making overlap this one's way to the disk.
+        if (state.Durable && at + length < to)
             file.StartWriteback(at, length);
         // This command's own writes move the file's times; another program's after this do too.
         file.Remember();
