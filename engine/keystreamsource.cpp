@@ -1,9 +1,9 @@
 #include "engine/keystreamsource.h"
 
-#include "engine/aheadsource.h"
 #include "engine/engineunit.h"
-#include "engine/inplacesource.h"
-#include "engine/keptsource.h"
+#include "engine/keystream.h"
+#include "engine/runkeystream.h"
+#include "engine/streamahead.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +12,89 @@
 namespace veltrane {
 
 namespace {
+
+// The stream of a pass made by the unit's generator on the pass's own thread, from where the generator
+// stands.
+class InPlaceSource : public KeystreamSource {
+public:
+    explicit InPlaceSource(KeystreamGenerator& generator) : m_generator(generator) {}
+    KeystreamSourceKind Kind() const override { return KeystreamSourceKind::InPlace; }
+    bool XorNext(std::span<std::uint8_t> block, std::int64_t /*position*/) override {
+        m_generator.XorBlock(block);
+        return true;
+    }
+
+private:
+    KeystreamGenerator& m_generator;
+};
+
+// The stream of a pass read from the run's kept stream, as far as its prefix reaches.
+class KeptSource : public KeystreamSource {
+public:
+    // `stopAtFrontier`: it has no more where the pass reaches the end of what the prefix has made so
+    // far, for the rule to weigh a second thread there.
+    KeptSource(RunKeystream& run, bool stopAtFrontier) : m_run(run), m_stopAtFrontier(stopAtFrontier) {}
+    KeystreamSourceKind Kind() const override { return KeystreamSourceKind::Kept; }
+    bool XorNext(std::span<std::uint8_t> block, std::int64_t position) override {
+        if (m_stopAtFrontier && static_cast<std::uint64_t>(position) == m_run.madeLength() &&
+            static_cast<std::uint64_t>(position) < m_run.prefixLimit())
+            return false;
+        const std::span<const std::uint8_t> prefix = m_run.Prefix(position, block.size());
+        if (prefix.empty())
+            return false;
+        XorBytes(block, prefix);
+        return true;
+    }
+
+private:
+    RunKeystream& m_run;
+    bool m_stopAtFrontier;
+};
+
+// The stream of a pass made on a second thread ahead of it (streamahead.h); once the thread stops,
+// the pass goes on alone with the unit's generator from where the thread left off.
+class AheadSource : public KeystreamSource {
+public:
+    // The stream of the pass's `blocks` blocks (`length` bytes) from where unit.Generator stands. Each
+    // whole block made where the pass is at the end of what `keepInto` (may be null) has made is kept
+    // there. The unit's figures say what became of the thread once the source goes.
+    AheadSource(EngineUnit& unit, std::int64_t blocks, std::int64_t length, RunKeystream* keepInto)
+        : m_unit(unit), m_keepInto(keepInto) {
+        const auto last = static_cast<std::size_t>(length - (blocks - 1) * static_cast<std::int64_t>(BlockSize));
+        m_ahead = std::make_unique<StreamAhead>(unit.Generator, blocks, last, unit.StreamAheadHook);
+    }
+    ~AheadSource() override { m_unit.LastStreamSources.FromThread += m_ahead->blocksFromThread(); }
+    KeystreamSourceKind Kind() const override { return KeystreamSourceKind::Ahead; }
+    bool XorNext(std::span<std::uint8_t> block, std::int64_t position) override {
+        std::span<const std::uint8_t> kept;
+        if (m_keepInto && block.size() == BlockSize)
+            kept = m_keepInto->Keep(
+                position, [this](std::span<std::uint8_t> room) -> const KeystreamGenerator& { return Make(room); });
+        if (!kept.empty())
+            XorBytes(block, kept);
+        else
+            Make(block);
+        return true;
+    }
+
+private:
+    // XORs the stream of the next block into `block`, from the thread where it has it; the generator as
+    // it stands after the block.
+    const KeystreamGenerator& Make(std::span<std::uint8_t> block) {
+        if (m_aheadLive && m_ahead->XorNext(block, m_unit.Generator))
+            return m_ahead->nextGenerator();
+        // Once the thread has fallen behind, the pass goes on alone from where it left off.
+        m_unit.LastStreamSources.FellBack |= m_aheadLive;
+        m_aheadLive = false;
+        m_unit.Generator.XorBlock(block);
+        return m_unit.Generator;
+    }
+
+    EngineUnit& m_unit;
+    RunKeystream* m_keepInto;
+    std::unique_ptr<StreamAhead> m_ahead; // made with new, for its secret memory
+    bool m_aheadLive = true;
+};
 
 // By KeystreamSourceKind.
 constexpr const char* Names[] = {"inplace", "kept", "ahead"};
