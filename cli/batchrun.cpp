@@ -13,10 +13,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -77,42 +77,21 @@ struct Slot {
     FileProgress Progress;
 };
 
-const char* OutcomeWords(FileOutcome outcome) {
-    switch (outcome) {
-    case FileOutcome::Encrypted:
-        return "encrypted";
-    case FileOutcome::Decrypted:
-        return "decrypted";
-    case FileOutcome::AlreadyEncrypted:
-        return "skipped: already encrypted";
-    case FileOutcome::NotEncrypted:
-        return "skipped: not an encrypted file";
-    case FileOutcome::InvalidKey:
-        return "skipped: invalid key";
-    case FileOutcome::CannotOpen:
-        return "skipped: cannot be opened";
-    case FileOutcome::Failed:
-        break;
-    }
-    return "skipped";
-}
+// By FileOutcome; a failure is worded by FailureWords.
+constexpr const char* OutcomeWords[] = {"encrypted",
+                                        "skipped: already encrypted",
+                                        "decrypted",
+                                        "skipped: not an encrypted file",
+                                        "skipped: invalid key",
+                                        "skipped: cannot be opened",
+                                        "skipped"};
+static_assert(std::size(OutcomeWords) == static_cast<std::size_t>(FileOutcome::Failed) + 1);
 
-// What the command did about an earlier command on the file that was interrupted part-way.
-const char* RecoveryWords(Recovery recovery) {
-    switch (recovery) {
-    case Recovery::None:
-        break;
-    case Recovery::FinishedEncryption:
-        return " (finished an interrupted encryption)";
-    case Recovery::UndidEncryption:
-        return " (undid an interrupted encryption)";
-    case Recovery::FinishedDecryption:
-        return " (finished an interrupted decryption)";
-    case Recovery::UndidDecryption:
-        return " (undid an interrupted decryption)";
-    }
-    return "";
-}
+// By Recovery: what the command did about an earlier command on the file that was interrupted part-way.
+constexpr const char* RecoveryWords[] = {"", " (finished an interrupted encryption)",
+                                         " (undid an interrupted encryption)", " (finished an interrupted decryption)",
+                                         " (undid an interrupted decryption)"};
+static_assert(std::size(RecoveryWords) == static_cast<std::size_t>(Recovery::UndidDecryption) + 1);
 
 // The words for a file whose command failed.
 std::string FailureWords(const FileResult& result, const std::string& path) {
@@ -177,10 +156,10 @@ void ProcessFile(EngineUnit& unit, ToolCommand command, const KeyFileIdentity& k
         slot.Words = FailureWords(result, path);
         return;
     }
-    slot.Words = OutcomeWords(result.Outcome);
+    slot.Words = OutcomeWords[static_cast<std::size_t>(result.Outcome)];
     if (result.Outcome == FileOutcome::CannotOpen && !result.OpenError.empty())
         slot.Words += " (" + result.OpenError + ")";
-    std::string recovery = RecoveryWords(result.Recovered);
+    std::string recovery = RecoveryWords[static_cast<std::size_t>(result.Recovered)];
     // Bytes another program wrote into the file meanwhile are left as it wrote them: worth a look.
     if (result.ForeignKept && !recovery.empty())
         recovery.insert(recovery.size() - 1, ", around what another program wrote meanwhile");
@@ -276,8 +255,7 @@ private:
 
 } // namespace
 
-BatchRun::BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report,
-                   TerminalProgress& progress)
+BatchRun::BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report, TerminalProgress& progress)
     : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
 
 bool BatchRun::Run(FileWalk& walk) {

@@ -17,9 +17,7 @@
 
 #include "engine/engineunit.h"
 
-#include <cstdint>
 #include <functional>
-#include <vector>
 
 namespace veltrane {
 

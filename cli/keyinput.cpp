@@ -13,8 +13,6 @@
 
 #include <fcntl.h>
 #include <string.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -231,10 +229,6 @@ std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& pro
         return std::nullopt;
     }
     return KeyOf(line, source, problem);
-}
-
-void KeepKeyOutOfCoreDumps() {
-    KeepProcessOutOfCoreDumps();
 }
 
 } // namespace veltrane

@@ -4,10 +4,8 @@
 
 #include "engine/secretmemory.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <sys/types.h>
 
@@ -26,8 +24,5 @@ std::optional<SecretBytes> KeyFromTerminal(bool verify, std::string& problem);
 std::optional<SecretBytes> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity);
 std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem,
                                                      KeyFileIdentity& identity);
-
-// Keeps the process from writing a core dump (which would hold the key) from here on.
-void KeepKeyOutOfCoreDumps();
 
 } // namespace veltrane

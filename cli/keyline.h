@@ -7,10 +7,7 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <span>
-#include <string>
-#include <vector>
 
 namespace veltrane {
 

@@ -12,6 +12,7 @@
 #include "cli/tooloutput.h"
 #include "engine/interruption.h"
 #include "engine/interruptionhints.h"
+#include "engine/secretmemory.h"
 #include "engine/standarddescriptors.h"
 
 #include <csignal>
@@ -19,7 +20,6 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <unistd.h>
 
@@ -56,7 +56,7 @@ int Run(int argc, char** argv, ToolOutput& output) {
     if (line.Command == ToolCommand::Status)
         return ShowInterruptionStatus(line.Files, InterruptionHints(), output);
 
-    KeepKeyOutOfCoreDumps();
+    KeepProcessOutOfCoreDumps();
     std::string problem;
     KeyFileIdentity keyFile;
     std::optional<SecretBytes> key;
