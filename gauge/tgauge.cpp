@@ -1,10 +1,10 @@
 #include "gauge/tgauge.h"
 
-#include "gauge/einvalidoperation.h"
 #include "gauge/tbltbitmap.h"
-#include "gauge/tgaugeaccessible.h"
 
 #include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <numbers>
 #include <string>
 
@@ -157,6 +158,58 @@ struct KindPainter {
     }
 };
 
+// What assistive technology (a screen reader, through AT-SPI) sees of a TGauge: a progress bar whose
+// value is the gauge's whole percentage, 0 to 100, also given as the text "37%". The gauge takes no
+// input, so the value cannot be set from outside.
+class TGaugeAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit TGaugeAccessible(TGauge* gauge) : QAccessibleWidget(gauge, QAccessible::ProgressBar) {}
+
+    static QAccessibleInterface* Factory(const QString& className, QObject* object) {
+        if (className != QLatin1String(TGauge::staticMetaObject.className()))
+            return nullptr;
+        auto* gauge = qobject_cast<TGauge*>(object);
+        return gauge != nullptr ? new TGaugeAccessible(gauge) : nullptr;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value)
+            return QString::number(gauge().Percentage()) + QLatin1Char('%');
+        return QAccessibleWidget::text(kind);
+    }
+
+    // Read-only: a reader tells the user that the value cannot be changed. (The toolkit's bridge still
+    // lists Increase and Decrease for every object with a value; here they change nothing.)
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        return state;
+    }
+
+    // The figure the gauge shows, not Progress: a reader says "37 percent" whatever the range.
+    QVariant currentValue() const override { return gauge().Percentage(); }
+    // Progress comes from the pass over the file alone.
+    void setCurrentValue(const QVariant& /*value*/) override {}
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    const TGauge& gauge() const { return *static_cast<const TGauge*>(widget()); }
+};
+
+// How each kind draws, by TGaugeKind.
+using KindDrawing = void (KindPainter::*)() const;
+constexpr KindDrawing KindDrawings[] = {&KindPainter::Text, &KindPainter::HorizontalBar, &KindPainter::VerticalBar,
+                                        &KindPainter::Pie, &KindPainter::Needle};
+static_assert(std::size(KindDrawings) == TGauge::gkNeedle + 1);
+
 } // namespace
 
 TGauge::TGauge(QWidget* parent) : QWidget(parent), m_color(palette().color(QPalette::Window)) {
@@ -260,23 +313,9 @@ QImage TGauge::Picture(qreal devicePixelRatio) const {
             painter.setClipRect(areaRect);
             const KindPainter kind{painter, area,    percentage,  m_borderStyle == bsSingle,
                                    width(), m_color, m_foreColor, m_backColor};
-            switch (m_kind) {
-            case gkText:
-                kind.Text();
-                break;
-            case gkHorizontalBar:
-                kind.HorizontalBar();
-                break;
-            case gkVerticalBar:
-                kind.VerticalBar();
-                break;
-            case gkPie:
-                kind.Pie();
-                break;
-            case gkNeedle:
-                kind.Needle();
-                break;
-            }
+            // A kind outside the enumeration (set as a number through the property) draws nothing.
+            if (m_kind < std::size(KindDrawings))
+                (kind.*KindDrawings[m_kind])();
         }
         result.XorFrom(kindImage);
     }

@@ -8,8 +8,16 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 namespace veltrane {
+
+// What a setter throws when it would put the range out of order (MinValue above MaxValue).
+class EInvalidOperation : public std::runtime_error {
+public:
+    explicit EInvalidOperation(const std::string& message) : std::runtime_error(message) {}
+};
 
 class TGauge : public QWidget {
     Q_OBJECT
