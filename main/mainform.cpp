@@ -3,7 +3,6 @@
 #include "gauge/percentdonegauge.h"
 #include "gauge/tgauge.h"
 #include "main/handlerfailureevent.h"
-#include "main/passwordstarstyle.h"
 #include "main/runeventpump.h"
 #include "main/timage.h"
 #include "main/topendialog.h"
@@ -25,6 +24,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRegion>
 #include <QStyleFactory>
@@ -42,6 +42,22 @@ constexpr int TopPanelHeight = 53;
 constexpr int Panel1Height = 110;
 // The list's place in its box.
 constexpr QRect FileListArea(2, 18, 351, 173);
+
+// The key boxes' style: one "*" per hidden character, whatever the style would draw.
+class PasswordStarStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return u'*';
+        // No delay in which the last typed character would show in clear.
+        if (hint == SH_LineEdit_PasswordMaskDelay)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 // The window's labels: Times New Roman 16 px bold, red on black.
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
@@ -188,17 +204,16 @@ void TMainForm::CreateControls() {
     ClientArea->resize(ClientWidth, ClientHeight);
     ClientArea->installEventFilter(this);
 
-    // One style for both key boxes: it makes every hidden character a "*".
-    m_keyBoxStyle = new PasswordStarStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    m_keyBoxStyle->setParent(this);
+    auto* keyBoxStyle = new PasswordStarStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    keyBoxStyle->setParent(this);
 
     // Creation order decides what is drawn above what where controls overlap.
     KeyLabel = MakeLabel(ClientArea, "KeyLabel", QStringLiteral("Key:"), {32, 112, 33, 19});
     VKeyLabel = MakeLabel(ClientArea, "VKeyLabel", QStringLiteral("Verify:"), {16, 136, 47, 19});
     Image5 = MakePicture(ClientArea, "Image5", QStringLiteral("open32"), {72, 64, 33, 33});
     Image2 = MakePicture(ClientArea, "Image2", QStringLiteral("stop32"), {192, 64, 33, 33});
-    KeyBox = MakeKeyBox(ClientArea, "KeyBox", {72, 112, 153, 22}, m_keyBoxStyle);
-    VKeyBox = MakeKeyBox(ClientArea, "VKeyBox", {72, 136, 153, 22}, m_keyBoxStyle);
+    KeyBox = MakeKeyBox(ClientArea, "KeyBox", {72, 112, 153, 22}, keyBoxStyle);
+    VKeyBox = MakeKeyBox(ClientArea, "VKeyBox", {72, 136, 153, 22}, keyBoxStyle);
     EncryptButton =
         MakeButton(ClientArea, "EncryptButton", QStringLiteral("&Encrypt"), {24, 176, 97, 33}, colours::Red);
 

@@ -30,7 +30,6 @@ class QPushButton;
 
 namespace veltrane {
 
-class PasswordStarStyle;
 class RunEventPump;
 class TGauge;
 class TImage;
@@ -143,8 +142,6 @@ private:
     QListWidget* FileList = nullptr;
     QAction* Readme = nullptr;
     QPushButton* DecryptButton = nullptr;
-
-    PasswordStarStyle* m_keyBoxStyle = nullptr;
 
     // Module state of this unit: the count of the last loading, and the engine's key, current file,
     // generator and buffers.

@@ -1,17 +1,66 @@
 #include "main/timage.h"
 
-#include "main/timageaccessible.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/pictures.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
 namespace veltrane {
+
+namespace {
+
+// What assistive technology sees of a TImage: a button with a press action (and the keys of its menu
+// entry) when the picture acts as one, otherwise a graphic.
+class TImageAccessible : public QAccessibleWidget {
+public:
+    explicit TImageAccessible(TImage* image) : QAccessibleWidget(image, QAccessible::Graphic) {}
+
+    static QAccessibleInterface* Factory(const QString& className, QObject* object) {
+        if (className != QLatin1String(TImage::staticMetaObject.className()))
+            return nullptr;
+        auto* image = qobject_cast<TImage*>(object);
+        return image != nullptr ? new TImageAccessible(image) : nullptr;
+    }
+
+    QAccessible::Role role() const override {
+        return image().ActsAsButton() ? QAccessible::Button : QAccessible::Graphic;
+    }
+
+    QStringList actionNames() const override {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (image().ActsAsButton())
+            names.prepend(pressAction());
+        return names;
+    }
+
+    void doAction(const QString& actionName) override {
+        if (actionName == pressAction() && image().ActsAsButton()) {
+            // The command may open a modal dialog or end the program: run it after the request that
+            // asked for it has been answered, as a click would be.
+            QMetaObject::invokeMethod(&image(), &TImage::click, Qt::QueuedConnection);
+            return;
+        }
+        QAccessibleWidget::doAction(actionName);
+    }
+
+    QStringList keyBindingsForAction(const QString& actionName) const override {
+        if (actionName == pressAction() && image().ActsAsButton() && !image().KeyRoute().isEmpty())
+            return {image().KeyRoute()};
+        return QAccessibleWidget::keyBindingsForAction(actionName);
+    }
+
+private:
+    TImage& image() const { return *static_cast<TImage*>(widget()); }
+};
+
+} // namespace
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
