@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <iterator>
+
 namespace veltrane {
 
 namespace {
@@ -28,34 +30,19 @@ QString ShownFolder(const QString& folder) {
 } // namespace
 
 const QString* OutcomePhrase(FileOutcome outcome) {
-    switch (outcome) {
-    case FileOutcome::AlreadyEncrypted:
-        return &AlreadyEncryptedPhrase;
-    case FileOutcome::NotEncrypted:
-        return &NotEncryptedPhrase;
-    case FileOutcome::InvalidKey: // for Encrypt: the key of an interrupted command on the file
-        return &InvalidKeyPhrase;
-    case FileOutcome::CannotOpen:
-        return &CannotOpenPhrase;
-    default:
-        return nullptr;
-    }
+    // By FileOutcome; InvalidKey for Encrypt means the key of an interrupted command on the file.
+    static const QString* const phrases[] = {nullptr,           &AlreadyEncryptedPhrase, nullptr, &NotEncryptedPhrase,
+                                             &InvalidKeyPhrase, &CannotOpenPhrase,       nullptr};
+    static_assert(std::size(phrases) == static_cast<std::size_t>(FileOutcome::Failed) + 1);
+    return phrases[static_cast<std::size_t>(outcome)];
 }
 
 const QString* RecoveryPhrase(Recovery recovery) {
-    switch (recovery) {
-    case Recovery::None:
-        break;
-    case Recovery::FinishedEncryption:
-        return &FinishedEncryptionPhrase;
-    case Recovery::UndidEncryption:
-        return &UndidEncryptionPhrase;
-    case Recovery::FinishedDecryption:
-        return &FinishedDecryptionPhrase;
-    case Recovery::UndidDecryption:
-        return &UndidDecryptionPhrase;
-    }
-    return nullptr;
+    // By Recovery.
+    static const QString* const phrases[] = {nullptr, &FinishedEncryptionPhrase, &UndidEncryptionPhrase,
+                                             &FinishedDecryptionPhrase, &UndidDecryptionPhrase};
+    static_assert(std::size(phrases) == static_cast<std::size_t>(Recovery::UndidDecryption) + 1);
+    return phrases[static_cast<std::size_t>(recovery)];
 }
 
 QString InterruptedNotice(const std::vector<InterruptedFile>& files) {
