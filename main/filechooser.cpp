@@ -29,7 +29,6 @@
 #include <memory>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace veltrane {
@@ -366,15 +365,13 @@ void FileChooser::accept() {
         OpenFolder(natives.front());
         return;
     }
-    std::vector<ChosenFile> chosen;
     for (const QByteArray& native : natives) {
         if (const QString refusal = Refusal(native); !refusal.isEmpty()) {
             Refuse(refusal);
             return;
         }
-        chosen.push_back({QFile::decodeName(native), native});
     }
-    m_chosen = std::move(chosen);
+    m_chosen = std::move(natives);
     QDialog::accept();
 }
 

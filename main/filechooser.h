@@ -24,11 +24,6 @@ class QTreeWidgetItem;
 
 namespace veltrane {
 
-struct ChosenFile {
-    QString text;      // the full path as shown
-    QByteArray native; // the same path as the bytes on disk
-};
-
 class FileChooser : public QDialog {
     Q_OBJECT
 
@@ -42,8 +37,9 @@ public:
     void OpenFolder(const QByteArray& folder);
     const QByteArray& Folder() const { return m_folder; }
 
-    // The files chosen, in the order of the list or of the names typed; valid after OK.
-    const std::vector<ChosenFile>& Chosen() const { return m_chosen; }
+    // The files chosen (their full paths as the bytes on disk), in the order of the list or of the
+    // names typed; valid after OK.
+    const std::vector<QByteArray>& Chosen() const { return m_chosen; }
 
     // Where choosing starts when nothing was chosen before: the working folder, or the home folder
     // when that is the root folder (as for a program started from a launcher).
@@ -85,7 +81,7 @@ private:
     // What the selection last wrote into the name field, and the files it stands for.
     QString m_nameFromSelection;
     std::vector<QByteArray> m_selected;
-    std::vector<ChosenFile> m_chosen;
+    std::vector<QByteArray> m_chosen;
     bool m_placePending = true;
     QTimer m_frameWatch;
     int m_frameChecks = 0;

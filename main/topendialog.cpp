@@ -37,11 +37,13 @@ bool TOpenDialog::Execute() {
                 return false;
         }
     } else {
-        auto chosen = ShowFileDialog(m_parentWidget, m_nativeFileName.value_or(QByteArray()));
+        const auto chosen = ShowFileDialog(m_parentWidget, m_nativeFileName.value_or(QByteArray()));
         if (!chosen)
             return false;
-        files = std::move(chosen->first);
-        natives = std::move(chosen->second);
+        for (const QByteArray& native : *chosen) {
+            files.append(QFile::decodeName(native));
+            natives.emplace_back(native);
+        }
     }
     if (files.isEmpty())
         return false;
@@ -68,8 +70,7 @@ bool TOpenDialog::IsReadOnly(const QByteArray& native) {
     return ::access(folder.constData(), W_OK) != 0;
 }
 
-std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
-TOpenDialog::ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName) {
+std::optional<std::vector<QByteArray>> TOpenDialog::ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName) {
     if (PortalFileChooser::Available()) {
         QByteArray folder = nativeFileName.isEmpty()
                                 ? FileChooser::StartFolder()
@@ -95,24 +96,14 @@ TOpenDialog::ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName) {
                 QMessageBox::warning(parent, QStringLiteral("Open"), refusal);
                 continue;
             }
-            std::pair<QStringList, std::vector<std::optional<QByteArray>>> chosen;
-            for (const QByteArray& native : *natives) {
-                chosen.first.append(QFile::decodeName(native));
-                chosen.second.emplace_back(native);
-            }
-            return chosen;
+            return natives;
         }
     }
     FileChooser dialog(parent);
     dialog.SelectFile(nativeFileName);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    std::pair<QStringList, std::vector<std::optional<QByteArray>>> chosen;
-    for (const ChosenFile& file : dialog.Chosen()) {
-        chosen.first.append(file.text);
-        chosen.second.emplace_back(file.native);
-    }
-    return chosen;
+    return dialog.Chosen();
 }
 
 } // namespace veltrane

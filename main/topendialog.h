@@ -49,10 +49,9 @@ public:
     static const QString FilterText;
 
 private:
-    // Shows the desktop's or the program's file chooser opened at `nativeFileName`; the chosen files'
-    // texts and names on disk, or nothing when cancelled.
-    static std::optional<std::pair<QStringList, std::vector<std::optional<QByteArray>>>>
-    ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName);
+    // Shows the desktop's or the program's file chooser opened at `nativeFileName`; the names on disk
+    // of the chosen files, or nothing when cancelled.
+    static std::optional<std::vector<QByteArray>> ShowFileDialog(QWidget* parent, const QByteArray& nativeFileName);
 
     QWidget* m_parentWidget;
     Chooser m_chooser;
