@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include <dirent.h>
@@ -77,21 +78,13 @@ bool IsX11(const std::string& name) {
 bool HasPlugin(const std::string& name, const std::vector<std::string>& folders) {
     const std::string prefix = "libq" + name;
     for (const std::string& folder : folders) {
-        DIR* dir = ::opendir(folder.c_str());
-        if (dir == nullptr)
-            continue;
-        bool found = false;
-        while (const dirent* entry = ::readdir(dir)) {
+        const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+        while (const dirent* entry = dir ? ::readdir(dir.get()) : nullptr) {
             const std::string_view file = entry->d_name;
             if (file.starts_with(prefix) && file.ends_with(".so") &&
-                (file.size() == prefix.size() + 3 || file[prefix.size()] == '-' || file[prefix.size()] == '.')) {
-                found = true;
-                break;
-            }
+                (file.size() == prefix.size() + 3 || file[prefix.size()] == '-' || file[prefix.size()] == '.'))
+                return true;
         }
-        ::closedir(dir);
-        if (found)
-            return true;
     }
     return false;
 }

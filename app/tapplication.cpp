@@ -6,14 +6,12 @@
 #include "main/handlerfailureevent.h"
 #include "resources/pictures.h"
 
-#include <QCloseEvent>
 #include <QIcon>
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <QWidget>
 
 #include <csignal>
-#include <stdexcept>
 
 namespace veltrane {
 

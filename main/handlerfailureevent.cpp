@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QtGlobal>
 
-#include <stdexcept>
 
 namespace veltrane {
 

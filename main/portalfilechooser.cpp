@@ -12,7 +12,6 @@
 #include <QRandomGenerator>
 #include <QUrl>
 #include <QWidget>
-#include <QWindow>
 
 namespace veltrane {
 

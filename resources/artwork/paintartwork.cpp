@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointF>
 #include <QStringList>
 #include <QVector>
