@@ -33,17 +33,11 @@ inline __attribute__((always_inline)) void MixStep(const std::uint8_t* table, st
 }
 
 // Eight steps, then the 8-byte load, XOR and store of the data.
-template <unsigned First>
-inline __attribute__((always_inline)) void MixWord(const std::uint8_t* table, std::uint8_t* sink, std::uint8_t* data) {
+template <unsigned First, unsigned... Step>
+inline __attribute__((always_inline)) void MixWord(const std::uint8_t* table, std::uint8_t* sink, std::uint8_t* data,
+                                                   std::integer_sequence<unsigned, Step...>) {
     std::uint64_t word = 0;
-    MixStep<First + 0>(table, sink, word);
-    MixStep<First + 1>(table, sink, word);
-    MixStep<First + 2>(table, sink, word);
-    MixStep<First + 3>(table, sink, word);
-    MixStep<First + 4>(table, sink, word);
-    MixStep<First + 5>(table, sink, word);
-    MixStep<First + 6>(table, sink, word);
-    MixStep<First + 7>(table, sink, word);
+    (MixStep<First + Step>(table, sink, word), ...);
     std::uint64_t d;
     std::memcpy(&d, data + First, sizeof d);
     d ^= word;
@@ -53,7 +47,7 @@ inline __attribute__((always_inline)) void MixWord(const std::uint8_t* table, st
 template <unsigned... W>
 inline __attribute__((always_inline)) void MixRound(const std::uint8_t* table, std::uint8_t* sink, std::uint8_t* data,
                                                     std::integer_sequence<unsigned, W...>) {
-    (MixWord<W * 8>(table, sink, data), ...);
+    (MixWord<W * 8>(table, sink, data, std::make_integer_sequence<unsigned, 8>{}), ...);
 }
 
 } // namespace
