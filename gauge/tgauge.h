@@ -99,4 +99,8 @@ private:
     int m_progress = 0;
 };
 
+// Makes `gauge` the main window's: a red pie on black with its figure in the casual face, hidden at 0.
+// Placement (113 x 105 at 16, 0 in the bottom panel) belongs to the window's layout.
+void ConfigurePercentDoneGauge(TGauge& gauge);
+
 } // namespace veltrane

@@ -5,22 +5,28 @@
 // through now and then (see RunEventPump).
 
 #include "engine/progressdisplay.h"
+#include "gauge/tgauge.h"
+#include "main/runeventpump.h"
 
 #include <functional>
 #include <utility>
 
 namespace veltrane {
 
-class RunEventPump;
-class TGauge;
-
 class GaugeProgressDisplay : public ProgressDisplay {
 public:
     explicit GaugeProgressDisplay(TGauge& gauge) : m_gauge(gauge) {}
 
-    void MakeVisible() override;
-    void SetProgress(int figure) override;
-    void PassDone() override;
+    void MakeVisible() override { m_gauge.setVisible(true); }
+    void SetProgress(int figure) override {
+        m_gauge.setProgress(figure);
+        if (m_pump != nullptr)
+            m_pump->Pump();
+    }
+    void PassDone() override {
+        if (m_passDone)
+            m_passDone();
+    }
 
     // What the window does once a pass is through, before the trailer is written or cut.
     void setPassDone(std::function<void()> step) { m_passDone = std::move(step); }

@@ -1,7 +1,7 @@
 #include "main/mainform.h"
 
-#include "gauge/percentdonegauge.h"
 #include "gauge/tgauge.h"
+#include "main/gaugeprogressdisplay.h"
 #include "main/handlerfailureevent.h"
 #include "main/runeventpump.h"
 #include "main/timage.h"

@@ -5,7 +5,6 @@
 
 #include "engine/engineunit.h"
 #include "engine/fileresult.h"
-#include "main/gaugeprogressdisplay.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -30,6 +29,7 @@ class QPushButton;
 
 namespace veltrane {
 
+class GaugeProgressDisplay;
 class RunEventPump;
 class TGauge;
 class TImage;

@@ -8,6 +8,7 @@
 #include "engine/interruption.h"
 #include "engine/keybytes.h"
 #include "gauge/tgauge.h"
+#include "main/gaugeprogressdisplay.h"
 #include "main/runeventpump.h"
 #include "main/windowphrases.h"
 #include "words/failuresentence.h"

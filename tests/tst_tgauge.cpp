@@ -1,6 +1,5 @@
 #include "gauge/tgauge.h"
 
-#include "gauge/percentdonegauge.h"
 #include "gauge/tbltbitmap.h"
 
 #include <QAccessible>
