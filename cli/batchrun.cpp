@@ -255,9 +255,6 @@ private:
 
 } // namespace
 
-BatchRun::BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report, TerminalProgress& progress)
-    : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
-
 bool BatchRun::Run(FileWalk& walk) {
     const int jobs = std::max(1, m_settings.Jobs);
     // Enough entries ahead for every worker to find one, while a slow file holds up the report.

@@ -33,7 +33,8 @@ public:
     };
 
     // `key` is the run's key bytes; they are wiped when the run is over.
-    BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report, TerminalProgress& progress);
+    BatchRun(const Settings& settings, SecretBytes& key, OutcomeReport& report, TerminalProgress& progress)
+        : m_settings(settings), m_key(key), m_report(report), m_progress(progress) {}
 
     // Processes and reports every entry of the walk. Under a InterruptionGuard, a signal
     // that asks to stop ends the run early: the engine puts the files in hand back as they were

@@ -39,11 +39,6 @@ void Identify(BatchEntry& entry, const struct stat& status) {
 
 } // namespace
 
-FileWalk::FileWalk(std::vector<std::string> arguments, bool recursive)
-    : m_arguments(std::move(arguments)), m_recursive(recursive) {}
-
-FileWalk::~FileWalk() = default;
-
 bool FileWalk::Next(BatchEntry& entry) {
     for (;;) {
         entry = BatchEntry{};

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -32,8 +33,8 @@ struct BatchEntry {
 
 class FileWalk {
 public:
-    FileWalk(std::vector<std::string> arguments, bool recursive);
-    ~FileWalk();
+    FileWalk(std::vector<std::string> arguments, bool recursive)
+        : m_arguments(std::move(arguments)), m_recursive(recursive) {}
     FileWalk(const FileWalk&) = delete;
     FileWalk& operator=(const FileWalk&) = delete;
 

@@ -11,10 +11,6 @@ namespace veltrane {
 // Only the first 256 key bytes count in the key schedule.
 constexpr std::size_t KeyBytesUsed = 256;
 
-KeyLine::~KeyLine() {
-    ::explicit_bzero(m_kept.data(), m_kept.size());
-}
-
 void KeyLine::Feed(std::span<const char> bytes) {
     for (const char byte : bytes) {
         if (m_state != State::Reading)

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <span>
 
+#include <string.h>
+
 namespace veltrane {
 
 class KeyLine {
@@ -24,7 +26,7 @@ public:
     };
 
     KeyLine() = default;
-    ~KeyLine();
+    ~KeyLine() { ::explicit_bzero(m_kept.data(), m_kept.size()); }
     KeyLine(const KeyLine&) = delete;
     KeyLine& operator=(const KeyLine&) = delete;
 

@@ -20,12 +20,6 @@ int TerminalWidth(int fd) {
 
 } // namespace
 
-TerminalProgress::TerminalProgress(bool enabled, ToolOutput& output) : m_enabled(enabled), m_output(output) {}
-
-TerminalProgress::~TerminalProgress() {
-    Clear();
-}
-
 std::string TerminalProgress::Line(const std::string& label, int percent, int columns) {
     percent = std::clamp(percent, 0, 100);
     // "label [#####.....] 100%": the whole line one column short of the edge, so that the terminal

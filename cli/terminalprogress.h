@@ -11,8 +11,8 @@ namespace veltrane {
 class TerminalProgress {
 public:
     // Draws on `output`'s standard error, and only when `enabled`.
-    TerminalProgress(bool enabled, ToolOutput& output);
-    ~TerminalProgress();
+    TerminalProgress(bool enabled, ToolOutput& output) : m_enabled(enabled), m_output(output) {}
+    ~TerminalProgress() { Clear(); }
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 

@@ -5,8 +5,6 @@
 
 namespace veltrane {
 
-TBltBitmap::TBltBitmap(int width, int height) : QImage(width, height, QImage::Format_RGB32) {}
-
 TBltBitmap::TBltBitmap(const QSize& size, qreal devicePixelRatio)
     : QImage(qCeil(size.width() * devicePixelRatio), qCeil(size.height() * devicePixelRatio), QImage::Format_RGB32) {
     setDevicePixelRatio(devicePixelRatio);

@@ -9,7 +9,7 @@ class TBltBitmap : public QImage {
 public:
     TBltBitmap() = default;
     // A fresh image of the given size in pixels; its contents are undefined until filled.
-    TBltBitmap(int width, int height);
+    TBltBitmap(int width, int height) : QImage(width, height, QImage::Format_RGB32) {}
     // A fresh image covering `size` device-independent pixels at `devicePixelRatio` device pixels
     // each (rounded up), painted in device-independent coordinates.
     TBltBitmap(const QSize& size, qreal devicePixelRatio);

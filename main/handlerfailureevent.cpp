@@ -3,11 +3,7 @@
 #include <QCoreApplication>
 #include <QtGlobal>
 
-
 namespace veltrane {
-
-HandlerFailureEvent::HandlerFailureEvent(std::exception_ptr failure)
-    : QEvent(eventType()), m_failure(std::move(failure)) {}
 
 QEvent::Type HandlerFailureEvent::eventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());

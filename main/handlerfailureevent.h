@@ -8,12 +8,13 @@
 
 #include <exception>
 #include <functional>
+#include <utility>
 
 namespace veltrane {
 
 class HandlerFailureEvent : public QEvent {
 public:
-    explicit HandlerFailureEvent(std::exception_ptr failure);
+    explicit HandlerFailureEvent(std::exception_ptr failure) : QEvent(eventType()), m_failure(std::move(failure)) {}
 
     static QEvent::Type eventType();
     const std::exception_ptr& failure() const { return m_failure; }

@@ -7,8 +7,6 @@
 
 namespace veltrane {
 
-FocusedButtonKeys::FocusedButtonKeys(QObject* parent) : QObject(parent) {}
-
 void FocusedButtonKeys::Add(QAbstractButton* button, int letter) {
     m_buttons.emplace_back(button, letter);
     button->installEventFilter(this);

@@ -18,7 +18,7 @@ class FocusedButtonKeys : public QObject {
     Q_OBJECT
 
 public:
-    explicit FocusedButtonKeys(QObject* parent);
+    explicit FocusedButtonKeys(QObject* parent) : QObject(parent) {}
 
     // Watches the key presses that `button` receives while focused, and lets `letter` alone press it.
     void Add(QAbstractButton* button, int letter);
