@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,30 +30,22 @@ struct CoreName {
 
 // The core the benchmark runs on, so that a reader of the summary knows which figures it meets.
 CoreName ThisCore() {
+    // The fields of the first processor, which end at the first blank line.
+    std::map<std::string, std::string> fields{{"model name", "unknown"}, {"cpu family", "-1"}, {"model", "-1"}};
     std::ifstream info("/proc/cpuinfo");
-    std::string line;
-    std::string name = "unknown";
-    std::string vendor;
-    int family = -1;
-    int model = -1;
-    while (std::getline(info, line) && line.find_first_not_of(" \t") != std::string::npos) {
+    for (std::string line; std::getline(info, line) && line.find_first_not_of(" \t") != std::string::npos;) {
         const auto colon = line.find(':');
         if (colon == std::string::npos)
             continue;
         std::string key = line.substr(0, colon);
         key.erase(key.find_last_not_of(" \t") + 1);
-        const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
-        if (key == "model name")
-            name = value;
-        else if (key == "vendor_id")
-            vendor = value;
-        else if (key == "cpu family")
-            family = std::atoi(value.c_str());
-        else if (key == "model")
-            model = std::atoi(value.c_str());
+        fields[key] = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
     }
+    const std::string& vendor = fields["vendor_id"];
+    const int family = std::atoi(fields["cpu family"].c_str());
+    const int model = std::atoi(fields["model"].c_str());
     CoreName core;
-    core.Description = name + ", family " + std::to_string(family) + " model " + std::to_string(model);
+    core.Description = fields["model name"] + ", family " + std::to_string(family) + " model " + std::to_string(model);
     // AMD's family 25 is Zen 3 (and Zen 4 from model 0x10 on); 26 is Zen 5.
     core.Zen3 = vendor == "AuthenticAMD" && family == 25 && (model < 0x10 || (model >= 0x20 && model < 0x60));
     if (vendor == "AuthenticAMD" && family == 25)
@@ -83,8 +76,7 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& reports) {
     }
 }
 
-bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSource,
-                                   const std::string& kernel) const {
+bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSource, const std::string& kernel) const {
     struct Line {
         std::string name;
         std::string what;
@@ -172,23 +164,19 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
                 << ratio.goal << "\n";
 
     // A cold pass against doing its two parts one after the other: reading the file from disk and
-    // making its keystream.
-    const double coldRead = rate("ColdRead");
-    const double wallKeystream = rate("KeystreamXorWall");
-    const double coldPass = rate("FilePassCold");
-    if (coldRead > 0 && wallKeystream > 0 && coldPass > 0) {
-        const double bytes = 256.0 * 1048576.0;
-        const double readTime = bytes / coldRead * 1e3;
-        const double streamTime = bytes / wallKeystream * 1e3;
-        const double passTime = bytes / coldPass * 1e3;
-        const double oneThread = rate("FilePassColdOneThread");
+    // making its keystream. Each in milliseconds for the 256 MiB file at its row's rate.
+    const auto time = [&](const char* name) { return 256.0 * 1048576.0 / rate(name) * 1e3; };
+    if (rate("ColdRead") > 0 && rate("KeystreamXorWall") > 0 && rate("FilePassCold") > 0) {
+        const double readTime = time("ColdRead");
+        const double streamTime = time("KeystreamXorWall");
+        const double passTime = time("FilePassCold");
         out << "\nWhere the time of a cold pass goes (256 MiB, milliseconds):\n"
             << Format("  reading it from disk %.0f, its keystream %.0f: %.0f one after the other, %.0f at most\n"
                       "  overlapped; the pass takes %.0f (%.2f of the sum, %.2f of the larger)",
                       readTime, streamTime, readTime + streamTime, std::max(readTime, streamTime), passTime,
                       passTime / (readTime + streamTime), passTime / std::max(readTime, streamTime));
-        if (oneThread > 0)
-            out << Format(", on one thread %.0f", bytes / oneThread * 1e3);
+        if (rate("FilePassColdOneThread") > 0)
+            out << Format(", on one thread %.0f", time("FilePassColdOneThread"));
         out << ".\n";
     }
 
