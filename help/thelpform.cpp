@@ -12,7 +12,6 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStringList>
 #include <QTextOption>
 
 #include <algorithm>
@@ -48,11 +47,9 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QString& text,
     // The designed width holds the longest walkthrough line exactly; any margin would wrap it early.
     memo->document()->setDocumentMargin(0);
     QPalette palette = memo->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        palette.setColor(group, QPalette::Base, colours::Black);
-        palette.setColor(group, QPalette::Window, colours::Black);
-        palette.setColor(group, QPalette::Text, colours::Red);
-    }
+    palette.setColor(QPalette::Base, colours::Black);
+    palette.setColor(QPalette::Window, colours::Black);
+    palette.setColor(QPalette::Text, colours::Red);
     memo->setPalette(palette);
     memo->setPlainText(text);
     return memo;
@@ -111,64 +108,54 @@ void THelpForm::ShowWindow() {
         m_placed = true;
     }
     BringToFront(*this);
-    if (first)
-        WhenFramed(*this, [this] { FitOuterSize(); });
-}
-
-void THelpForm::FitOuterSize() {
     // The frame is the window system's: take it off the client so that the outer size is the designed one.
-    resize(OuterSize - (frameGeometry().size() - geometry().size()));
+    if (first)
+        WhenFramed(*this, [this] { resize(OuterSize - (frameGeometry().size() - geometry().size())); });
 }
 
 QString THelpForm::WalkthroughText() {
     // Every blank here is part of the text, the doubled ones and those ending the lines included.
-    const QStringList lines{
-        QStringLiteral("     Click on the little computer icon to bring up the "),
-        QStringLiteral("Open File window.  Now pick a directory that has a"),
-        QStringLiteral("few files in it.  Encrypting or decrypting them all at "),
-        QStringLiteral("once is easy!  Just click and drag a box around all of "),
-        QStringLiteral("the files you want.  Alternately, you can hold down "),
-        QStringLiteral("the CNTRL key and click on individual files. Once "),
-        QStringLiteral("you do that click on OPEN and the files will be "),
-        QStringLiteral("loaded into Veltrane's memory. Now in the "),
-        QStringLiteral("Loaded  Files box you will see a big list of files. Now "),
-        QStringLiteral("click on the text boxes next to 'Key:' and 'Verify:' "),
-        QStringLiteral("Type a password in both of them, the password can "),
-        QStringLiteral("contain any character on your keyboard (not "),
-        QStringLiteral("counting Function keys). Try clicking on Decrypt "),
-        QStringLiteral("(don't worry) Whoa! All the files dissapeared! "),
-        QStringLiteral("Notice the Status Text box, it says some files were "),
-        QStringLiteral("ignored because they were not valid Veltrane "),
-        QStringLiteral("files.  This prevents you from messing anything up. "),
-        QStringLiteral("Now load those files up again, and click on Encrypt, "),
-        QStringLiteral("and there they go.  Don't forget the Key Word you "),
-        QStringLiteral("typed in, because you will need it to decrypt those "),
-        QStringLiteral("files.  Just do what you did before, then click on "),
-        QStringLiteral("Decrypt.  You're all set!"),
-    };
-    return lines.join(QLatin1Char('\n'));
+    return QStringLiteral("     Click on the little computer icon to bring up the \n"
+                          "Open File window.  Now pick a directory that has a\n"
+                          "few files in it.  Encrypting or decrypting them all at \n"
+                          "once is easy!  Just click and drag a box around all of \n"
+                          "the files you want.  Alternately, you can hold down \n"
+                          "the CNTRL key and click on individual files. Once \n"
+                          "you do that click on OPEN and the files will be \n"
+                          "loaded into Veltrane's memory. Now in the \n"
+                          "Loaded  Files box you will see a big list of files. Now \n"
+                          "click on the text boxes next to 'Key:' and 'Verify:' \n"
+                          "Type a password in both of them, the password can \n"
+                          "contain any character on your keyboard (not \n"
+                          "counting Function keys). Try clicking on Decrypt \n"
+                          "(don't worry) Whoa! All the files dissapeared! \n"
+                          "Notice the Status Text box, it says some files were \n"
+                          "ignored because they were not valid Veltrane \n"
+                          "files.  This prevents you from messing anything up. \n"
+                          "Now load those files up again, and click on Encrypt, \n"
+                          "and there they go.  Don't forget the Key Word you \n"
+                          "typed in, because you will need it to decrypt those \n"
+                          "files.  Just do what you did before, then click on \n"
+                          "Decrypt.  You're all set!");
 }
 
 QString THelpForm::InfoText() {
-    const QStringList lines{
-        QStringLiteral("E-mail: veltrane@example.com"),
-        QStringLiteral("Web: https://www.example.org/veltrane/"),
-        QString(),
-        QStringLiteral("To order the registered version, send $15 (US)"),
-        QStringLiteral("by check or money order to the address below,"),
-        QStringLiteral("or order on our web page by credit card."),
-        QStringLiteral("Registered users get free updates by e-mail."),
-        QStringLiteral("Site licenses are available on request."),
-        QString(),
-        QStringLiteral("Send orders to:"),
-        QStringLiteral("The Veltrane Team"),
-        QStringLiteral("PO Box 1234"),
-        QStringLiteral("Example City, EX 00000"),
-        QStringLiteral("Notes:"),
-        QStringLiteral("     * This edition is completely interchangeable with"),
-        QStringLiteral("the editions of Veltrane for older systems."),
-    };
-    return lines.join(QLatin1Char('\n'));
+    return QStringLiteral("E-mail: veltrane@example.com\n"
+                          "Web: https://www.example.org/veltrane/\n"
+                          "\n"
+                          "To order the registered version, send $15 (US)\n"
+                          "by check or money order to the address below,\n"
+                          "or order on our web page by credit card.\n"
+                          "Registered users get free updates by e-mail.\n"
+                          "Site licenses are available on request.\n"
+                          "\n"
+                          "Send orders to:\n"
+                          "The Veltrane Team\n"
+                          "PO Box 1234\n"
+                          "Example City, EX 00000\n"
+                          "Notes:\n"
+                          "     * This edition is completely interchangeable with\n"
+                          "the editions of Veltrane for older systems.");
 }
 
 } // namespace veltrane

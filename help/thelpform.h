@@ -34,8 +34,6 @@ public:
     QPushButton* Button1 = nullptr;
 
 private:
-    void FitOuterSize();
-
     bool m_placed = false;
 };
 
