@@ -162,10 +162,9 @@ void FileChooser::BuildControls() {
         if (const QString path = QStandardPaths::writableLocation(location); path != QDir::homePath())
             addPlace(QStandardPaths::displayName(location), path);
     addPlace(QStringLiteral("Computer"), QStringLiteral("/"));
-    connect(m_places, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { OpenFolder(item->data(Qt::UserRole).toByteArray()); });
-    connect(m_places, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem* item) { OpenFolder(item->data(Qt::UserRole).toByteArray()); });
+    const auto openPlace = [this](QListWidgetItem* item) { OpenFolder(item->data(Qt::UserRole).toByteArray()); };
+    connect(m_places, &QListWidget::itemClicked, this, openPlace);
+    connect(m_places, &QListWidget::itemActivated, this, openPlace);
 
     auto* grid = new QGridLayout(this);
     auto* top = new QHBoxLayout;
@@ -185,7 +184,8 @@ void FileChooser::BuildControls() {
     grid->addWidget(cancel, 3, 2);
 
     connect(m_up, &QToolButton::clicked, this, [this] { OpenFolder(ParentOf(m_folder)); });
-    connect(m_lookIn, &QComboBox::activated, this, &FileChooser::LookInChosen);
+    connect(m_lookIn, &QComboBox::activated, this,
+            [this](int index) { OpenFolder(m_lookIn->itemData(index).toByteArray()); });
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &FileChooser::SelectionChanged);
     connect(m_list, &QTreeWidget::itemActivated, this, &FileChooser::ItemActivated);
     connect(open, &QPushButton::clicked, this, &FileChooser::accept);
@@ -226,10 +226,6 @@ void FileChooser::OpenFolder(const QByteArray& folder) {
     m_up->setEnabled(folder != "/");
     m_name->clear();
     ListFolder();
-}
-
-void FileChooser::LookInChosen(int index) {
-    OpenFolder(m_lookIn->itemData(index).toByteArray());
 }
 
 void FileChooser::ListFolder() {

@@ -63,7 +63,6 @@ private:
     void ListFolder();
     void SelectionChanged();
     void ItemActivated(QTreeWidgetItem* item);
-    void LookInChosen(int index);
     // The bytes of a typed name: relative names lie in the listed folder, "~" is the home folder.
     QByteArray NativeOfTyped(const QString& name, bool& ambiguous) const;
     void Refuse(const QString& text);

@@ -19,6 +19,8 @@ namespace {
 
 const QString Service = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString Path = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString ResponseSignal = QStringLiteral("Response");
 
 // One filter of the chooser: its name and its patterns as (0 = glob, pattern).
 struct Filter {
@@ -109,8 +111,7 @@ std::optional<std::vector<QByteArray>> PortalFileChooser::Choose(QWidget* parent
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     QString request = QStringLiteral("%1/request/%2/%3").arg(Path, sender, token);
     // The bus delivers signals to a slot named in the toolkit's signature form; it has no other way.
-    bus.connect(Service, request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this,
-                SLOT(Response(uint, QVariantMap)));
+    bus.connect(Service, request, RequestInterface, ResponseSignal, this, SLOT(Response(uint, QVariantMap)));
 
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
@@ -132,11 +133,9 @@ std::optional<std::vector<QByteArray>> PortalFileChooser::Choose(QWidget* parent
                                : QString();
     if (!handle.isEmpty() && handle != request) {
         // An older portal chose a request path of its own.
-        bus.disconnect(Service, request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
-                       this, SLOT(Response(uint, QVariantMap)));
+        bus.disconnect(Service, request, RequestInterface, ResponseSignal, this, SLOT(Response(uint, QVariantMap)));
         request = handle;
-        bus.connect(Service, request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
-                    this, SLOT(Response(uint, QVariantMap)));
+        bus.connect(Service, request, RequestInterface, ResponseSignal, this, SLOT(Response(uint, QVariantMap)));
     }
     if (!handle.isEmpty()) {
         // The chooser is another program's window: the program's own windows take no input meanwhile,
@@ -150,8 +149,7 @@ std::optional<std::vector<QByteArray>> PortalFileChooser::Choose(QWidget* parent
         else if (*m_response == 1)
             chosen = std::vector<QByteArray>();
     }
-    bus.disconnect(Service, request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this,
-                   SLOT(Response(uint, QVariantMap)));
+    bus.disconnect(Service, request, RequestInterface, ResponseSignal, this, SLOT(Response(uint, QVariantMap)));
     return chosen;
 }
 
