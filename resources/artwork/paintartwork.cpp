@@ -58,16 +58,14 @@ QImage Quantise(const QImage& source, const Palette& palette) {
     const QImage src = source.convertToFormat(QImage::Format_ARGB32);
     QImage out(src.size(), QImage::Format_Indexed8);
     out.setColorTable(palette);
-    int transparentIndex = -1;
-    for (int i = 0; i < palette.size(); ++i)
-        if (qAlpha(palette[i]) == 0)
-            transparentIndex = i;
+    const qsizetype transparentIndex =
+        std::find_if(palette.begin(), palette.end(), [](QRgb c) { return qAlpha(c) == 0; }) - palette.begin();
     for (int y = 0; y < src.height(); ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(src.constScanLine(y));
         std::uint8_t* line = out.scanLine(y);
         for (int x = 0; x < src.width(); ++x) {
             const QRgb c = in[x];
-            if (transparentIndex >= 0 && qAlpha(c) < 128) {
+            if (transparentIndex < palette.size() && qAlpha(c) < 128) {
                 line[x] = static_cast<std::uint8_t>(transparentIndex);
                 continue;
             }
@@ -327,9 +325,7 @@ void drawGlyphs(QImage& img, int x, int y, const std::array<const char*, 4>& gly
                 QRgb colour) {
     for (int g = 0; g < 4; ++g) {
         const char* rowsText = glyphs[static_cast<std::size_t>(g)];
-        int width = 0;
-        while (rowsText[width] != '|')
-            ++width;
+        const auto width = static_cast<int>(std::strchr(rowsText, '|') - rowsText);
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < width; ++c)
                 if (rowsText[r * (width + 1) + c] == '#')
