@@ -69,10 +69,6 @@ bool IsWayland(const std::string& name) {
     return name.starts_with("wayland");
 }
 
-bool IsX11(const std::string& name) {
-    return name == "xcb";
-}
-
 // A plugin for the window system `name` lies in one of the folders: its file is named after the
 // system ("libqxcb.so", "libqwayland-egl.so").
 bool HasPlugin(const std::string& name, const std::vector<std::string>& folders) {
@@ -143,7 +139,7 @@ std::optional<int> AnswerBeforeWindows(int argc, char** argv, const std::vector<
     // The toolkit goes down its list to the first plugin that connects; where none could, it aborts.
     const std::vector<std::string> names = PlatformChoice(platform);
     for (const std::string& name : names) {
-        const bool reachable = IsX11(name) ? displayGiven || Set("DISPLAY")
+        const bool reachable = name == "xcb" ? displayGiven || Set("DISPLAY")
                                : IsWayland(name)
                                    ? Set("WAYLAND_DISPLAY") || Environment("XDG_SESSION_TYPE") == "wayland"
                                    : true;
