@@ -13,8 +13,7 @@ namespace veltrane {
 
 namespace {
 
-// The stream of a pass made by the unit's generator on the pass's own thread, from where the generator
-// stands.
+// The three sources as keystreamsource.h describes them, each going on from where the pass stands.
 class InPlaceSource : public KeystreamSource {
 public:
     explicit InPlaceSource(KeystreamGenerator& generator) : m_generator(generator) {}
@@ -28,7 +27,6 @@ private:
     KeystreamGenerator& m_generator;
 };
 
-// The stream of a pass read from the run's kept stream, as far as its prefix reaches.
 class KeptSource : public KeystreamSource {
 public:
     // `stopAtFrontier`: it has no more where the pass reaches the end of what the prefix has made so
@@ -51,8 +49,6 @@ private:
     bool m_stopAtFrontier;
 };
 
-// The stream of a pass made on a second thread ahead of it (streamahead.h); once the thread stops,
-// the pass goes on alone with the unit's generator from where the thread left off.
 class AheadSource : public KeystreamSource {
 public:
     // The stream of the pass's `blocks` blocks (`length` bytes) from where unit.Generator stands. Each
