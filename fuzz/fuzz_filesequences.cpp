@@ -21,12 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -39,10 +39,8 @@ std::string WorkDir;
 std::string FilePath;
 
 void RemoveWorkDir() {
-    if (!WorkDir.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(WorkDir, ignored);
-    }
+    std::error_code ignored;
+    std::filesystem::remove_all(WorkDir, ignored);
 }
 
 void Check(bool condition, const char* what) {
@@ -53,30 +51,15 @@ void Check(bool condition, const char* what) {
 }
 
 void WriteAll(const Bytes& bytes) {
-    const int fd = ::open(FilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    Check(fd >= 0, "cannot create the test file");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        Check(put > 0, "cannot write the test file");
-        done += static_cast<std::size_t>(put);
-    }
-    ::close(fd);
+    std::ofstream file(FilePath, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    Check(file.flush().good(), "cannot write the test file");
 }
 
 Bytes ReadAll() {
-    const int fd = ::open(FilePath.c_str(), O_RDONLY | O_CLOEXEC);
-    Check(fd >= 0, "cannot open the test file");
-    Bytes bytes;
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        Check(got >= 0, "cannot read the test file");
-        if (got == 0)
-            break;
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-    ::close(fd);
+    std::ifstream file(FilePath, std::ios::binary);
+    Bytes bytes(std::istreambuf_iterator<char>(file), {});
+    Check(file.is_open() && !file.bad(), "cannot read the test file");
     return bytes;
 }
 
