@@ -26,7 +26,8 @@ constexpr QSize ClientSize(321, 225);
 // edge and must hide it.
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, int pixelSize,
                   const QColor& colour) {
-    return veltrane::MakeLabel(parent, name, text, geometry, SerifFont(pixelSize, {.bold = true, .italic = true}), colour);
+    return veltrane::MakeLabel(parent, name, text, geometry, SerifFont(pixelSize, {.bold = true, .italic = true}),
+                               colour);
 }
 
 } // namespace
@@ -53,7 +54,6 @@ TAboutBox::TAboutBox(QWidget* parent)
     Panel1->setGeometry(9, 9, 302, 173);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     SetAccessibleRole(*Panel1, QAccessible::Pane);
-    Panel1->setLineWidth(1);
     Panel1->setAutoFillBackground(true);
     QPalette panelPalette = Panel1->palette();
     panelPalette.setColor(QPalette::Window, colours::Black);
@@ -68,8 +68,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     // Outside a dialog a push button presses on Enter only when it is an auto-default one.
     OKButton->setAutoDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &TAboutBox::OKButtonClick);
-    OKButton->setAccessibleName(QStringLiteral("OK"));
-    OKButton->setAccessibleDescription(QStringLiteral("Closes the About window"));
+    Describe(OKButton, QStringLiteral("OK"), QStringLiteral("Closes the About window"));
 
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -77,15 +76,13 @@ TAboutBox::TAboutBox(QWidget* parent)
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Drawn unscaled: the bitmap is two columns wider than its box and simply loses them.
     Image1->setPixmap(Picture(QStringLiteral("emblem"), devicePixelRatioF()));
-    Image1->setToolTip(QStringLiteral("This symbol means infinity"));
-    // What a screen reader says of the picture and the button.
-    Image1->setAccessibleName(QStringLiteral("Emblem"));
-    Image1->setAccessibleDescription(Image1->toolTip());
+    Hint(Image1, QStringLiteral("Emblem"), QStringLiteral("This symbol means infinity"));
 
-    Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, colours::Red);
+    Label1 =
+        MakeLabel(Panel1, "Label1", QStringLiteral("Veltrane Encryption!"), QRect(112, 32, 183, 22), 19, colours::Red);
     Label2 = MakeLabel(Panel1, "Label2", QStringLiteral("Version 1.01"), QRect(152, 56, 84, 19), 16, colours::Yellow);
-    Label3 =
-        MakeLabel(Panel1, "Label3", QStringLiteral("(c) 2026 The Veltrane team"), QRect(56, 144, 214, 19), 16, colours::Yellow);
+    Label3 = MakeLabel(Panel1, "Label3", QStringLiteral("(c) 2026 The Veltrane team"), QRect(56, 144, 214, 19), 16,
+                       colours::Yellow);
 
     OKButton->setFocus();
 }

@@ -35,7 +35,6 @@ THintManager::THintManager(QObject* parent) : QObject(parent) {
     // Borderless, the text inset evenly: the pop-up is the text's extent plus 6 pixels wide and 2 high. A label
     // with a frame would also indent its text by half an "x", pushing the last word onto a line cut off below.
     m_popup->setFrameStyle(QFrame::NoFrame);
-    m_popup->setMargin(0);
     m_popup->setIndent(0);
     m_popup->setContentsMargins(3, 1, 3, 1);
     m_popup->setAlignment(Qt::AlignLeft | Qt::AlignTop);

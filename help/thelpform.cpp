@@ -38,7 +38,6 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, const QString& text,
     memo->setGeometry(geometry);
     memo->setFont(SerifFont(13));
     memo->setFrameShape(QFrame::NoFrame);
-    memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     memo->setWordWrapMode(QTextOption::WordWrap);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -86,12 +85,9 @@ THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     // What a screen reader says of the controls: each text box is named by the label above it.
     Label1->setBuddy(Memo1);
     Label2->setBuddy(Memo2);
-    Memo1->setAccessibleName(QStringLiteral("Walkthrough"));
-    Memo1->setAccessibleDescription(QStringLiteral("How to use the program, step by step"));
-    Memo2->setAccessibleName(QStringLiteral("Info"));
-    Memo2->setAccessibleDescription(QStringLiteral("How to reach us and order the registered version"));
-    Button1->setAccessibleName(QStringLiteral("Adios"));
-    Button1->setAccessibleDescription(QStringLiteral("Closes the help window"));
+    Describe(Memo1, QStringLiteral("Walkthrough"), QStringLiteral("How to use the program, step by step"));
+    Describe(Memo2, QStringLiteral("Info"), QStringLiteral("How to reach us and order the registered version"));
+    Describe(Button1, QStringLiteral("Adios"), QStringLiteral("Closes the help window"));
 
     setTabOrder(Memo1, Memo2);
     setTabOrder(Memo2, Button1);

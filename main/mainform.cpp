@@ -94,8 +94,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
     button->setFont(SerifFont(16, {.bold = true}));
     // No button is the default: Enter in a key box or the list presses nothing.
     button->setAutoDefault(false);
-    button->setDefault(false);
-    button->setFocusPolicy(Qt::StrongFocus);
     QPalette palette = button->palette();
     palette.setColor(QPalette::ButtonText, captionColour);
     button->setPalette(palette);
@@ -107,22 +105,8 @@ QGroupBox* MakeGroupBox(QWidget* parent, const char* name, const QString& captio
     box->setObjectName(QLatin1String(name));
     box->setGeometry(geometry);
     box->setFont(SerifFont(13, {.bold = true}));
-    box->setFlat(false);
     SetColours(box, colours::Yellow, colours::Black);
     return box;
-}
-
-// What a screen reader says of a control: `name` (its caption, or what it stands for when it has none)
-// and `description` (its hint, when it has one).
-void Describe(QWidget* control, const QString& name, const QString& description) {
-    control->setAccessibleName(name);
-    control->setAccessibleDescription(description);
-}
-
-// A control's hint, shown when the pointer rests on it, which a screen reader gives as its description.
-void Hint(QWidget* control, const QString& name, const QString& hint) {
-    control->setToolTip(hint);
-    Describe(control, name, hint);
 }
 
 // A status phrase as a screen reader should say it: without the blanks and dots that pad it to cover
@@ -259,9 +243,7 @@ void TMainForm::CreateControls() {
     FileList->setGeometry(FileListArea);
     FileList->setFont(SerifFont(11));
     FileList->setFrameShape(QFrame::NoFrame);
-    FileList->setSelectionMode(QAbstractItemView::SingleSelection);
     FileList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    FileList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // Long paths are cut at the right edge, not shortened with an ellipsis or wrapped.
     FileList->setTextElideMode(Qt::ElideNone);
     FileList->setWordWrap(false);

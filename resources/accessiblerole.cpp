@@ -36,4 +36,14 @@ void SetAccessibleRole(QWidget& control, QAccessible::Role role) {
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 
+void Describe(QWidget* control, const QString& name, const QString& description) {
+    control->setAccessibleName(name);
+    control->setAccessibleDescription(description);
+}
+
+void Hint(QWidget* control, const QString& name, const QString& hint) {
+    control->setToolTip(hint);
+    Describe(control, name, hint);
+}
+
 } // namespace veltrane
