@@ -25,15 +25,9 @@ namespace {
 
 QString ApplicationErrorText(const QString& kind, const QString& module, std::uintptr_t address,
                              const QString& message) {
-    QString text = QStringLiteral("Exception %1 in module %2 at %3.\n")
-                       .arg(kind, module,
-                            QStringLiteral("%1")
-                                .arg(static_cast<quint32>(address & 0xFFFFFFFFu), 8, 16, QLatin1Char('0'))
-                                .toUpper());
-    text += message;
-    if (!message.endsWith(QLatin1Char('.')))
-        text += QLatin1Char('.');
-    return text;
+    const QString at = QStringLiteral("%1").arg(static_cast<quint32>(address & 0xFFFFFFFFu), 8, 16, QLatin1Char('0'));
+    return QStringLiteral("Exception %1 in module %2 at %3.\n").arg(kind, module, at.toUpper()) + message +
+           (message.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral("."));
 }
 
 QString FailureKind(const std::exception_ptr& failure) {
@@ -48,11 +42,8 @@ QString FailureKind(const std::exception_ptr& failure) {
     int status = 0;
     std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status),
                                                      std::free);
-    QString name = QString::fromUtf8(status == 0 && demangled ? demangled.get() : type->name());
-    const qsizetype scope = name.lastIndexOf(QStringLiteral("::"));
-    if (scope >= 0)
-        name = name.mid(scope + 2);
-    return name;
+    return QString::fromUtf8(status == 0 && demangled ? demangled.get() : type->name())
+        .section(QStringLiteral("::"), -1);
 }
 
 int RunProgram(TApplication& application, const ProgramHooks& hooks, const std::vector<QByteArray>& startFiles) {
