@@ -131,11 +131,6 @@ std::optional<SecretBytes> Prompted(const char* prompt, std::string& problem) {
     return KeyOf(line, "what was typed", problem);
 }
 
-void Wipe(std::optional<SecretBytes>& key) {
-    if (key)
-        ::explicit_bzero(key->data(), key->size());
-}
-
 // Notes the file the key comes from, so that the batch leaves it alone. False for a device other
 // than a terminal: /dev/urandom or /dev/zero given by mistake would make a key nobody has (the
 // first line of random bytes is text often enough to pass for one).
@@ -181,16 +176,11 @@ std::optional<SecretBytes> KeyFromTerminal(bool verify, std::string& problem) {
         ::signal(signalNumber, SIG_DFL);
     ::signal(SIGCONT, SIG_DFL);
 
-    if (!key || (verify && !again)) {
-        Wipe(key);
-        Wipe(again);
+    // Both are wiped as they go, being secret memory.
+    if (!key || (verify && !again))
         return std::nullopt;
-    }
     // Two lines that give the same key open the same files: that is what must agree.
-    const bool same = !verify || *key == *again;
-    Wipe(again);
-    if (!same) {
-        Wipe(key);
+    if (verify && *key != *again) {
         problem = "the key and its verification differ";
         return std::nullopt;
     }
