@@ -4,6 +4,7 @@
 // space too small for another stack); every caller has a way on without it. Tests make that failure
 // happen at will.
 
+#include <atomic>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -21,10 +22,17 @@ public:
     }
 
     // For tests: from now on only `count` more threads can be made; -1 lifts the limit.
-    static void Allow(int count);
+    static void Allow(int count) { m_allowance.store(count); }
 
 private:
-    static bool TakeAllowance();
+    static bool TakeAllowance() {
+        int left = m_allowance.load();
+        while (left > 0 && !m_allowance.compare_exchange_weak(left, left - 1)) {
+        }
+        return left != 0;
+    }
+
+    static inline std::atomic<int> m_allowance{-1};
 };
 
 } // namespace veltrane
