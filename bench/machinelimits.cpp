@@ -19,17 +19,17 @@ inline __attribute__((always_inline)) void MixStep(const std::uint8_t* table, st
     std::uint64_t b;
     // Volatile: the same inputs every round would let the compiler run it once.
     asm volatile("movzbl %c[i](%[t]), %k[a]\n\t"
-        "movzbl %c[i2](%[t]), %k[b]\n\t"
-        "addb %b[a], %b[b]\n\t"
-        "movb %b[b], %c[i](%[k])\n\t"
-        "movb %b[a], %c[i3](%[k])\n\t"
-        "addb %b[a], %b[b]\n\t"
-        "movzbl %c[i4](%[t],%[b]), %k[a]\n\t"
-        "rorq $8, %[w]\n\t"
-        : [a] "=&r"(a), [b] "=&r"(b), [w] "+r"(word)
-        : [t] "r"(table), [k] "r"(sink), [i] "i"(Index % 64), [i2] "i"((Index * 7 + 3) % 64),
-          [i3] "i"(64 + (Index * 5 + 1) % 64), [i4] "i"(Index % 32)
-        : "memory", "cc");
+                 "movzbl %c[i2](%[t]), %k[b]\n\t"
+                 "addb %b[a], %b[b]\n\t"
+                 "movb %b[b], %c[i](%[k])\n\t"
+                 "movb %b[a], %c[i3](%[k])\n\t"
+                 "addb %b[a], %b[b]\n\t"
+                 "movzbl %c[i4](%[t],%[b]), %k[a]\n\t"
+                 "rorq $8, %[w]\n\t"
+                 : [a] "=&r"(a), [b] "=&r"(b), [w] "+r"(word)
+                 : [t] "r"(table), [k] "r"(sink), [i] "i"(Index % 64), [i2] "i"((Index * 7 + 3) % 64),
+                   [i3] "i"(64 + (Index * 5 + 1) % 64), [i4] "i"(Index % 32)
+                 : "memory", "cc");
 }
 
 // Eight steps, then the 8-byte load, XOR and store of the data.

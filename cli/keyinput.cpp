@@ -198,8 +198,7 @@ std::optional<SecretBytes> KeyFromStandardInput(std::string& problem, KeyFileIde
     return KeyOf(line, "standard input", problem);
 }
 
-std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem,
-                                                     KeyFileIdentity& identity) {
+std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem, KeyFileIdentity& identity) {
     const std::string source = "the key file \"" + EscapedName(path) + "\"";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {

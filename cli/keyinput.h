@@ -22,7 +22,6 @@ struct KeyFileIdentity {
 // stays off while the key is typed, also after the program was suspended and resumed.
 std::optional<SecretBytes> KeyFromTerminal(bool verify, std::string& problem);
 std::optional<SecretBytes> KeyFromStandardInput(std::string& problem, KeyFileIdentity& identity);
-std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem,
-                                                     KeyFileIdentity& identity);
+std::optional<SecretBytes> KeyFromFile(const std::string& path, std::string& problem, KeyFileIdentity& identity);
 
 } // namespace veltrane
