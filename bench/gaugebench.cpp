@@ -19,11 +19,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <numeric>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -56,16 +54,14 @@ public:
 };
 
 bool WriteFile(const QByteArray& path, std::size_t mebibytes) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
     std::vector<char> chunk(std::size_t{1} << 20);
     for (std::size_t n = 0; n < chunk.size(); ++n)
         chunk[n] = static_cast<char>(n * 131 + 7);
-    bool written = true;
-    for (std::size_t n = 0; n < mebibytes && written; ++n)
-        written = ::write(fd, chunk.data(), chunk.size()) == static_cast<ssize_t>(chunk.size());
-    return ::close(fd) == 0 && written;
+    std::ofstream file(path.constData(), std::ios::binary);
+    for (std::size_t n = 0; n < mebibytes && file; ++n)
+        file.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    file.close();
+    return !file.fail();
 }
 
 } // namespace
@@ -91,7 +87,8 @@ int main(int argc, char** argv) {
     application.Gauge = form.findChild<QObject*>(QStringLiteral("PercentDoneGauge"));
     form.findChild<QLineEdit*>(QStringLiteral("KeyBox"))->setText(QStringLiteral("gauge bench"));
     form.findChild<QLineEdit*>(QStringLiteral("VKeyBox"))->setText(QStringLiteral("gauge bench"));
-    form.OpenDialog().setChooser([file](QWidget*, const QString&) { return std::optional<QStringList>(QStringList{file}); });
+    form.OpenDialog().setChooser(
+        [file](QWidget*, const QString&) { return std::optional<QStringList>(QStringList{file}); });
 
     std::printf("%zu MiB file, platform %s\n", mebibytes, qPrintable(QGuiApplication::platformName()));
     bool withinLimits = true;
@@ -115,8 +112,8 @@ int main(int argc, char** argv) {
                     gaugePaints, double(gaugePaintNs) / 1e6, gaugeShare, double(application.AllPaintNs) / 1e6, allShare,
                     qPrintable(form.findChild<QLabel*>(QStringLiteral("StatusText"))->text().trimmed()));
         if (!times.empty())
-            std::printf("  one gauge paint: fastest %.3f ms, median %.3f ms, slowest %.3f ms\n", double(times.front()) / 1e6,
-                        double(times[times.size() / 2]) / 1e6, double(times.back()) / 1e6);
+            std::printf("  one gauge paint: fastest %.3f ms, median %.3f ms, slowest %.3f ms\n",
+                        double(times.front()) / 1e6, double(times[times.size() / 2]) / 1e6, double(times.back()) / 1e6);
         withinLimits = withinLimits && gaugePaints <= 101 && gaugeShare < 1.0;
     }
     std::printf("%s\n", withinLimits ? "within limits: at most 101 gauge paints and under 1 % of the run painting it"

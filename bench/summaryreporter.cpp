@@ -76,7 +76,7 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& reports) {
     }
 }
 
-bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSource, const std::string& kernel) const {
+void SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSource, const std::string& kernel) const {
     struct Line {
         std::string name;
         std::string what;
@@ -112,12 +112,10 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
         << "; cycles per byte as " << cycleSource << "):\n"
         << "  core: " << core.Description << "\n"
         << "  kernel in use: " << kernel << "\n";
-    bool complete = true;
     for (const Line& line : lines) {
         const auto found = Rows.find(line.name);
         if (found == Rows.end()) {
             out << "  " << line.what << ": not run\n";
-            complete = false;
             continue;
         }
         out << "  " << line.what << ": " << Format("%.1f MB/s", found->second.bytesPerSecond / 1e6);
@@ -217,7 +215,6 @@ bool SummaryReporter::PrintSummary(std::ostream& out, const std::string& cycleSo
             out << Format(", OpenSSL's RC4 at %.2f (%.2fx)", openssl, openssl / bound);
         out << ".\n";
     }
-    return complete;
 }
 
 } // namespace veltrane
