@@ -27,7 +27,6 @@ THintManager::THintManager(QObject* parent) : QObject(parent) {
     m_popup = std::make_unique<QLabel>(nullptr, Qt::ToolTip | Qt::FramelessWindowHint);
     m_popup->setObjectName(QStringLiteral("HintWindow"));
     m_popup->setAttribute(Qt::WA_ShowWithoutActivating);
-    m_popup->setFocusPolicy(Qt::NoFocus);
     // Plain text: an "&" in a hint is an ordinary character.
     m_popup->setTextFormat(Qt::PlainText);
     m_popup->setWordWrap(true);

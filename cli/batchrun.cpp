@@ -275,14 +275,13 @@ bool BatchRun::Run(FileWalk& walk) {
     const auto serve = [&] {
         try {
             // On the heap, where its class puts it in memory that core dumps leave out.
-            auto unitStorage = std::make_unique<EngineUnit>();
-            EngineUnit& unit = *unitStorage;
-            setUp(unit);
+            const auto unit = std::make_unique<EngineUnit>();
+            setUp(*unit);
             std::unique_lock lock(pipeline.Mutex);
             for (;;) {
                 if (Slot* slot = pipeline.TakeReady()) {
                     lock.unlock();
-                    Process(unit, m_settings.Command, m_settings.KeyFile, *slot);
+                    Process(*unit, m_settings.Command, m_settings.KeyFile, *slot);
                     lock.lock();
                     pipeline.Finish(*slot);
                     pipeline.SlotDone.notify_one();

@@ -108,8 +108,7 @@ struct KindPainter {
         FillBox(Painter, Area, BackColor);
         // The factor 0.01 is not exact in binary, so a whole product may land one pixel short.
         const int n = std::min(w, static_cast<int>(w * (Percentage * 0.01)));
-        if (n > 0)
-            FillBox(Painter, {Area.Left, Area.Top, n, h}, ForeColor);
+        FillBox(Painter, {Area.Left, Area.Top, n, h}, ForeColor);
     }
 
     void VerticalBar() const {
@@ -218,7 +217,6 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent), m_color(palette().color(QPale
     // Every paint covers the whole rectangle, so nothing beneath needs drawing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    setFocusPolicy(Qt::NoFocus);
     resize(100, 100);
     // Assistive technology sees a progress bar with the percentage as its value.
     [[maybe_unused]] static const bool accessibleFactoryInstalled = [] {

@@ -23,10 +23,7 @@ public:
         if (m_pump != nullptr)
             m_pump->Pump();
     }
-    void PassDone() override {
-        if (m_passDone)
-            m_passDone();
-    }
+    void PassDone() override { m_passDone(); }
 
     // What the window does once a pass is through, before the trailer is written or cut.
     void setPassDone(std::function<void()> step) { m_passDone = std::move(step); }
@@ -37,7 +34,7 @@ public:
 private:
     TGauge& m_gauge;
     RunEventPump* m_pump = nullptr;
-    std::function<void()> m_passDone;
+    std::function<void()> m_passDone = [] {};
 };
 
 } // namespace veltrane

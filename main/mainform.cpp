@@ -217,7 +217,6 @@ void TMainForm::CreateControls() {
 
     Panel1 = new QFrame(ClientArea);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFrameStyle(QFrame::NoFrame);
     SetColours(Panel1, colours::Red, colours::Black);
     SetAccessibleRole(*Panel1, QAccessible::Pane);
 
@@ -339,16 +338,6 @@ void TMainForm::ShowListFocus(bool focused) {
         FileList->setFrameStyle(QFrame::NoFrame);
         FileList->setGeometry(FileListArea);
     }
-}
-
-void TMainForm::HelpAbout() {
-    if (m_showAboutBox)
-        m_showAboutBox();
-}
-
-void TMainForm::ReadmeClick() {
-    if (m_showHelpForm)
-        m_showHelpForm();
 }
 
 void TMainForm::SetStatus(const QString& phrase, bool repaintNow) {

@@ -45,15 +45,16 @@ public:
     // Handlers (bound to the menu, pictures and buttons; public so tests can call them directly).
     void FileOpen();
     void FileExit() { close(); }
-    void HelpAbout();
+    void HelpAbout() { m_showAboutBox(); }
     void EncryptButtonClick();
-    void ReadmeClick();
+    void ReadmeClick() { m_showHelpForm(); }
     // Encrypts or decrypts the current file, the gauge showing its pass and `completionPhrase` shown
     // as soon as the pass is through.
     FileResult Algorithm(bool encrypting, const QString& completionPhrase);
     void DecryptButtonClick();
 
-    // Where About and Readme go: the start-up wires them to the About and Help windows.
+    // Where About and Readme go (nowhere until then): the start-up wires them to the About and Help
+    // windows.
     void setAboutWindowAction(std::function<void()> action) { m_showAboutBox = std::move(action); }
     void setReadmeWindowAction(std::function<void()> action) { m_showHelpForm = std::move(action); }
 
@@ -155,8 +156,8 @@ private:
     std::optional<QString> m_heldStatus;
     std::vector<std::function<void()>> m_waitingHandlers;
 
-    std::function<void()> m_showAboutBox;
-    std::function<void()> m_showHelpForm;
+    std::function<void()> m_showAboutBox = [] {};
+    std::function<void()> m_showHelpForm = [] {};
 };
 
 } // namespace veltrane

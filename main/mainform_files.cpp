@@ -38,9 +38,8 @@ QByteArray NativePathOfUrl(const QUrl& url) {
 } // namespace
 
 void TMainForm::FileOpen() {
-    if (!m_openDialog->Execute())
-        return;
-    LoadFiles(m_openDialog->Files(), m_openDialog->NativeFiles());
+    if (m_openDialog->Execute())
+        LoadFiles(m_openDialog->Files(), m_openDialog->NativeFiles());
 }
 
 void TMainForm::LoadFiles(const QStringList& files, const std::vector<std::optional<QByteArray>>& natives) {

@@ -63,7 +63,6 @@ private:
 } // namespace
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
-    setFocusPolicy(Qt::NoFocus);
     [[maybe_unused]] static const bool accessibleFactoryInstalled = [] {
         QAccessible::installFactory(&TImageAccessible::Factory);
         return true;
