@@ -162,20 +162,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fault.Short = (flags & 8) != 0;
     }
     const bool faultWhenDecrypting = (flags & 16) != 0;
-    Bytes plain;
+    // With flag 2, a long file around the block boundaries: the rest of the input, stretched by a
+    // simple generator to a chosen length.
+    const auto length = flags & 2 ? input.ConsumeIntegralInRange<std::size_t>(0, 3 * veltrane::BlockSize + 40) : 0;
+    Bytes plain = input.ConsumeRemainingBytes<std::uint8_t>();
     if (flags & 2) {
-        // A long file around the block boundaries: the rest of the input, stretched by a simple
-        // generator to a chosen length.
-        const auto length = input.ConsumeIntegralInRange<std::size_t>(0, 3 * veltrane::BlockSize + 40);
-        plain = input.ConsumeRemainingBytes<std::uint8_t>();
         std::uint32_t seed = static_cast<std::uint32_t>(length) * 2654435761u;
         while (plain.size() < length) {
             seed = seed * 1664525u + 1013904223u;
             plain.push_back(static_cast<std::uint8_t>(seed >> 24));
         }
         plain.resize(length);
-    } else {
-        plain = input.ConsumeRemainingBytes<std::uint8_t>();
     }
     if (flags & 1)
         plain.insert(plain.end(), veltrane::FileMarker.begin(), veltrane::FileMarker.end());
