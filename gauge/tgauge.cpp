@@ -1,6 +1,7 @@
 #include "gauge/tgauge.h"
 
 #include "gauge/tbltbitmap.h"
+#include "resources/accessiblerole.h"
 #include "resources/colours.h"
 #include "resources/fonts.h"
 
@@ -166,13 +167,6 @@ class TGaugeAccessible : public QAccessibleWidget, public QAccessibleValueInterf
 public:
     explicit TGaugeAccessible(TGauge* gauge) : QAccessibleWidget(gauge, QAccessible::ProgressBar) {}
 
-    static QAccessibleInterface* Factory(const QString& className, QObject* object) {
-        if (className != QLatin1String(TGauge::staticMetaObject.className()))
-            return nullptr;
-        auto* gauge = qobject_cast<TGauge*>(object);
-        return gauge != nullptr ? new TGaugeAccessible(gauge) : nullptr;
-    }
-
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::ValueInterface)
             return static_cast<QAccessibleValueInterface*>(this);
@@ -219,10 +213,7 @@ TGauge::TGauge(QWidget* parent) : QWidget(parent), m_color(palette().color(QPale
     setAttribute(Qt::WA_TransparentForMouseEvents);
     resize(100, 100);
     // Assistive technology sees a progress bar with the percentage as its value.
-    [[maybe_unused]] static const bool accessibleFactoryInstalled = [] {
-        QAccessible::installFactory(&TGaugeAccessible::Factory);
-        return true;
-    }();
+    PresentAccessibleAs<TGauge, TGaugeAccessible>();
 }
 
 int TGauge::Percentage() const {

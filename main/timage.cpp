@@ -1,5 +1,6 @@
 #include "main/timage.h"
 
+#include "resources/accessiblerole.h"
 #include "resources/focusedbuttonkeys.h"
 #include "resources/pictures.h"
 
@@ -21,13 +22,6 @@ namespace {
 class TImageAccessible : public QAccessibleWidget {
 public:
     explicit TImageAccessible(TImage* image) : QAccessibleWidget(image, QAccessible::Graphic) {}
-
-    static QAccessibleInterface* Factory(const QString& className, QObject* object) {
-        if (className != QLatin1String(TImage::staticMetaObject.className()))
-            return nullptr;
-        auto* image = qobject_cast<TImage*>(object);
-        return image != nullptr ? new TImageAccessible(image) : nullptr;
-    }
 
     QAccessible::Role role() const override {
         return image().ActsAsButton() ? QAccessible::Button : QAccessible::Graphic;
@@ -63,10 +57,7 @@ private:
 } // namespace
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
-    [[maybe_unused]] static const bool accessibleFactoryInstalled = [] {
-        QAccessible::installFactory(&TImageAccessible::Factory);
-        return true;
-    }();
+    PresentAccessibleAs<TImage, TImageAccessible>();
 }
 
 void TImage::setPicture(const QString& name) {

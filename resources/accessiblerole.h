@@ -5,14 +5,27 @@
 // status line would be a plain label. And what a screen reader says of a control.
 
 #include <QAccessible>
+#include <QString>
 
-class QString;
 class QWidget;
 
 namespace veltrane {
 
 // `control` is presented with `role` (for instance QAccessible::Window, Dialog, Pane or StatusBar).
 void SetAccessibleRole(QWidget& control, QAccessible::Role role);
+
+// Every `Control` is presented as an `Accessible` made from it; the first call installs the factory.
+template <class Control, class Accessible> void PresentAccessibleAs() {
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory([](const QString& className, QObject* object) -> QAccessibleInterface* {
+            auto* control = qobject_cast<Control*>(object);
+            if (control == nullptr || className != QLatin1String(Control::staticMetaObject.className()))
+                return nullptr;
+            return new Accessible(control);
+        });
+        return true;
+    }();
+}
 
 // What a screen reader says of a control: `name` (its caption, or what it stands for when it has none)
 // and `description` (its hint, when it has one).
