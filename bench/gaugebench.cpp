@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The window's notes of files left part-way go with the run's file, not among the user's own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(folder.filePath(QStringLiteral("state"))));
     veltrane::TMainForm form;
     application.setMainWindow(&form);
     form.show();
