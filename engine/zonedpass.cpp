@@ -17,6 +17,8 @@ namespace {
 constexpr auto Block = static_cast<std::int64_t>(BlockSize);
 // Without syncs: four blocks a zone, so that the two zones a state names fit in its slot.
 constexpr std::int64_t ShortZone = 4 * Block;
+// The shortest durable zone whose sync is worth a thread of its own while the next zone is made.
+constexpr std::int64_t OverlappedSyncZone = std::int64_t{4} << 20;
 
 std::int64_t RoundUp(std::int64_t value, std::int64_t step) {
     return (value + step - 1) / step * step;
@@ -135,7 +137,7 @@ void TransformZones(EngineUnit& unit, std::int64_t from, std::int64_t to, Progre
             unit.WrittenEnd = std::min(offset + Block, at + length);
         }
         // Where another zone follows, its reading and making overlap this one's way to the disk.
-        if (state.Durable && at + length < to)
+        if (state.Durable && at + length < to && length >= OverlappedSyncZone)
             file.StartWriteback(at, length);
         // This command's own writes move the file's times; another program's after this do too.
         file.Remember();

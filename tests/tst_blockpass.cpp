@@ -302,13 +302,16 @@ void TestBlockPass::readFailsMidPass_data() {
     QTest::addColumn<int>("failAt"); // the block whose read fails
     QTest::addColumn<int>("keptBlocks");
     QTest::addColumn<bool>("durable");
+    QTest::addColumn<int>("zoneLimit"); // 0: the unit's own
     QTest::addColumn<QString>("left");
     // Without syncs the zones are short, and those before the failing block are written back.
-    QTest::newRow("within the kept stream") << 300000 << 4 << -1 << false << "restored";
+    QTest::newRow("within the kept stream") << 300000 << 4 << -1 << false << 0 << "restored";
     // The pass stops while the second thread is ahead of it; the undo makes its stream anew.
-    QTest::newRow("stream made ahead") << 40 * 65536 << 20 << 1 << false << "restored";
+    QTest::newRow("stream made ahead") << 40 * 65536 << 20 << 1 << false << 0 << "restored";
     // A durable zone is read whole before any of it is written back.
-    QTest::newRow("within a durable zone") << 300000 << 3 << -1 << true << "left unchanged";
+    QTest::newRow("within a durable zone") << 300000 << 3 << -1 << true << 0 << "left unchanged";
+    // While the first zone's sync is on its way on a thread of its own.
+    QTest::newRow("in the second durable zone") << (9 << 20) << 70 << -1 << true << (4 << 20) << "restored";
 }
 
 void TestBlockPass::readFailsMidPass() {
@@ -316,6 +319,7 @@ void TestBlockPass::readFailsMidPass() {
     QFETCH(int, failAt);
     QFETCH(int, keptBlocks);
     QFETCH(bool, durable);
+    QFETCH(int, zoneLimit);
     QFETCH(QString, left);
     const QString file = Path("failing");
     const QByteArray plain = Pattern(size);
@@ -324,6 +328,8 @@ void TestBlockPass::readFailsMidPass() {
     EngineUnit unit;
     Bind(unit, file);
     unit.Durable = durable;
+    if (zoneLimit > 0)
+        unit.ZoneLimit = zoneLimit;
     Keep(unit, keptBlocks);
     unit.CurrentFile.SetFaultHook([failAt](FileOperation operation, std::int64_t position, std::size_t&) {
         return operation == FileOperation::Read && position == failAt * std::int64_t(65536) ? EIO : 0;
