@@ -137,7 +137,8 @@ void InterruptionHints::Note(const std::string& path) {
             return;
         }
     }
-    // Over the tag alone: a note cut short names a file that is not there, nothing worse.
+    // Over the tag alone: a note cut short names at worst another file, which carries no state and
+    // which the readers drop.
     const std::string named = Absolute(path);
     if (::pwrite(m_fd, named.data(), named.size(), tag) != static_cast<ssize_t>(named.size()) ||
         ::ftruncate(m_fd, tag + static_cast<off_t>(named.size())) != 0)
