@@ -59,11 +59,18 @@ const char* PseudoFileSystem(const struct statfs& system) {
     return nullptr;
 }
 
+// A description of its own, for reading, of the file that descriptor `fd` names; -1 where there is
+// none to be had (no /proc, no descriptor to spare, no right to read it).
+int ReopenForReading(int fd) noexcept {
+    std::array<char, 32> self{};
+    std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", fd);
+    return ::open(self.data(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
 // Why an open for writing was refused with EPERM: usually an attribute that even root must clear first.
 // `where` is a descriptor of the file that was looked at.
 std::string WhyNotPermitted(int where) {
-    const std::string self = "/proc/self/fd/" + std::to_string(where);
-    const int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = ReopenForReading(where);
     if (fd < 0)
         return ReasonFor(EPERM);
     int flags = 0;
@@ -379,9 +386,7 @@ void CurrentFileHandle::StartWriteback(std::int64_t offset, std::int64_t length)
     // next Sync does it all.
     WaitForWriteback();
     if (m_writebackFd < 0) {
-        std::array<char, 32> self{};
-        std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", m_fd);
-        m_writebackFd = ::open(self.data(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        m_writebackFd = ReopenForReading(m_fd);
         struct stat opened {};
         if (m_writebackFd >= 0 && (::fstat(m_writebackFd, &opened) != 0 || opened.st_dev != m_device ||
                                    opened.st_ino != m_inode)) {
